@@ -69,7 +69,7 @@ ImFont* HistoryFont() {
 // Frame numbers in the default font, drawn from its atlas into the current render target.
 void DrawText(Visualizer* v, int x, int y, const std::string& text) {
     ImGuiIO& io = ImGui::GetIO();
-    auto* atlas = static_cast<SDL_Texture*>(io.Fonts->TexID);
+    SDL_Texture* atlas = v->fontAtlas;
     if (!atlas) return;
     ImFont* font = HistoryFont();
     const float tw = float(io.Fonts->TexWidth), th = float(io.Fonts->TexHeight);
@@ -144,7 +144,17 @@ Visualizer* Visualizer_Create() {
     ImGui::StyleColorsLight();
     ImGui_ImplSDL2_InitForSDLRenderer(v->window);
     ImGui_ImplSDLRenderer_Init(v->renderer);
-    ImGui_ImplSDLRenderer_CreateFontsTexture(); // the history draws its numbers from it
+    // The history draws its numbers from a copy of the font atlas of its own: the software
+    // renderer leaves the colour of ImGui's last triangles on the texture ImGui draws with.
+    unsigned char* atlas = nullptr;
+    int atlasWidth = 0, atlasHeight = 0;
+    ImGui::GetIO().Fonts->GetTexDataAsRGBA32(&atlas, &atlasWidth, &atlasHeight);
+    v->fontAtlas = SDL_CreateTexture(v->renderer, SDL_PIXELFORMAT_RGBA32, SDL_TEXTUREACCESS_STATIC,
+                                     atlasWidth, atlasHeight);
+    if (v->fontAtlas) {
+        SDL_UpdateTexture(v->fontAtlas, nullptr, atlas, atlasWidth * 4);
+        SDL_SetTextureBlendMode(v->fontAtlas, SDL_BLENDMODE_BLEND);
+    }
 
     for (int i = 0; i < 7; ++i) v->buttons[i] = LoadPicture(v->renderer, kButtonPictures[i].file);
     // Made at the image gadget's size rather than narrower, so nothing of it is left unused.
@@ -163,6 +173,7 @@ void Visualizer_Destroy(Visualizer* v) {
     for (SDL_Texture* t : v->buttons)
         if (t) SDL_DestroyTexture(t);
     if (v->history) SDL_DestroyTexture(v->history);
+    if (v->fontAtlas) SDL_DestroyTexture(v->fontAtlas);
     if (v->renderer) SDL_DestroyRenderer(v->renderer);
     if (v->window) SDL_DestroyWindow(v->window);
     if (v->replay) v->replay->ops->Free(v->replay);
@@ -251,11 +262,18 @@ void Visualizer_HandleEvent(Visualizer* v, const SDL_Event& e) {
     case SDL_WINDOWEVENT:
         if (e.window.windowID != SDL_GetWindowID(v->window)) break;
         if (e.window.event == SDL_WINDOWEVENT_CLOSE) v->running = false;
+        if (e.window.event == SDL_WINDOWEVENT_LEAVE) v->mouseKnown = false;
         if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
             Visualizer_ResizeWindow(v);
             Visualizer_DrawHistory(v); // the repaint that follows a resize
         }
         if (e.window.event == SDL_WINDOWEVENT_EXPOSED) Visualizer_DrawHistory(v);
+        break;
+    case SDL_MOUSEMOTION:
+        if (e.motion.windowID != SDL_GetWindowID(v->window)) break;
+        v->mouseX = e.motion.x;
+        v->mouseY = e.motion.y;
+        v->mouseKnown = true;
         break;
     case SDL_DROPBEGIN:
         v->dropTaken = false;
@@ -280,6 +298,10 @@ void Visualizer_RenderFrame(Visualizer* v) {
     ImGui::SetCurrentContext(v->imgui);
     ImGui_ImplSDLRenderer_NewFrame();
     ImGui_ImplSDL2_NewFrame();
+    // Where SDL reports no window under the mouse (headless and some window systems) the
+    // backend leaves the position unknown; the last motion over our window stands in.
+    if (!ImGui::IsMousePosValid() && v->mouseKnown)
+        ImGui::GetIO().MousePos = ImVec2(float(v->mouseX), float(v->mouseY));
     ImGui::NewFrame();
 
     int w = 0, h = 0;

@@ -27,12 +27,16 @@ struct Visualizer {
     SDL_Texture* history = nullptr; // the history image, drawn off screen
     int historyWidth = 0;
     int historyHeight = 0;
-    SDL_Texture* buttons[7] = {}; // InputHistory_*.png; null when a file is missing
+    SDL_Texture* fontAtlas = nullptr; // the frame numbers' glyphs
+    SDL_Texture* buttons[7] = {};     // InputHistory_*.png; null when a file is missing
     InpReplay* replay = nullptr;
     std::string status;
     int slider = kVisualizerSliderMax;
     bool running = true;
-    bool dropTaken = false; // a file of the current drop has been loaded
+    bool dropTaken = false;  // a file of the current drop has been loaded
+    bool mouseKnown = false; // the last mouse motion over the window
+    int mouseX = 0;
+    int mouseY = 0;
     VisualizerDrawn drawn;
 };
 
