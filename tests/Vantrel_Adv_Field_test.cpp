@@ -282,7 +282,7 @@ TEST(Field, PendingRowsRiseFromTheBottom) {
     FieldPtr f = Make(3, 4, 1);
     Field* p = f.get();
     Field_SetCell(p, 0, -1, 1, 0xA, 0); // dropped by a raise of two
-    Field_SetCell(p, 1, 0, 1, 0xD, 0); // dropped as well
+    Field_SetCell(p, 1, 0, 1, 0xD, 0);  // dropped as well
     Field_SetCell(p, 1, 1, 1, 0xB, 0);
     Field_SetCell(p, 2, 3, 1, 0xC, 0);
     for (int32_t i = 0; i < 6; i++) p->pending[i] = FieldCell{2, uint32_t(0x20 + i), 0};
