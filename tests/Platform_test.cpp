@@ -50,6 +50,12 @@ TEST(Platform, LibraryLoadsAndFindsSymbolsByName) {
     EXPECT_EQ(Platform_Library_PathOf(nullptr), "");
     Platform_Library_Close(lib);
     Platform_Library_Close(nullptr);
+
+    // Spelt as a data file might spell it.
+    void* again = Platform_Library_Open(std::string(ZELVIK_TEST_BIN) + "\\PLATFORM_test_Module.so");
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(Platform_Library_Symbol(again, "PlatformTest_Answer"), nullptr);
+    Platform_Library_Close(again);
 }
 
 TEST(Platform, LibraryRejectsWhatIsNotALibrary) {
