@@ -100,7 +100,8 @@ TEST(Game, AttachMovesAPlayerBetweenGames) {
 
 TEST(Game, StartAllStartsEveryPlayerInOrder) {
     Plugin_Init();
-    Plugin_ScanFolder(Platform_Path_FromUtf8(std::string(ZELVIK_GAME_DIR) + "/dlls/rotationsystem/"));
+    Plugin_ScanFolder(
+        Platform_Path_FromUtf8(std::string(ZELVIK_GAME_DIR) + "/dlls/rotationsystem/"));
     Plugin_ScanFolder(Platform_Path_FromUtf8(std::string(ZELVIK_GAME_DIR) + "/dlls/randomizer/"));
     const ZelvikID* rs = Plugin_FindByName(PluginKind_RotationSystem, u"dalmor wexo");
     const ZelvikID* rnd = Plugin_FindByName(PluginKind_Randomizer, u"pexa");
@@ -117,8 +118,9 @@ TEST(Game, StartAllStartsEveryPlayerInOrder) {
     EXPECT_NE(ready->State, State_Idle);
     EXPECT_EQ(bare->State, State_Idle);
     const std::u16string name = bare->ops->GetName(bare);
-    EXPECT_EQ(host.lines, (std::vector<std::u16string>{u"Warning: RotationSystem is not set for " + name,
-                                                       u"Warning: Randomizer is not set for " + name}));
+    EXPECT_EQ(host.lines,
+              (std::vector<std::u16string>{u"Warning: RotationSystem is not set for " + name,
+                                           u"Warning: Randomizer is not set for " + name}));
     Player_Free(ready);
     Player_Free(bare);
     Release(g);

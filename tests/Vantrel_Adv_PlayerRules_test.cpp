@@ -27,8 +27,8 @@ protected:
         root = fs::temp_directory_path() / ("zelvik_rules_" + std::to_string(getpid()));
         fs::remove_all(root);
         fs::create_directories(root);
-        for (const char* name : {"a_mode.so", "i_rs_null.so", "j_rand_null.so", "k_mode_null.so",
-                                 "m_no_create.so"})
+        for (const char* name :
+             {"a_mode.so", "i_rs_null.so", "j_rand_null.so", "k_mode_null.so", "m_no_create.so"})
             fs::copy_file(kTestPlugins / name, root / name);
         fs::copy_file(kDlls / "rotationsystem" / "wexo_dalmor.so", root / "wexo_dalmor.so");
         fs::copy_file(kDlls / "randomizer" / "pexa.so", root / "pexa.so");
@@ -133,7 +133,7 @@ TEST_F(PlayerRules, RandomizerIsTakenByIdentity) {
     ASSERT_NE(p->Randomizer, nullptr);
     p->Randomizer->ops->Init(p->Randomizer, 1);
     EXPECT_EQ(p->Randomizer->ops->NextKind(p->Randomizer), 5u); // L, as the seed search says
-    ASSERT_EQ(p->ops->SetRandomizer(p, Pexa()), 1); // the old object is released
+    ASSERT_EQ(p->ops->SetRandomizer(p, Pexa()), 1);             // the old object is released
     EXPECT_EQ(p->ops->SetRandomizer(p, Named(PluginKind_Randomizer, u"Null Rand")), 0);
     EXPECT_EQ(p->Randomizer, nullptr);
     EXPECT_EQ(std::memcmp(&p->RandomizerID, Pexa(), sizeof(ZelvikID)), 0);

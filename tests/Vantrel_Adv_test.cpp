@@ -23,7 +23,8 @@ protected:
                ("zelvik_engine_" + std::to_string(getpid()) + "_" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root);
-        for (const char* sub : {"dlls/modes", "dlls/rotationsystem", "dlls/randomizer", "elsewhere"})
+        for (const char* sub :
+             {"dlls/modes", "dlls/rotationsystem", "dlls/randomizer", "elsewhere"})
             fs::create_directories(root / sub);
         fs::copy_file(kGame / "dlls" / "zelvik_engine.so", root / "dlls" / "zelvik_engine.so");
         previous = fs::current_path();
