@@ -1,12 +1,12 @@
-// The KOVRA2 arcade board's piece randomizer: a 32-bit linear congruential generator and a
-// four-piece history. Pure and header-only, so the randomizer plug-in and the seed-search tool
-// deal exactly the same sequence from the same seed.
+// The history randomizer of the second arcade title: a 32-bit linear congruential generator,
+// a four-piece history and up to five tries per piece. Header-only, so that the "PEXA"
+// randomizer plug-in and the seed-search tool deal exactly the same sequence from a seed.
 #pragma once
 
 #include <cstdint>
 
-// Piece indexes in the engine's piece-kind order, each one lower (PieceKind = index + 1).
-enum Kovra2Piece : uint8_t {
+// Piece indexes: the engine's PieceKind minus one.
+enum Kovra2PieceIndex : uint8_t {
     Kovra2_I = 0,
     Kovra2_Z = 1,
     Kovra2_S = 2,
@@ -16,65 +16,52 @@ enum Kovra2Piece : uint8_t {
     Kovra2_T = 6,
 };
 
-struct Kovra2Randomizer {
-    uint32_t seed = 0;
-    // history[0] is the piece just dealt, 1-3 the three before it, newest first.
-    uint8_t history[4] = {0, 0, 0, 0};
+struct Kovra2History {
+    uint32_t Seed;      // generator state
+    uint8_t History[4]; // [0] the piece just dealt, then the three before it, newest first
 };
 
-// Advances the generator; a 15-bit value (bits 10-24 of the new state).
-inline uint32_t Kovra2_NextRandom(Kovra2Randomizer& r) {
-    r.seed = r.seed * 1103515245u + 12345u;
-    return (r.seed >> 10) & 0x7FFFu;
+// Advances the generator; the value is bits 10-24 of the new state.
+constexpr uint32_t Kovra2_NextRandom(Kovra2History& r) {
+    r.Seed = r.Seed * 1103515245u + 12345u;
+    return (r.Seed >> 10) & 0x7FFFu;
 }
 
-inline uint8_t Kovra2_RollPiece(Kovra2Randomizer& r) {
+constexpr uint8_t Kovra2_RollPiece(Kovra2History& r) {
     return static_cast<uint8_t>(Kovra2_NextRandom(r) % 7u);
 }
 
-inline bool Kovra2_InHistory(const Kovra2Randomizer& r, uint8_t piece) {
-    return r.history[0] == piece || r.history[1] == piece || r.history[2] == piece ||
-           r.history[3] == piece;
+constexpr bool Kovra2_InHistory(const Kovra2History& r, uint8_t piece) {
+    return r.History[0] == piece || r.History[1] == piece || r.History[2] == piece ||
+           r.History[3] == piece;
 }
 
-// Deals the next piece into the history and returns it. Up to five tries; a try whose roll is
-// in the history rolls once more, and that second roll is kept only on the fifth try.
-inline uint8_t Kovra2_NextPiece(Kovra2Randomizer& r) {
+// Deals the next piece into the history and returns it. A try whose roll is in the history
+// costs a second roll; that roll is discarded, except on the fifth try, where it is the piece.
+constexpr uint8_t Kovra2_NextPiece(Kovra2History& r) {
     uint8_t piece = 0;
-    for (int attempt = 1; attempt <= 5; ++attempt) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
         piece = Kovra2_RollPiece(r);
         if (!Kovra2_InHistory(r, piece)) break;
-        const uint8_t reroll = Kovra2_RollPiece(r);
-        if (attempt == 5) piece = reroll;
+        piece = Kovra2_RollPiece(r);
     }
-    r.history[3] = r.history[2];
-    r.history[2] = r.history[1];
-    r.history[1] = r.history[0];
-    r.history[0] = piece;
+    r.History[3] = r.History[2];
+    r.History[2] = r.History[1];
+    r.History[1] = r.History[0];
+    r.History[0] = piece;
     return piece;
 }
 
-// Restarts from the seed and deals the first piece, which is never Z, S or O.
-inline void Kovra2_Init(Kovra2Randomizer& r, uint32_t seed) {
-    r.seed = seed;
-    uint8_t piece;
+// Restarts from a seed and deals the first piece (never Z, S or O) into History[0].
+constexpr uint8_t Kovra2_Init(Kovra2History& r, uint32_t seed) {
+    r.Seed = seed;
+    uint8_t piece = 0;
     do {
         piece = Kovra2_RollPiece(r);
     } while (piece == Kovra2_Z || piece == Kovra2_S || piece == Kovra2_O);
-    r.history[0] = piece;
-    r.history[1] = Kovra2_Z;
-    r.history[2] = Kovra2_S;
-    r.history[3] = Kovra2_S;
-}
-
-// True when the seed deals `pieces` (count of them) as its first pieces; leaves r wherever the
-// comparison stopped.
-inline bool Kovra2_Matches(Kovra2Randomizer& r, uint32_t seed, const uint8_t* pieces,
-                           uint32_t count) {
-    Kovra2_Init(r, seed);
-    if (count == 0) return true;
-    if (r.history[0] != pieces[0]) return false;
-    for (uint32_t i = 1; i < count; ++i)
-        if (Kovra2_NextPiece(r) != pieces[i]) return false;
-    return true;
+    r.History[0] = piece;
+    r.History[1] = Kovra2_Z;
+    r.History[2] = Kovra2_S;
+    r.History[3] = Kovra2_S;
+    return piece;
 }

@@ -3,6 +3,7 @@
 #include "DoublyLinkedList.h"
 #include "InpTestFiles.h"
 #include "Platform_Path.h"
+#include "Vantrel_Adv_Player.h"
 #include "Vantrel_Adv_Replay.h"
 #include "Vantrel_Adv_ReplayINP.h"
 
@@ -17,18 +18,14 @@ namespace {
 
 constexpr uint32_t kLeft = 1, kRight = 2, kUp = 4, kDown = 8, kA = 0x10, kB = 0x20, kC = 0x100;
 
-// A replay record as the engine keeps it, with an input list of its own to start from.
+// The engine's replay object; imports go through its slot 0.
 struct TestReplay {
-    ReplayRecord* rec;
-    TestReplay() : rec(static_cast<ReplayRecord*>(std::calloc(1, sizeof(ReplayRecord)))) {}
-    ~TestReplay() {
-        if (rec->inputs) DoublyLinkedList_FreeList(rec->inputs);
-        std::free(rec);
-    }
+    ReplayRecord* rec = reinterpret_cast<ReplayRecord*>(Replay_Create());
+    ~TestReplay() { rec->base.ops->Free(&rec->base); }
     int32_t Load(const std::string& path, int32_t skipPresses = 0, int32_t skipFrames = 0,
                  uint32_t flags = 0) {
         const std::u16string name = Platform_Path_FromUtf8(path);
-        return Replay_LoadMAMEINP(&rec->base, name.c_str(), skipPresses, skipFrames, flags);
+        return rec->base.ops->LoadMAMEINP(&rec->base, name.c_str(), skipPresses, skipFrames, flags);
     }
     int32_t LoadOld(const std::string& path, int32_t skipPresses = 0, int32_t skipFrames = 0,
                     uint32_t flags = 0) {
@@ -417,4 +414,26 @@ TEST(ReplayINP, RealRecordingsOfOtherGamesAreHarmless) {
             EXPECT_TRUE(result == Inp_Ok || result == Inp_Invalid) << name << " " << len;
         }
     }
+}
+
+TEST(ReplayINP, PlayerRunsFromAnImportedRecording) {
+    const std::vector<uint32_t> ports = {
+        kPortLeft, kPortRight | kPortA, 0, kPortUp | kPortC, kPortB, kPortDown};
+    const std::vector<uint32_t> words = {kLeft, kRight | kA, 0, kUp | kC, kB, kDown};
+    Player* p = Player_Create(nullptr, 0);
+    ASSERT_NE(p, nullptr);
+    ASSERT_NE(p->Replay, nullptr);
+    const std::u16string name =
+        Platform_Path_FromUtf8(WriteCompressed("play", kBuild133, Frames(ports)));
+    ASSERT_EQ(p->Replay->ops->LoadMAMEINP(p->Replay, name.c_str(), 0, 0, 0), Inp_Ok);
+    EXPECT_EQ(p->Replay->ops->CountFrames(p->Replay), int32_t(words.size()));
+    // A mode's own phase runs frames without plug-ins; the host's keys are ignored.
+    p->State = State_ModePause;
+    p->PlayerFlags |= Flag_Paused | Flag_PlayReplay;
+    for (size_t frame = 0; frame < words.size() + 2; ++frame) {
+        p->FrameTarget = p->FrameCounter + 1;
+        ASSERT_EQ(Player_Update(p, 0x7FF, -1), 1);
+        EXPECT_EQ(p->InputRead, frame < words.size() ? words[frame] : 0u) << frame;
+    }
+    Player_Free(p);
 }

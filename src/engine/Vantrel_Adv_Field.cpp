@@ -353,7 +353,7 @@ void DrawActivePiece(Field* f, Player* p, ClientInterface* ci, int32_t firstRow,
 } // namespace
 
 int32_t Field_Draw(Field* f, ClientInterface* ci, uint32_t flags, uintptr_t userdata) {
-    if (!f || !ci || !ci->ops) return 0;
+    if (!f || !ci || !ci->ops || !ci->ops->DrawFieldBlock) return 0;
     const int32_t firstRow = (flags & 1) ? -f->hiddenRows : 0;
     auto* rowFlags = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(f->height), 1));
     for (int32_t y = firstRow; y < f->height; y++) {
@@ -365,7 +365,8 @@ int32_t Field_Draw(Field* f, ClientInterface* ci, uint32_t flags, uintptr_t user
         if (y >= 0 && rowFlags && (Field_GetCell(f, f->width - 1, y)->flags & CellFlag_RowFull))
             rowFlags[y] = 1;
     }
-    if (rowFlags) ci->ops->LineClearEffect(ci, rowFlags, f->height, userdata);
+    if (rowFlags && ci->ops->LineClearEffect)
+        ci->ops->LineClearEffect(ci, rowFlags, f->height, userdata);
     std::free(rowFlags);
 
     for (DoublyLinkedListElement* e = f->players->First; e; e = e->Next) {

@@ -10,7 +10,7 @@
 
 namespace {
 
-Kovra2Randomizer Randomizer; // the generator state and the history, process-wide
+Kovra2History Randomizer{}; // the generator state and the history, process-wide
 
 void Randomizer_NextPiece() {
     Kovra2_NextPiece(Randomizer);
@@ -71,7 +71,7 @@ int SeedSearch_Main(int argc, char** argv) {
     char line[10];
     for (;;) {
         for (int i = 0; i < 10; ++i) {
-            std::printf("%c", Piece_ToLetter(Randomizer.history[0]));
+            std::printf("%c", Piece_ToLetter(Randomizer.History[0]));
             Randomizer_NextPiece();
         }
         std::printf("\n");

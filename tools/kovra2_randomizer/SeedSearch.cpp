@@ -17,6 +17,16 @@ constexpr uint64_t kFirstSeed = 1;
 constexpr uint64_t kEndSeed = uint64_t{1} << 32; // one past 4294967295
 constexpr uint64_t kNoMatch = kEndSeed;
 
+// True when the seed deals the sequence as its first pieces.
+bool Matches(Kovra2History& r, uint32_t seed, const uint8_t* pieces, uint32_t count) {
+    Kovra2_Init(r, seed);
+    if (count == 0) return true;
+    if (r.History[0] != pieces[0]) return false;
+    for (uint32_t i = 1; i < count; ++i)
+        if (Kovra2_NextPiece(r) != pieces[i]) return false;
+    return true;
+}
+
 struct SearchState {
     const uint8_t* pieces;
     uint32_t count;
@@ -31,7 +41,7 @@ void LowerBest(std::atomic<uint64_t>& best, uint64_t seed) {
 }
 
 void Worker(SearchState& s) {
-    Kovra2Randomizer r;
+    Kovra2History r{};
     for (;;) {
         const uint64_t chunk = s.nextChunk.fetch_add(1, std::memory_order_relaxed);
         const uint64_t begin = kFirstSeed + chunk * kChunkSeeds;
@@ -40,7 +50,7 @@ void Worker(SearchState& s) {
         if (begin >= kEndSeed || begin >= s.best.load(std::memory_order_relaxed)) return;
         const uint64_t end = std::min(begin + kChunkSeeds, kEndSeed);
         for (uint64_t seed = begin; seed < end; ++seed) {
-            if (Kovra2_Matches(r, static_cast<uint32_t>(seed), s.pieces, s.count)) {
+            if (Matches(r, static_cast<uint32_t>(seed), s.pieces, s.count)) {
                 LowerBest(s.best, seed);
                 break;
             }
