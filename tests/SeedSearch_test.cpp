@@ -1,0 +1,213 @@
+// The seed search: the search itself against a plain ascending scan, and the kovra2_randomizer
+// program run from the run folder with its arguments, streams and exit codes. Sequences come
+// from the PEXA randomizer plug-in, which deals with the same algorithm.
+#include "Kovra2Randomizer.h"
+#include "Platform_Library.h"
+#include "SeedSearch.h"
+#include "Zelvik_Randomizer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kProgram = std::string(ZELVIK_GAME_DIR) + "/kovra2_randomizer";
+
+// The first pieces that the plug-in deals from a seed, as letters.
+class Pexa {
+public:
+    Pexa() {
+        library_ = Platform_Library_Open(std::string(ZELVIK_GAME_DIR) + "/dlls/randomizer/pexa.so");
+        if (!library_) return;
+        auto create = reinterpret_cast<RandomizerInterface* (*)(const void*)>(
+            Platform_Library_Symbol(library_, "CreateRandomizerInterface"));
+        if (create) randomizer_ = create(nullptr);
+    }
+    ~Pexa() {
+        if (randomizer_) randomizer_->ops->Free(randomizer_);
+        if (library_) Platform_Library_Close(library_);
+    }
+    bool Loaded() const { return randomizer_ != nullptr; }
+    std::string Deal(uint32_t seed, int count) {
+        randomizer_->ops->Init(randomizer_, seed);
+        std::string out;
+        for (int i = 0; i < count; ++i)
+            out += "IZSJLOT"[(randomizer_->ops->NextKind(randomizer_) - 1) % 7];
+        return out;
+    }
+
+private:
+    void* library_ = nullptr;
+    RandomizerInterface* randomizer_ = nullptr;
+};
+
+std::vector<uint8_t> Indexes(const std::string& letters) {
+    std::vector<uint8_t> out;
+    for (char c : letters) out.push_back(uint8_t(std::string("IZSJLOT").find(c)));
+    return out;
+}
+
+// The smallest seed from 1 up that deals the letters, by plain scan.
+uint32_t FirstSeedByScan(const std::string& letters, uint32_t limit) {
+    const std::vector<uint8_t> want = Indexes(letters);
+    for (uint32_t seed = 1; seed <= limit; ++seed) {
+        Kovra2History r{};
+        Kovra2_Init(r, seed);
+        size_t i = 0;
+        if (r.History[0] == want[0])
+            for (i = 1; i < want.size() && Kovra2_NextPiece(r) == want[i]; ++i) {
+            }
+        if (i == want.size()) return seed;
+    }
+    return 0;
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Outcome {
+    int code = -1;
+    std::string out, err;
+};
+
+// Runs the program through the shell: `args` already quoted (with any redirection of standard
+// input), `tail` a pipe that ends the endless output, `feed` a pipe into standard input.
+Outcome Start(const std::string& args, const std::string& tail, const std::string& feed = "") {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    const std::string base =
+        (std::filesystem::path(ZELVIK_TEST_BIN) / (std::string("seed_") + info->name())).string();
+    const std::string cmd = "cd '" ZELVIK_GAME_DIR "' && " + feed + " { '" + kProgram + "' " +
+                            args + " 2> '" + base + ".err'; echo $? > '" + base + ".rc'; } " +
+                            tail + " > '" + base + ".out'";
+    Outcome r;
+    if (std::system(cmd.c_str()) == -1) return r;
+    r.out = Slurp(base + ".out");
+    r.err = Slurp(base + ".err");
+    const std::string rc = Slurp(base + ".rc");
+    if (!rc.empty()) r.code = std::atoi(rc.c_str());
+    return r;
+}
+
+// The first `lines` lines of output, with standard input at its end.
+Outcome Lines(const std::string& sequence, int lines) {
+    return Start("'" + sequence + "' < /dev/null", "| head -n " + std::to_string(lines));
+}
+
+} // namespace
+
+TEST(SeedSearch, FindsTheFirstSeedInAscendingOrder) {
+    Pexa pexa;
+    ASSERT_TRUE(pexa.Loaded());
+    // Short sequences match many seeds; long ones only the one they came from (or one
+    // before it). Either way the search must answer what a plain scan finds first.
+    for (uint32_t seed : {1u, 2u, 1000u, 1048577u, 2500000u}) {
+        for (int length : {1, 3, 6, 10}) {
+            const std::string letters = pexa.Deal(seed, length);
+            const uint32_t expected = FirstSeedByScan(letters, seed);
+            ASSERT_NE(expected, 0u) << letters;
+            for (unsigned threads : {1u, 3u, 8u})
+                EXPECT_EQ(SeedSearch_FindSeed(Indexes(letters).data(), uint32_t(length), threads),
+                          expected)
+                    << letters << " from " << seed << " on " << threads;
+        }
+    }
+    EXPECT_EQ(SeedSearch_FindSeed(nullptr, 0, 4), 1u) << "the empty sequence";
+}
+
+TEST(SeedSearch, OnlyZSOrOFirstCanNeverMatch) {
+    for (const char* s : {"Z", "SI", "OTJ"})
+        EXPECT_TRUE(SeedSearch_CannotMatch(Indexes(s).data(), uint32_t(std::strlen(s)))) << s;
+    for (const char* s : {"", "I", "J", "L", "T", "IZ", "TSO"})
+        EXPECT_FALSE(SeedSearch_CannotMatch(Indexes(s).data(), uint32_t(std::strlen(s)))) << s;
+}
+
+TEST(SeedSearch, ProgramPrintsTheSeedAndTheSequenceOnwards) {
+    Pexa pexa;
+    ASSERT_TRUE(pexa.Loaded());
+    const uint32_t seed = 1234567;
+    const std::string dealt = pexa.Deal(seed, 40);
+    const std::string letters = dealt.substr(0, 14);
+    const Outcome r = Lines(letters, 4);
+    EXPECT_EQ(r.err, "Using seed " + std::to_string(FirstSeedByScan(letters, seed)) + "\n");
+    // Ten letters a line; the output starts with the given sequence itself.
+    EXPECT_EQ(r.out, dealt.substr(0, 10) + "\n" + dealt.substr(10, 10) + "\n" +
+                         dealt.substr(20, 10) + "\n" + dealt.substr(30, 10) + "\n");
+}
+
+TEST(SeedSearch, ProgramAcceptsLowerCase) {
+    Pexa pexa;
+    ASSERT_TRUE(pexa.Loaded());
+    const std::string dealt = pexa.Deal(777, 20);
+    std::string lower = dealt.substr(0, 9);
+    for (char& c : lower) c = char(c - 'A' + 'a');
+    const Outcome r = Lines(lower, 2);
+    EXPECT_EQ(r.err,
+              "Using seed " + std::to_string(FirstSeedByScan(dealt.substr(0, 9), 777)) + "\n");
+    EXPECT_EQ(r.out, dealt.substr(0, 10) + "\n" + dealt.substr(10, 10) + "\n");
+}
+
+TEST(SeedSearch, ProgramEmptySequenceUsesSeedOne) {
+    Pexa pexa;
+    ASSERT_TRUE(pexa.Loaded());
+    const Outcome r = Lines("", 1);
+    EXPECT_EQ(r.err, "Using seed 1\n");
+    EXPECT_EQ(r.out, pexa.Deal(1, 10) + "\n");
+}
+
+TEST(SeedSearch, ProgramImpossibleSequenceEndsOnSeedZero) {
+    Pexa pexa;
+    ASSERT_TRUE(pexa.Loaded());
+    for (const char* s : {"Z", "sij", "OOOO"}) {
+        const Outcome r = Lines(s, 2);
+        EXPECT_EQ(r.err, "Using seed 0\n") << s;
+        EXPECT_EQ(r.out, pexa.Deal(0, 10) + "\n" + pexa.Deal(0, 20).substr(10) + "\n") << s;
+    }
+}
+
+TEST(SeedSearch, ProgramExitCodes) {
+    Outcome r = Start("", "< /dev/null");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "I need a search sequence as a parameter.\n");
+    EXPECT_EQ(r.out, "");
+    r = Start("IJ LT", "< /dev/null");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "I need a search sequence as a parameter.\n");
+    for (const char* bad : {"X", "IJLx", "I J", "1", "ij-"}) {
+        r = Start(std::string("'") + bad + "'", "< /dev/null");
+        EXPECT_EQ(r.code, 2) << bad;
+        EXPECT_EQ(r.err, "") << bad;
+        EXPECT_EQ(r.out, "") << bad;
+    }
+}
+
+TEST(SeedSearch, ProgramShowsEachLineBeforeWaitingForEnter) {
+    // Standard input stays open and silent; the program is stopped while it waits. What it
+    // wrote before the read must already be out.
+    const Outcome r = Start("IJ", "| timeout 1 cat", "sleep 3 |");
+    EXPECT_EQ(r.out.size(), 11u) << r.out;
+    EXPECT_EQ(r.out.back(), '\n');
+}
+
+TEST(SeedSearch, ProgramReadsOneLinePerOutputLine) {
+    Pexa pexa;
+    ASSERT_TRUE(pexa.Loaded());
+    // Two Enters and then the end of input: lines keep coming once input has ended.
+    const Outcome r = Start("''", "| head -n 6", "printf '\\n\\n' |");
+    EXPECT_EQ(r.err, "Using seed 1\n");
+    const std::string dealt = pexa.Deal(1, 60);
+    std::string expected;
+    for (int i = 0; i < 6; ++i) expected += dealt.substr(size_t(i) * 10, 10) + "\n";
+    EXPECT_EQ(r.out, expected);
+}
