@@ -124,6 +124,26 @@ TEST(SeedSearch, FindsTheFirstSeedInAscendingOrder) {
         }
     }
     EXPECT_EQ(SeedSearch_FindSeed(nullptr, 0, 4), 1u) << "the empty sequence";
+
+    // Seeds whose first piece takes more than four rolls (Z, S or O four times running).
+    int checked = 0;
+    for (uint32_t seed = 1; checked < 3 && seed < 10000000; ++seed) {
+        Kovra2History r{};
+        r.Seed = seed;
+        int rolls = 0;
+        uint8_t p;
+        do {
+            p = Kovra2_RollPiece(r);
+            ++rolls;
+        } while (p == Kovra2_Z || p == Kovra2_S || p == Kovra2_O);
+        if (rolls <= 4 || seed < 100000) continue;
+        const std::string letters = pexa.Deal(seed, 9);
+        EXPECT_EQ(SeedSearch_FindSeed(Indexes(letters).data(), 9, 4),
+                  FirstSeedByScan(letters, seed))
+            << letters << " from " << seed;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 3);
 }
 
 TEST(SeedSearch, OnlyZSOrOFirstCanNeverMatch) {

@@ -27,6 +27,48 @@ bool Matches(Kovra2History& r, uint32_t seed, const uint8_t* pieces, uint32_t co
     return true;
 }
 
+// The generator k steps on from a state: state * kStep[k].mul + kStep[k].add.
+struct Step {
+    uint32_t mul, add;
+};
+constexpr Step Compose(Step s) {
+    return {s.mul * 1103515245u, s.add * 1103515245u + 12345u};
+}
+constexpr Step kStep1 = {1103515245u, 12345u};
+constexpr Step kStep2 = Compose(kStep1);
+constexpr Step kStep3 = Compose(kStep2);
+constexpr Step kStep4 = Compose(kStep3);
+
+constexpr uint32_t kBatch = 64;
+constexpr uint8_t kUnsure = 0xFF;
+
+// value % 7 for a 15-bit value, by multiplication (exact below 2^15).
+inline uint32_t Mod7(uint32_t value) {
+    return value - 7u * ((value * 37450u) >> 18);
+}
+
+inline uint32_t RollAt(uint32_t seed, Step step) {
+    return Mod7(((seed * step.mul + step.add) >> 10) & 0x7FFFu);
+}
+
+// The first piece each of kBatch seeds deals, for the usual case: the first of four rolls that
+// is not Z, S or O; kUnsure when all four are (the full rule then decides). No branches, so
+// the compiler can run the seeds side by side.
+__attribute__((target_clones("avx2", "default"))) void QuickFirstPieces(uint32_t first,
+                                                                        uint8_t* out) {
+    constexpr uint32_t kRejected = (1u << Kovra2_Z) | (1u << Kovra2_S) | (1u << Kovra2_O);
+    for (uint32_t i = 0; i < kBatch; ++i) {
+        const uint32_t seed = first + i;
+        const uint32_t r1 = RollAt(seed, kStep1), r2 = RollAt(seed, kStep2),
+                       r3 = RollAt(seed, kStep3), r4 = RollAt(seed, kStep4);
+        uint32_t piece = (kRejected >> r4) & 1 ? kUnsure : r4;
+        piece = (kRejected >> r3) & 1 ? piece : r3;
+        piece = (kRejected >> r2) & 1 ? piece : r2;
+        piece = (kRejected >> r1) & 1 ? piece : r1;
+        out[i] = static_cast<uint8_t>(piece);
+    }
+}
+
 struct SearchState {
     const uint8_t* pieces;
     uint32_t count;
@@ -49,10 +91,23 @@ void Worker(SearchState& s) {
         // elsewhere, every later one does too.
         if (begin >= kEndSeed || begin >= s.best.load(std::memory_order_relaxed)) return;
         const uint64_t end = std::min(begin + kChunkSeeds, kEndSeed);
-        for (uint64_t seed = begin; seed < end; ++seed) {
-            if (Matches(r, static_cast<uint32_t>(seed), s.pieces, s.count)) {
-                LowerBest(s.best, seed);
-                break;
+        // Seeds go in batches of 64: a mask of those whose first piece may match is built
+        // without branches, and only those are dealt in full, in ascending order.
+        bool found = false;
+        uint8_t firsts[kBatch];
+        for (uint64_t batch = begin; batch < end && !found; batch += kBatch) {
+            const uint64_t n = std::min<uint64_t>(kBatch, end - batch);
+            QuickFirstPieces(static_cast<uint32_t>(batch), firsts);
+            uint64_t candidates = 0;
+            for (uint64_t i = 0; i < n; ++i)
+                candidates |= uint64_t(firsts[i] == s.pieces[0] || firsts[i] == kUnsure) << i;
+            for (; candidates; candidates &= candidates - 1) {
+                const uint64_t seed = batch + uint64_t(__builtin_ctzll(candidates));
+                if (Matches(r, static_cast<uint32_t>(seed), s.pieces, s.count)) {
+                    LowerBest(s.best, seed);
+                    found = true;
+                    break;
+                }
             }
         }
     }
@@ -65,6 +120,7 @@ bool SeedSearch_CannotMatch(const uint8_t* pieces, uint32_t count) {
 }
 
 uint32_t SeedSearch_FindSeed(const uint8_t* pieces, uint32_t count, unsigned threads) {
+    if (count == 0) return uint32_t(kFirstSeed); // nothing to compare: the first seed deals it
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     SearchState state;
     state.pieces = pieces;
