@@ -321,6 +321,24 @@ TEST_F(ReplayFile, OversizedCountsNeverReadPastTheFile) {
     EXPECT_EQ(replay->ops->CountFrames(replay), 0);
 }
 
+TEST_F(ReplayFile, RandomDamageIsRejectedOrReadSafely) {
+    // Counts and sizes overwritten with random bytes: every load either fails or stays within
+    // the file (the sanitizers watch the reads and allocations).
+    const std::vector<uint8_t> clean = Sample().b;
+    uint32_t state = 12345;
+    auto next = [&] { return state = state * 1103515245u + 12345u; };
+    for (int round = 0; round < 300; ++round) {
+        std::vector<uint8_t> bytes = clean;
+        for (int k = 0; k < 4; ++k) bytes[8 + next() % (bytes.size() - 8)] = uint8_t(next() >> 16);
+        PlayerRecord player;
+        if (replay->ops->Load(replay, &player.p, Write("d.er", bytes), round & 1) == 1) {
+            replay->ops->ApplyToPlayer(replay, nullptr);
+            EXPECT_LE(replay->ops->CountFrames(replay), 3);
+            EXPECT_LE(player.p.ValueList->Count, 1);
+        }
+    }
+}
+
 TEST_F(ReplayFile, TextsReadFromAFileEndInsideTheirFields) {
     PlayerRecord player;
     Bytes f;
