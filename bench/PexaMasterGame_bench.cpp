@@ -1,16 +1,19 @@
-// One complete PEXA Master game, recorded once from generated keys and then replayed headless
-// (no host callbacks) from its input list until the game ends; prints frames per second on one
-// core.
+// One complete PEXA Master game, recorded once from a simple player's keys and then replayed
+// headless (no host callbacks) from its input list until the game ends; prints frames per second on
+// one core.
 #include "Platform_Library.h"
 #include "Zelvik_Engine.h"
 #include "Zelvik_Field.h"
 #include "Zelvik_Game.h"
 #include "Zelvik_ID.h"
 #include "Zelvik_Player.h"
+#include "Zelvik_RotationSystem.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -73,35 +76,116 @@ void Play(Player* p, const Run& run) {
     p->ops->Update(p, run.input, -1);
 }
 
-// Keys a careless player might press: short runs of shifts, turns and drops.
+// A simple player: for each new piece it tries every turn and column, keeps the placement
+// with the fewest holes and the lowest stack, turns, shifts and drops.
+struct Bot {
+    static constexpr int32_t kW = 10;
+    static constexpr int32_t kH = 22; // two hidden rows on top
+    bool cells[kH][kW] = {};
+    int32_t targetRotation = 0;
+    int32_t targetX = 0;
+    const RotationPiece* planned = nullptr;
+
+    static bool Block(Player* p, int32_t i, int32_t j, int32_t r) {
+        RotationSystemInterface* rs = p->RotationSystem;
+        return rs->ops->GetPieceBlock(rs, p->Piece, i, j, r) != 0;
+    }
+
+    void ReadField(Field* f) {
+        for (int32_t y = 0; y < kH; y++)
+            for (int32_t x = 0; x < kW; x++) cells[y][x] = f->ops->IsBlocked(f, x, y - 2) != 0;
+    }
+
+    bool Fits(Player* p, int32_t x, int32_t y, int32_t r) const {
+        for (int32_t j = 0; j < 4; j++)
+            for (int32_t i = 0; i < 4; i++) {
+                if (!Block(p, i, j, r)) continue;
+                const int32_t fx = x + i, fy = y + j + 2;
+                if (fx < 0 || fx >= kW || fy >= kH) return false;
+                if (fy >= 0 && cells[fy][fx]) return false;
+            }
+        return true;
+    }
+
+    double Score(Player* p, int32_t x, int32_t y, int32_t r) const {
+        bool g[kH][kW];
+        std::memcpy(g, cells, sizeof g);
+        for (int32_t j = 0; j < 4; j++)
+            for (int32_t i = 0; i < 4; i++)
+                if (Block(p, i, j, r) && y + j + 2 >= 0) g[y + j + 2][x + i] = true;
+        int32_t lines = 0;
+        for (int32_t row = kH - 1; row >= 0; row--) {
+            bool full = true;
+            for (int32_t c = 0; c < kW; c++) full = full && g[row][c];
+            if (!full) continue;
+            lines++;
+            for (int32_t k = row; k > 0; k--) std::memcpy(g[k], g[k - 1], sizeof g[k]);
+            std::memset(g[0], 0, sizeof g[0]);
+            row++;
+        }
+        int32_t heights[kW], holes = 0, total = 0, bump = 0;
+        for (int32_t c = 0; c < kW; c++) {
+            int32_t top = kH;
+            for (int32_t row = 0; row < kH; row++)
+                if (g[row][c]) {
+                    top = row;
+                    break;
+                }
+            heights[c] = kH - top;
+            total += heights[c];
+            for (int32_t row = top + 1; row < kH; row++) holes += !g[row][c];
+        }
+        for (int32_t c = 1; c < kW; c++) bump += std::abs(heights[c] - heights[c - 1]);
+        return 0.76 * lines - 0.51 * total - 0.36 * holes - 0.18 * bump;
+    }
+
+    void Plan(Player* p) {
+        ReadField(p->Field);
+        double best = -1e18;
+        targetRotation = 0;
+        targetX = p->X;
+        for (int32_t r = 0; r < 4; r++)
+            for (int32_t x = -3; x < kW; x++) {
+                int32_t y = p->Y;
+                if (!Fits(p, x, y, r)) continue;
+                while (Fits(p, x, y + 1, r)) y++;
+                const double v = Score(p, x, y, r);
+                if (v > best) {
+                    best = v;
+                    targetRotation = r;
+                    targetX = x;
+                }
+            }
+        planned = p->Piece;
+    }
+
+    // The keys for this frame; `last` is the previous frame's.
+    uint32_t Keys(Player* p, uint32_t last) {
+        if (p->State != State_Falling && p->State != State_Landed) return 0;
+        if (p->Piece != planned) Plan(p);
+        const int32_t rotation = ((p->Rotation % 4) + 4) % 4;
+        if (rotation != targetRotation) return (last & Input_RotCW) ? 0 : uint32_t{Input_RotCW};
+        if (p->X < targetX) return (last & Input_Right) ? 0 : uint32_t{Input_Right};
+        if (p->X > targetX) return (last & Input_Left) ? 0 : uint32_t{Input_Left};
+        return (last & Input_SoftDrop) ? 0 : uint32_t{Input_HardDrop | Input_SoftDrop};
+    }
+};
+
+// Plays one game with the bot, one frame at a time, and keeps its keys as runs.
 std::vector<Run> Record(Game* game, uint64_t* framesOut) {
     std::vector<Run> runs;
     Player* p = NewPlayer(game);
     if (!p) return runs;
-    static const uint32_t kKeys[] = {0,
-                                     0,
-                                     Input_Left,
-                                     Input_Right,
-                                     Input_RotCW,
-                                     Input_RotCCW,
-                                     Input_SoftDrop,
-                                     Input_Left | Input_RotCW,
-                                     Input_Right | Input_SoftDrop,
-                                     Input_HardDrop};
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    auto next = [&state] {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    };
-    while (!Over(p) && runs.size() < 1000000) {
-        const uint64_t r = next();
-        const Run run{kKeys[r % (sizeof kKeys / sizeof kKeys[0])],
-                      static_cast<uint32_t>(1 + (r >> 32) % 12)};
-        const uint32_t before = p->FrameCounter;
-        Play(p, run);
-        runs.push_back({run.input, p->FrameCounter - before});
+    Bot bot;
+    uint32_t last = 0;
+    while (!Over(p) && p->FrameCounter < 2000000) {
+        const uint32_t keys = bot.Keys(p, last);
+        Play(p, {keys, 1});
+        if (!runs.empty() && runs.back().input == keys)
+            runs.back().frames++;
+        else
+            runs.push_back({keys, 1});
+        last = keys;
     }
     *framesOut = p->FrameCounter;
     p->ops->Free(p);
@@ -138,6 +222,7 @@ int main() {
     uint64_t frames = 0;
     int32_t games = 0;
     int32_t lastScore = 0;
+    int32_t lastLevel = 0;
     double seconds = 0;
     const auto start = std::chrono::steady_clock::now();
     while (seconds < 2.0 || games < 3) {
@@ -145,9 +230,11 @@ int main() {
         if (!p) return 1;
         for (const Run& run : runs) Play(p, run);
         frames += p->FrameCounter;
-        uint32_t score = 0;
+        uint32_t score = 0, level = 0;
         p->ops->GetValue(p, u"score", &score);
+        p->ops->GetValue(p, u"level", &level);
         lastScore = static_cast<int32_t>(score);
+        lastLevel = static_cast<int32_t>(level);
         if (p->FrameCounter != recordedFrames) {
             std::fprintf(stderr, "replay diverged: %u frames, recorded %llu\n", p->FrameCounter,
                          static_cast<unsigned long long>(recordedFrames));
@@ -157,8 +244,9 @@ int main() {
         games++;
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-    std::printf("PEXA Master game: %llu frames, final score %d, %d replays in %.2f s\n",
-                static_cast<unsigned long long>(recordedFrames), lastScore, games, seconds);
+    std::printf("PEXA Master game: %llu frames, level %d, score %d; %d replays in %.2f s\n",
+                static_cast<unsigned long long>(recordedFrames), lastLevel, lastScore, games,
+                seconds);
     std::printf("frames/s per core: %.0f (target 3000000)\n",
                 static_cast<double>(frames) / seconds);
     return 0;
