@@ -184,3 +184,19 @@ TEST_F(NuroPeluneGame, CountDownEndsTheGame) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(NuroPeluneGame, NoAllClearFactorAndNoComboMedal) {
+    for (int32_t i = 0; i < 7; i++) {
+        ASSERT_TRUE(g.NextPiece(Piece_O));
+        g.F()->ops->Clear(g.F());
+        g.F()->ops->SetCell(g.F(), 0, 0, 1, 0xFF00FFFFu, kTargetFlag); // keeps the stage
+        g.PrepareClear(2);
+        g.DropAndLock();
+        EXPECT_EQ(g.Value(u"score_bravo"), 1);
+    }
+    EXPECT_EQ(g.Value(u"medal_co"), -1);
+}
+
+} // namespace

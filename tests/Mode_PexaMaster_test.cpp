@@ -408,3 +408,82 @@ TEST(PexaMasterServer, GameWithoutHostRunsTheSameRules) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PexaMasterGame, MultiLevelStepFiresEachThresholdOnce) {
+    g.SetLive(u"level", 494);
+    const int32_t stopsBefore = g.client.musicStops;
+    ASSERT_TRUE(g.ClearRows(4)); // 494 -> 498 crosses 495 only
+    EXPECT_EQ(g.client.musicStops, stopsBefore + 1);
+    g.SetLive(u"level", 496);
+    ASSERT_TRUE(g.ClearRows(4)); // a new piece, then 497 -> 501 crosses 500
+    EXPECT_EQ(g.Value(u"level"), 501);
+    EXPECT_EQ(std::count(g.client.music.begin(), g.client.music.end(), 1), 1);
+    EXPECT_EQ(g.client.musicStops, stopsBefore + 1);
+    EXPECT_EQ(g.p->Settings.Gravity, 5120);
+    EXPECT_EQ(g.p->Settings.LineClearDelay, 25);
+    EXPECT_EQ(g.p->Settings.ShiftDelay, 8);
+}
+
+TEST(PexaMasterSections, Section5LimitIsTheAverageOfTheFirstFivePlusTwoSeconds) {
+    for (int32_t elapsed : {6120, 6121}) {
+        TestGame g;
+        ASSERT_TRUE(g.Open(u"PEXA Master"));
+        ASSERT_TRUE(g.Start());
+        g.SetLive(u"level", 496);
+        ASSERT_TRUE(g.NextPiece(Piece_I, true));
+        g.PrepareClear(4);
+        ASSERT_TRUE(g.Lock());
+        g.p->GameTime = 30000; // section 5 begins at 30000: the average section is 6000
+        g.Step();
+        ASSERT_EQ(g.Value(u"level"), 500);
+        ASSERT_TRUE(g.ClearRows(4)); // one four-row clear in section 5
+        g.SetLive(u"level", 599);
+        ASSERT_TRUE(g.NextPiece(Piece_T));
+        g.PrepareClear(1);
+        ASSERT_TRUE(g.Lock());
+        g.p->GameTime = 30000 + elapsed; // read by the next frame's scoring
+        g.Step();
+        ASSERT_EQ(g.Value(u"level"), 600);
+        EXPECT_EQ((g.Value(u"GMCondition") >> 5) & 1, elapsed == 6120 ? 1 : 0) << elapsed;
+    }
+}
+
+TEST_F(PexaMasterGame, ComboMedal) {
+    ASSERT_TRUE(g.ClearRows(2));
+    ASSERT_TRUE(g.ClearRows(2));
+    EXPECT_EQ(g.Value(u"medal_co"), -1);
+    ASSERT_TRUE(g.ClearRows(2)); // combo 4
+    EXPECT_EQ(g.Value(u"medal_co"), 0);
+    ASSERT_TRUE(g.ClearRows(2)); // combo 5
+    EXPECT_EQ(g.Value(u"medal_co"), 1);
+    ASSERT_TRUE(g.ClearRows(2));
+    EXPECT_EQ(g.Value(u"medal_co"), 1);
+    ASSERT_TRUE(g.ClearRows(2)); // combo 7
+    EXPECT_EQ(g.Value(u"medal_co"), 2);
+}
+
+TEST_F(PexaMasterGame, ModeInterfaceAttachAndDetach) {
+    ModeEntry* entry = static_cast<ModeEntry*>(DoublyLinkedList_Data(g.p->ModeList->First));
+    ASSERT_NE(entry, nullptr);
+    ModeInterface* mode = entry->mode;
+    EXPECT_EQ(mode->ops->GetInterfaceVersion(mode), 8);
+    EXPECT_EQ(mode->ops->AttachPlayer(mode, g.p), mode);
+    EXPECT_EQ(mode->states->Count, 1); // the player already has its state
+    const int32_t frameHooks = g.p->HookLists[Event_Frame]->Count;
+    const int32_t lockHooks = g.p->HookLists[Event_PieceLocked]->Count;
+    EXPECT_EQ(mode->ops->DetachPlayer(mode, g.p), mode);
+    EXPECT_EQ(mode->states->Count, 0);
+    EXPECT_EQ(g.p->HookLists[Event_Frame]->Count, frameHooks - 2);
+    EXPECT_EQ(g.p->HookLists[Event_PieceLocked]->Count, lockHooks - 1);
+    EXPECT_EQ(g.p->HookLists[Event_Finished]->Count, 0);
+    EXPECT_EQ(mode->ops->DetachPlayer(mode, g.p), mode); // nothing left: no effect
+    EXPECT_EQ(mode->ops->StopPlayer(mode, g.p), 0);
+    ZelvikID id{};
+    id.size = 148;
+    EXPECT_EQ(mode->ops->GetID(mode, &id), 1u);
+    EXPECT_EQ(IdText(id.name), u"PEXA Master");
+}
+
+} // namespace
