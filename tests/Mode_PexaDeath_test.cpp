@@ -120,3 +120,17 @@ TEST_F(PexaDeathGame, SecondGameOnTheSameStateKeepsTheFourRowCount) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PexaDeathGame, ScoreOfAKnownDouble) {
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    g.Fill(0, 17);
+    g.PrepareClear(2);
+    g.DropAndLock();
+    EXPECT_EQ(g.Value(u"score_sonic"), 36);
+    EXPECT_EQ(g.Value(u"score_speed"), 203);
+    EXPECT_EQ(g.Value(u"score"), 228 + 204);
+}
+
+} // namespace

@@ -487,3 +487,74 @@ TEST_F(PexaMasterGame, ModeInterfaceAttachAndDetach) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PexaMasterGame, NewPiecesStopAt998) {
+    g.SetLive(u"level", 998);
+    g.SetLive(u"levelstop", 999);
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    g.DropAndLock();
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    EXPECT_EQ(g.Value(u"level"), 998);
+}
+
+TEST(PexaMasterSections, LaterSectionsMayTakeThePreviousSectionsTimePlusTwoSeconds) {
+    for (int32_t elapsed : {3120, 3121}) {
+        TestGame g;
+        ASSERT_TRUE(g.Open(u"PEXA Master"));
+        ASSERT_TRUE(g.Start());
+        // Sections 6 and 7 begin at 30000 and 33000: section 6 took 3000 frames.
+        const std::pair<int32_t, int32_t> crossings[] = {{599, 30000}, {699, 33000}};
+        for (const auto& [from, time] : crossings) {
+            g.SetLive(u"level", from);
+            ASSERT_TRUE(g.NextPiece(Piece_T));
+            g.PrepareClear(1);
+            ASSERT_TRUE(g.Lock());
+            g.p->GameTime = time;
+            g.Step();
+        }
+        ASSERT_EQ(g.Value(u"level"), 700);
+        ASSERT_TRUE(g.ClearRows(4)); // one four-row clear in section 7
+        g.SetLive(u"level", 799);
+        ASSERT_TRUE(g.NextPiece(Piece_T));
+        g.PrepareClear(1);
+        ASSERT_TRUE(g.Lock());
+        g.p->GameTime = 33000 + elapsed;
+        g.Step();
+        ASSERT_EQ(g.Value(u"level"), 800);
+        EXPECT_EQ((g.Value(u"GMCondition") >> 7) & 1, elapsed == 3120 ? 1 : 0) << elapsed;
+    }
+}
+
+TEST(PexaMasterSections, GradeAndTimeConditionAt999) {
+    for (int32_t time : {31500, 31501}) {
+        TestGame g;
+        ASSERT_TRUE(g.Open(u"PEXA Master"));
+        ASSERT_TRUE(g.Start());
+        g.SetLive(u"level", 998);
+        g.SetLive(u"InternalGrade", 31);
+        ASSERT_TRUE(g.NextPiece(Piece_T));
+        g.PrepareClear(1);
+        ASSERT_TRUE(g.Lock());
+        g.p->GameTime = time;
+        g.Step();
+        ASSERT_EQ(g.Value(u"level"), 999);
+        EXPECT_EQ((g.Value(u"GMCondition") >> 10) & 1, time == 31500 ? 1 : 0) << time;
+        EXPECT_EQ(g.p->GameTime, time); // the timer stopped in the crossing frame
+    }
+}
+
+TEST_F(PexaMasterGame, StartAfterAGameOverWithoutResetKeepsOneSetOfHooks) {
+    const int32_t frameHooks = g.p->HookLists[Event_Frame]->Count;
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    g.p->ops->GameOver(g.p, 1);
+    ASSERT_TRUE(g.StepUntil(State_Idle, Input_Left, 300));
+    ASSERT_TRUE(g.Start());
+    EXPECT_EQ(g.p->HookLists[Event_Frame]->Count, frameHooks);
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    g.DropAndLock();
+    EXPECT_EQ(g.Value(u"level"), 0); // one frame hook: no double level step or scoring
+}
+
+} // namespace
