@@ -22,7 +22,9 @@ namespace {
 SkinElement* ChildAt(SkinElement* e, int32_t i) {
     return *static_cast<SkinElement**>(DoublyLinkedList_SelectElement(e->Children, i));
 }
-int32_t ChildCount(SkinElement* e) { return DoublyLinkedList_CountList(e->Children); }
+int32_t ChildCount(SkinElement* e) {
+    return DoublyLinkedList_CountList(e->Children);
+}
 
 // Reads XML into a fresh root; the test owns the tree.
 struct Tree {
@@ -44,7 +46,8 @@ protected:
         ASSERT_TRUE(Client_InitState());
         ASSERT_TRUE(Client_CreateCellSprites());
         cp = Client_AddClientPlayer(nullptr);
-        fake = std::make_unique<FakeEnginePlayer>(&gClient.Interface, reinterpret_cast<uintptr_t>(cp));
+        fake =
+            std::make_unique<FakeEnginePlayer>(&gClient.Interface, reinterpret_cast<uintptr_t>(cp));
         cp->Player = &fake->player;
     }
     void TearDown() override {
@@ -67,9 +70,9 @@ TEST(SkinRead, TagsAreCaseBlindAttributesCaseSensitive) {
               <unknown/></SKIN>)");
     EXPECT_EQ(t.root->Kind, SkinKind_Skin);
     ASSERT_EQ(ChildCount(t.root), 9);
-    const int32_t kinds[9] = {SkinKind_Text, SkinKind_Image, SkinKind_Field, SkinKind_Next,
-                              SkinKind_Hold, SkinKind_Player, SkinKind_Menu, SkinKind_Class,
-                              SkinKind_Skin};
+    const int32_t kinds[9] = {SkinKind_Text, SkinKind_Image, SkinKind_Field,
+                              SkinKind_Next, SkinKind_Hold,  SkinKind_Player,
+                              SkinKind_Menu, SkinKind_Class, SkinKind_Skin};
     for (int32_t i = 0; i < 9; ++i) EXPECT_EQ(ChildAt(t.root, i)->Kind, kinds[i]) << i;
     SkinElement* text = ChildAt(t.root, 0);
     EXPECT_EQ(text->Width, 10.0);
@@ -122,8 +125,8 @@ TEST(SkinRead, ClassesCopyTheirChildrenOnlyWhenDefinedBefore) {
     EXPECT_EQ(ChildCount(ChildAt(user, 0)), 0); // one level deep
     EXPECT_EQ(ChildAt(user, 1)->Name, "label");
     EXPECT_EQ(ChildAt(user, 2)->Name, "own");
-    EXPECT_EQ(user->X, 5.0); // own attributes read after the class
-    EXPECT_EQ(ChildCount(ChildAt(t.root, 4)), 0); // named like its class
+    EXPECT_EQ(user->X, 5.0);                                  // own attributes read after the class
+    EXPECT_EQ(ChildCount(ChildAt(t.root, 4)), 0);             // named like its class
     EXPECT_EQ(ChildCount(ChildAt(ChildAt(t.root, 5), 0)), 0); // an ancestor has the name
     EXPECT_EQ(ChildCount(ChildAt(ChildAt(t.root, 6), 1)), 0); // class below the root
     EXPECT_EQ(ChildCount(ChildAt(t.root, 7)), 0);
@@ -182,7 +185,8 @@ TEST(SkinFormat, TimesValuesModeAndFps) {
     EXPECT_EQ(Skin_FormatText(u"%time%", &cp), u"15:00:00");
     int32_t* level = fake.SetValue(u"level", 250);
     fake.SetValue(u"medal_ac", -1);
-    EXPECT_EQ(Skin_FormatText(u"L%level%/%medal_ac%/%Level%/%nokey%", &cp), u"L250/-1/%Level%/%nokey%");
+    EXPECT_EQ(Skin_FormatText(u"L%level%/%medal_ac%/%Level%/%nokey%", &cp),
+              u"L250/-1/%Level%/%nokey%");
     *level = 251; // live entries read the current value
     EXPECT_EQ(Skin_FormatText(u"%level%", &cp), u"251");
     EXPECT_EQ(Skin_FormatText(u"%mode%", &cp), u"%mode%"); // no mode yet
@@ -191,7 +195,8 @@ TEST(SkinFormat, TimesValuesModeAndFps) {
     gClient.DisplayFPS = 417;
     EXPECT_EQ(Skin_FormatText(u"%fps% fps", &cp), u"417 fps");
     // Without a player.
-    EXPECT_EQ(Skin_FormatText(u"%time%|%time_int%|%mode%|%fps%", nullptr), u"00:00:00|00:00:00|%mode%|417");
+    EXPECT_EQ(Skin_FormatText(u"%time%|%time_int%|%mode%|%fps%", nullptr),
+              u"00:00:00|00:00:00|%mode%|417");
     fake.player.Settings.FramesPerSecond = 0;
     EXPECT_EQ(Skin_FormatText(u"%time%|%level%", &cp), u"00:00:00|%level%");
     gClient.DisplayFPS = 0;
@@ -273,7 +278,7 @@ TEST_F(SkinScreen, LayoutPixelsAt800x600AndFilteredTexts) {
     EXPECT_DOUBLE_EQ(scales[0], 1.25);
     EXPECT_TRUE(filtering[0]); // 0.5 * 2.5 is not whole: filtered
     EXPECT_DOUBLE_EQ(scales[1], 1.0);
-    EXPECT_FALSE(filtering[1]); // 0.4 * 2.5 = 1: sharp
+    EXPECT_FALSE(filtering[1]);         // 0.4 * 2.5 = 1: sharp
     EXPECT_FALSE(Sprite3D_Filtering()); // switched off after the draw
     // Only an idle player has a menu.
     fake->player.State = State_Falling;
@@ -336,7 +341,8 @@ TEST_F(SkinScreen, DefaultSkinFrameMatchesTheReference) {
     ASSERT_GT(ChildCount(skin), 3);
     EXPECT_EQ(Resource_Load(Resource_Skin, "Pexa.xml"), skin); // cached, case-blind
     // A game in progress: a stack with open edges, a landed piece, a ghost, previews, hold.
-    const uint32_t colours[7] = {0x0000E0, 0x00A0E0, 0xE0E000, 0xE00000, 0x00E000, 0xE000E0, 0x00E0E0};
+    const uint32_t colours[7] = {0x0000E0, 0x00A0E0, 0xE0E000, 0xE00000,
+                                 0x00E000, 0xE000E0, 0x00E0E0};
     for (int32_t y = 15; y < 20; ++y)
         for (int32_t x = 0; x < 10; ++x)
             if ((x + y) % 7 != 0)
@@ -344,13 +350,21 @@ TEST_F(SkinScreen, DefaultSkinFrameMatchesTheReference) {
                                        y == 15 ? uint32_t(CellFlag_TopOpen) : 0u});
     for (int32_t x = 3; x < 7; ++x) fake->cells.push_back({x, 3, 0x00A0E0, 95, 0});
     for (int32_t x = 3; x < 7; ++x) fake->cells.push_back({x, 14, 0x505050, 100, CellFlag_Ghost});
-    fake->previews = {{{0, 1, 0x0000E0, 100, 0}, {1, 1, 0x0000E0, 100, 0}, {2, 1, 0x0000E0, 100, 0},
+    fake->previews = {{{0, 1, 0x0000E0, 100, 0},
+                       {1, 1, 0x0000E0, 100, 0},
+                       {2, 1, 0x0000E0, 100, 0},
                        {1, 0, 0x0000E0, 100, 0}},
-                      {{1, 0, 0xE0E000, 100, 0}, {2, 0, 0xE0E000, 100, 0}, {1, 1, 0xE0E000, 100, 0},
+                      {{1, 0, 0xE0E000, 100, 0},
+                       {2, 0, 0xE0E000, 100, 0},
+                       {1, 1, 0xE0E000, 100, 0},
                        {2, 1, 0xE0E000, 100, 0}},
-                      {{0, 1, 0xE000E0, 100, 0}, {1, 1, 0xE000E0, 100, 0}, {2, 1, 0xE000E0, 100, 0},
+                      {{0, 1, 0xE000E0, 100, 0},
+                       {1, 1, 0xE000E0, 100, 0},
+                       {2, 1, 0xE000E0, 100, 0},
                        {3, 1, 0xE000E0, 100, 0}}};
-    fake->hold = {{0, 0, 0x00E000, 100, 0}, {1, 0, 0x00E000, 100, 0}, {1, 1, 0x00E000, 100, 0},
+    fake->hold = {{0, 0, 0x00E000, 100, 0},
+                  {1, 0, 0x00E000, 100, 0},
+                  {1, 1, 0x00E000, 100, 0},
                   {2, 1, 0x00E000, 100, 0}};
     fake->SetMode(u"PEXA Master");
     fake->SetValue(u"level", 123);
