@@ -81,8 +81,10 @@ struct NuroPeluneGame : ::testing::Test {
                 const StageCell& want = layout[y * 10 + x];
                 ASSERT_EQ(c->block != 0, want.colour != 0) << stage << " " << x << "," << y;
                 if (!want.colour) continue;
-                EXPECT_EQ(c->data, want.colour) << stage << " " << x << "," << y;
-                EXPECT_EQ((c->flags & kTargetFlag) != 0, want.marker == 1)
+                const uint32_t data = c->data; // packed cell: read the fields by value
+                const uint32_t flags = c->flags;
+                EXPECT_EQ(data, want.colour) << stage << " " << x << "," << y;
+                EXPECT_EQ((flags & kTargetFlag) != 0, want.marker == 1)
                     << stage << " " << x << "," << y;
             }
     }

@@ -265,6 +265,7 @@ TEST_F(PexaMasterGame, SectionConditionTimeLimit) {
 
 TEST_F(PexaMasterGame, EndingPauseFieldClearFinalPhaseAndTopGrade) {
     g.SetLive(u"level", 995);
+    g.SetLive(u"levelstop", 999);
     ASSERT_TRUE(g.ClearRows(4));
     EXPECT_EQ(g.Value(u"level"), 999);
     EXPECT_EQ(g.Value(u"levelstop"), 999);
