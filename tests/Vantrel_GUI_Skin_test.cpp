@@ -491,3 +491,110 @@ TEST_F(SkinScreen, DefaultSkinDrawsARealEngineGame) {
     cp->Player = nullptr;
     p->ops->Free(p);
 }
+
+namespace {
+
+struct Box {
+    int32_t left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1, count = 0;
+};
+
+// Bounds of the bright pixels on the screen.
+Box BrightPixels() {
+    std::vector<uint8_t> rgba;
+    EXPECT_TRUE(Platform_Screen_ReadPixels(rgba));
+    Box b;
+    const int32_t w = Platform_Screen_Width(), h = Platform_Screen_Height();
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            if (rgba[(size_t(y) * w + x) * 4] > 128) {
+                b.left = std::min(b.left, x), b.right = std::max(b.right, x);
+                b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+                ++b.count;
+            }
+    return b;
+}
+
+} // namespace
+
+TEST_F(SkinScreen, ReadyGoLettersAreCentredInTheField) {
+    Open(640, 480);
+    Tree t(
+        R"(<skin><player id="1"><field font="f1.fnt" fontsize="0.75,0.75" position="120,44" size="80,160"/></player></skin>)");
+    fake->field.width = 0; // no cells: only the words
+    fake->player.State = State_Ready;
+    fake->player.Settings.ReadyTime = 60;
+    fake->player.StateTimer = 30; // half-way: already "Go"
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    const Box go = BrightPixels();
+    ASSERT_GT(go.count, 0);
+    EXPECT_NEAR((go.left + go.right) / 2.0, 320, 6);
+    EXPECT_NEAR((go.top + go.bottom) / 2.0, 248, 10);
+    Platform_Screen_Clear(0, 0, 0);
+    fake->player.StateTimer = 31;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    const Box ready = BrightPixels();
+    EXPECT_GT(ready.right - ready.left, go.right - go.left + 20); // the longer word
+    // Letters swell one after another, so the word leans right of centre but stays inside.
+    EXPECT_GE(ready.left, 240);
+    EXPECT_LT(ready.right, 400);
+    // A READY phase of no length draws no word and does not divide by it.
+    Platform_Screen_Clear(0, 0, 0);
+    fake->player.Settings.ReadyTime = 0;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    EXPECT_EQ(BrightPixels().count, 0);
+    // Idle with the ready flag: "Ready" at the field's corner.
+    fake->player.State = State_Idle;
+    fake->player.ReadyFlag = 1;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    const Box flag = BrightPixels();
+    EXPECT_GE(flag.left, 240);
+    EXPECT_LT(flag.left, 246);
+    EXPECT_LT(flag.top, 100);
+}
+
+TEST_F(SkinScreen, CreditsRollInsideTheFieldOnly) {
+    Open(640, 480);
+    Tree t(
+        R"(<skin><player id="1"><field font="f1.fnt" fontsize="0.5,0.5" position="120,44" size="80,160"/></player></skin>)");
+    fake->field.width = 0;
+    fake->player.State = State_Falling;
+    fake->player.PlayerFlags = Flag_TimeLimitActive;
+    fake->player.TimeLimit = 1000;
+    for (int32_t counter : {0, 250, 500, 750, 999}) {
+        Platform_Screen_Clear(0, 0, 0);
+        fake->player.TimeCounter = counter;
+        SkinElement_Draw(t.root, 640, 480, nullptr);
+        const Box b = BrightPixels();
+        ASSERT_GT(b.count, 0) << counter; // at least the percentage
+        EXPECT_GE(b.left, 240) << counter;
+        EXPECT_LT(b.right, 400) << counter;
+        EXPECT_GE(b.top, 88) << counter;
+        EXPECT_LT(b.bottom, 408) << counter;
+    }
+    // At the start the roll waits below the field: only the percentage in the corner.
+    Platform_Screen_Clear(0, 0, 0);
+    fake->player.TimeCounter = 0;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    EXPECT_LT(BrightPixels().bottom, 88 + 30);
+    // Half-way the lines fill the field.
+    Platform_Screen_Clear(0, 0, 0);
+    fake->player.TimeCounter = 500;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    EXPECT_GT(BrightPixels().bottom, 300);
+    // A time limit of 0 draws nothing and does not divide by it.
+    Platform_Screen_Clear(0, 0, 0);
+    fake->player.TimeLimit = 0;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    EXPECT_EQ(BrightPixels().count, 0);
+}
+
+TEST(SkinCredits, TwentySixLinesThatNameNoPeople) {
+    int32_t headings = 0;
+    for (const SkinCreditLine& line : kSkinCredits) headings += line.Scale == 0.8;
+    EXPECT_EQ(headings, 3);
+    EXPECT_EQ(std::u16string(kSkinCredits[0].Text), u"Programmer");
+    EXPECT_EQ(std::u16string(kSkinCredits[3].Text), u"Backgrounds");
+    EXPECT_EQ(std::u16string(kSkinCredits[7].Text), u"Special Thanks");
+    EXPECT_EQ(std::u16string(kSkinCredits[2].Text), u"");
+    EXPECT_EQ(std::u16string(kSkinCredits[6].Text), u"");
+}
