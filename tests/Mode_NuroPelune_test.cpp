@@ -184,3 +184,36 @@ TEST_F(NuroPeluneGame, CountDownEndsTheGame) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(NuroPeluneGame, NoAllClearFactorAndNoComboMedal) {
+    for (int32_t i = 0; i < 7; i++) {
+        ASSERT_TRUE(g.NextPiece(Piece_O));
+        g.F()->ops->Clear(g.F());
+        g.F()->ops->SetCell(g.F(), 0, 0, 1, 0xFF00FFFFu, kTargetFlag); // keeps the stage
+        g.PrepareClear(2);
+        g.DropAndLock();
+        EXPECT_EQ(g.Value(u"score_bravo"), 1);
+    }
+    EXPECT_EQ(g.Value(u"medal_co"), -1);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(NuroPeluneGame, ScoreOfAKnownDoubleIsNotScaled) {
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    g.F()->ops->Clear(g.F());
+    g.F()->ops->SetCell(g.F(), 0, 0, 1, 0xFF00FFFFu, kTargetFlag); // keeps the stage
+    g.PrepareClear(2);
+    g.DropAndLock();
+    EXPECT_EQ(g.Value(u"score_sonic"), 18);
+    EXPECT_EQ(g.Value(u"score_speed"), 29);
+    // (ceil(2/4) + 1 + 18) x 2 x 3, then level 2: ceil(2/2) + 29.
+    EXPECT_EQ(g.Value(u"score"), 120 + 30);
+    EXPECT_EQ(g.Value(u"level"), 2);
+}
+
+} // namespace

@@ -127,3 +127,24 @@ TEST_F(NuroVarkelGame, GameOverLeavesTheRecord) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(NuroVarkelGame, DetachRemovesBothHooks) {
+    ModeEntry* entry = static_cast<ModeEntry*>(DoublyLinkedList_Data(g.p->ModeList->First));
+    ASSERT_NE(entry, nullptr);
+    ModeInterface* mode = entry->mode;
+    EXPECT_EQ(mode->ops->GetInterfaceVersion(mode), 8);
+    EXPECT_EQ(mode->ops->AttachPlayer(mode, g.p), mode);
+    EXPECT_EQ(mode->states->Count, 1);
+    const int32_t frameHooks = g.p->HookLists[Event_Frame]->Count;
+    const int32_t lockHooks = g.p->HookLists[Event_PieceLocked]->Count;
+    EXPECT_EQ(mode->ops->DetachPlayer(mode, g.p), mode);
+    EXPECT_EQ(mode->states->Count, 0);
+    EXPECT_EQ(g.p->HookLists[Event_Frame]->Count, frameHooks - 1);
+    EXPECT_EQ(g.p->HookLists[Event_PieceLocked]->Count, lockHooks - 1);
+    g.Step(0, 200); // the game runs on without the mode's hooks
+    EXPECT_EQ(mode->ops->StopPlayer(mode, g.p), 0);
+}
+
+} // namespace
