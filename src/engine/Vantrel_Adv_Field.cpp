@@ -331,7 +331,7 @@ void DrawActivePiece(Field* f, Player* p, ClientInterface* ci, int32_t firstRow,
     RotationSystemInterface* rs = p->RotationSystem;
     RotationPiece* piece = p->Piece;
     const int32_t percent = LockPercent(p);
-    const bool ghost = (p->PlayerFlags & Flag_Ghost) != 0;
+    const bool ghost = (p->PlayerFlags & Flag_Ghost) != 0 && rs->ops->FindDropRow;
     const int32_t ghostY = ghost ? rs->ops->FindDropRow(rs, piece, f, p->X, p->Rotation) : 0;
     // The piece record holds a 4 x 4 box per rotation; a larger size is a foreign record's slip.
     const int32_t width = std::clamp(piece->width, 0, 4);
@@ -371,7 +371,9 @@ int32_t Field_Draw(Field* f, ClientInterface* ci, uint32_t flags, uintptr_t user
 
     for (DoublyLinkedListElement* e = f->players->First; e; e = e->Next) {
         Player* p = *static_cast<Player**>(DoublyLinkedList_Data(e));
-        if (!p || !p->Piece || !p->RotationSystem || !p->RotationSystem->ops) continue;
+        if (!p || !p->Piece || !p->RotationSystem || !p->RotationSystem->ops ||
+            !p->RotationSystem->ops->GetPieceCell)
+            continue;
         if (p->State != State_Falling && p->State != State_Landed) continue;
         DrawActivePiece(f, p, ci, firstRow, userdata);
     }
