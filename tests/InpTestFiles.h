@@ -106,12 +106,19 @@ inline Bytes OldFormat(const std::vector<OldFrame>& frames) {
     return out;
 }
 
-// The shared recordings; the environment may point elsewhere when the build's folder is not
-// next to the shared data. Empty when they cannot be found.
+// The shared recordings: next to the source tree, or, from a worktree one folder further
+// down, next to its parent; the environment may point elsewhere. Empty when not found.
 inline std::string SharedInpFolder() {
-    const char* env = std::getenv("ZELVIK_SHARED_DATA");
-    const std::filesystem::path dir = std::filesystem::path(env ? env : ZELVIK_SHARED_DATA) / "inp";
-    return std::filesystem::is_directory(dir) ? dir.string() + "/" : std::string();
+    std::vector<std::filesystem::path> tries;
+    if (const char* env = std::getenv("ZELVIK_SHARED_DATA")) tries.emplace_back(env);
+    tries.push_back(std::filesystem::path(ZELVIK_SHARED_DATA).lexically_normal());
+    tries.push_back(
+        (std::filesystem::path(ZELVIK_SHARED_DATA) / ".." / ".." / ".." / "shared" / "data")
+            .lexically_normal());
+    for (const std::filesystem::path& dir : tries)
+        if (std::filesystem::is_regular_file(dir / "inp" / "wrinkled.inp"))
+            return (dir / "inp").string() + "/";
+    return {};
 }
 
 inline std::string TempPath(const std::string& name) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 using namespace inp;
@@ -265,4 +267,20 @@ TEST_F(VisualizerTest, DraggingTheSliderScrolls) {
     EXPECT_LT(v->slider, 7000);
     EXPECT_GT(v->drawn.firstFrame, 300);
     EXPECT_LT(v->drawn.firstFrame, 700);
+}
+
+TEST(VisualizerProgram, RunsHeadlessUntilStopped) {
+    // The window program waits for events; under the dummy driver it must start and keep
+    // running until it is stopped from outside (timeout's 124).
+    const std::string rc = std::string(ZELVIK_TEST_BIN) + "/visualizer_program.rc";
+    const std::string cmd = "cd '" ZELVIK_GAME_DIR "' && SDL_VIDEODRIVER=dummy timeout 2 "
+                            "./inp_visualizer > /dev/null 2>&1; echo $? > '" +
+                            rc + "'";
+    ASSERT_NE(std::system(cmd.c_str()), -1);
+    std::FILE* f = std::fopen(rc.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    int code = -1;
+    EXPECT_EQ(std::fscanf(f, "%d", &code), 1);
+    std::fclose(f);
+    EXPECT_EQ(code, 124);
 }
