@@ -121,9 +121,17 @@ std::vector<ServerClient*> LiveClients(Server* s) {
     return out;
 }
 
+// Relays and notices are gathered per connection and leave together at the end of the pass.
 void SendTo(ServerClient* c, const uint8_t* data, uint32_t size) {
     if (c->Gone) return;
-    if (Platform_Socket_Send(c->ClientConnection, data, size) < 0) c->Broken = 1;
+    if (Platform_Socket_Queue(c->ClientConnection, data, size) < 0) c->Broken = 1;
+}
+
+void FlushAll(Server* s) {
+    for (ServerClient* c : LiveClients(s))
+        if (Platform_Socket_Backlog(c->ClientConnection) &&
+            Platform_Socket_Flush(c->ClientConnection) < 0)
+            c->Broken = 1;
 }
 
 void Relay(Server* s, ServerClient* from, const uint8_t* data, uint32_t size) {
@@ -418,6 +426,7 @@ void Server_HandleNetEvent(Server* s) {
             }
     }
     RemoveGone(s);
+    FlushAll(s);
 }
 
 int32_t Server_Process(Server* s) {

@@ -164,6 +164,16 @@ int32_t Platform_Socket_Send(uint32_t handle, const void* data, uint32_t size) {
     return static_cast<int32_t>(size);
 }
 
+int32_t Platform_Socket_Queue(uint32_t handle, const void* data, uint32_t size) {
+    if (!handle || (!data && size) || size > kSendBacklogLimit) return -1;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    std::lock_guard<std::mutex> guard(backlogLock);
+    auto& backlog = backlogs[Fd(handle)];
+    if (backlog.size() + size > kSendBacklogLimit) return -1;
+    backlog.insert(backlog.end(), bytes, bytes + size);
+    return static_cast<int32_t>(size);
+}
+
 int32_t Platform_Socket_Flush(uint32_t handle) {
     if (!handle) return -1;
     const int fd = Fd(handle);

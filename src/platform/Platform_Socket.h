@@ -21,6 +21,9 @@ uint32_t Platform_Socket_Connect(const char* host, uint16_t port, int32_t timeou
 // so a packet is never cut. Returns size, or -1 when the connection failed or the peer has
 // let more than kSendBacklogLimit bytes pile up.
 int32_t Platform_Socket_Send(uint32_t handle, const void* data, uint32_t size);
+// Only queues the buffer (bounded like a send); the next Flush writes it together with what
+// else was queued, so many small packets to one peer leave in few system calls.
+int32_t Platform_Socket_Queue(uint32_t handle, const void* data, uint32_t size);
 // Tries to write queued bytes; returns the bytes still queued, or -1 on a hard error.
 int32_t Platform_Socket_Flush(uint32_t handle);
 // Bytes still queued for sending on this handle.
