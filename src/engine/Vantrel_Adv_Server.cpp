@@ -125,18 +125,21 @@ std::vector<ServerClient*> LiveClients(Server* s) {
 void SendTo(ServerClient* c, const uint8_t* data, uint32_t size) {
     if (c->Gone) return;
     if (Platform_Socket_Queue(c->ClientConnection, data, size) < 0) c->Broken = 1;
+    c->Queued = 1;
 }
 
 void FlushAll(Server* s) {
-    for (ServerClient* c : LiveClients(s))
-        if (Platform_Socket_Backlog(c->ClientConnection) &&
-            Platform_Socket_Flush(c->ClientConnection) < 0)
-            c->Broken = 1;
+    ForEach<ServerClient>(s->Clients, [](ServerClient* c) {
+        if (!c->Queued || c->Gone) return;
+        c->Queued = 0;
+        if (Platform_Socket_Flush(c->ClientConnection) < 0) c->Broken = 1;
+    });
 }
 
 void Relay(Server* s, ServerClient* from, const uint8_t* data, uint32_t size) {
-    for (ServerClient* c : LiveClients(s))
+    ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
         if (c != from) SendTo(c, data, size);
+    });
 }
 
 void Disconnect(Server* s, ServerClient* c) {
@@ -418,6 +421,7 @@ void Server_HandleNetEvent(Server* s) {
             ServerClient* c = clients[i];
             const PlatformPollEntry& e = entries[i + 1];
             if (c->Gone) continue;
+            // What the kernel could not take last time goes out first.
             if (e.writable && Platform_Socket_Flush(c->ClientConnection) < 0) c->Broken = 1;
             if (e.readable || e.hangup) ReadClient(s, c);
         }
@@ -447,8 +451,11 @@ void Server_HandleNetEvent(Server* s) {
 int32_t Server_Process(Server* s) {
     if (!s) return 1;
     Server_HandleNetEvent(s);
-    for (ServerClient* c : LiveClients(s))
-        if (c->HeldPlayer) c->HeldPlayer->ops->Update(c->HeldPlayer, 0, -1);
+    // A held player runs only on received input, so players with none queued are skipped.
+    ForEach<ServerClient>(s->Clients, [](ServerClient* c) {
+        Player* p = c->HeldPlayer;
+        if (p && p->InputQueue && p->InputQueue->Count > 0) p->ops->Update(p, 0, -1);
+    });
     if (DoublyLinkedList_CountList(s->Clients) == 0) {
         s->GameRunning = 0;
         s->SharedSeed = NewSeed();
