@@ -285,7 +285,12 @@ void FreeHeldPlayer(Player* p) {
     p->ops->Free(p);
 }
 
+void ClearList(DoublyLinkedList* list) {
+    if (list) DoublyLinkedList_ClearList(list);
+}
+
 void ResetClientStream(ServerClient* c) {
+    c->AwaitingFirst = 1;
     c->NextFrame = 0;
     c->LastWord = 0;
     c->HasLastWord = 0;
@@ -598,6 +603,10 @@ void Server_OnReady(Server* s, ServerClient* c) {
         q->ReadyFlag = 0;
         NetCmd_BuildStartGame(q->PacketBuffer, q->Id, s->SharedSeed);
         SendNetPacket(q);
+        // Frames still queued from an earlier game belong to no one now.
+        ClearList(q->InputQueue);
+        ClearList(q->SyncQueue);
+        ClearList(q->ChecksumQueue);
         ResetClientStream(other);
         q->ops->Start(q);
     }
@@ -615,6 +624,11 @@ void Server_OnInputPacket(Server* s, ServerClient* c) {
         return;
     }
     const uint32_t first = Net_GetU32(d + kInputFirstFrame);
+    if (c->AwaitingFirst) {
+        // The client had not seen the start yet when it sent these: the old game's frames.
+        if (first != 0) return;
+        c->AwaitingFirst = 0;
+    }
     const uint32_t entries = (size - kSizeInputFixed) / 2;
     uint32_t last = c->LastWord;
     bool hasLast = c->HasLastWord != 0;

@@ -32,6 +32,7 @@ struct ServerClient {
     uint32_t HasLastWord;
     uint32_t Broken; // a send to it failed; disconnected at the end of the pass
     uint32_t Queued; // bytes were queued for it this pass
+    uint32_t AwaitingFirst; // started: frames of the game before are dropped until frame 0
 };
 
 // 0 when the network cannot be started or the port cannot be opened. Port 0 picks a free one
