@@ -25,15 +25,19 @@ void FreeAll(DoublyLinkedList* list) {
 } // namespace
 
 DoublyLinkedList* DoublyLinkedList_Create(uint32_t dataSize) {
+    // An element must fit in the 32-bit ElementSize together with its links.
+    if (dataSize > UINT32_MAX - kLinkSize) return nullptr;
     auto* list = static_cast<DoublyLinkedList*>(std::calloc(1, sizeof(DoublyLinkedList)));
     if (!list) return nullptr;
-    list->table = DoublyLinkedListOps{
-        DoublyLinkedList_AddElement,  DoublyLinkedList_InsertElement, DoublyLinkedList_DeleteElement,
-        DoublyLinkedList_CurrentElement, DoublyLinkedList_NextElement,
-        DoublyLinkedList_PreviousElement, DoublyLinkedList_FirstElement,
-        DoublyLinkedList_LastElement, DoublyLinkedList_ListIndex, DoublyLinkedList_SelectElement,
-        DoublyLinkedList_CountList, DoublyLinkedList_ResetList, DoublyLinkedList_ClearList,
-        DoublyLinkedList_SortList, DoublyLinkedList_FreeList};
+    list->table =
+        DoublyLinkedListOps{DoublyLinkedList_AddElement,    DoublyLinkedList_InsertElement,
+                            DoublyLinkedList_DeleteElement, DoublyLinkedList_CurrentElement,
+                            DoublyLinkedList_NextElement,   DoublyLinkedList_PreviousElement,
+                            DoublyLinkedList_FirstElement,  DoublyLinkedList_LastElement,
+                            DoublyLinkedList_ListIndex,     DoublyLinkedList_SelectElement,
+                            DoublyLinkedList_CountList,     DoublyLinkedList_ResetList,
+                            DoublyLinkedList_ClearList,     DoublyLinkedList_SortList,
+                            DoublyLinkedList_FreeList};
     list->ops = &list->table;
     list->ElementSize = dataSize + kLinkSize;
     list->Index = -1;
@@ -138,7 +142,9 @@ void* DoublyLinkedList_LastElement(DoublyLinkedList* list) {
     return DoublyLinkedList_Data(list->Current);
 }
 
-int32_t DoublyLinkedList_ListIndex(DoublyLinkedList* list) { return list ? list->Index : 0; }
+int32_t DoublyLinkedList_ListIndex(DoublyLinkedList* list) {
+    return list ? list->Index : 0;
+}
 
 void* DoublyLinkedList_SelectElement(DoublyLinkedList* list, int32_t position) {
     if (!list) return nullptr;
@@ -189,7 +195,9 @@ void* DoublyLinkedList_SelectElement(DoublyLinkedList* list, int32_t position) {
     return DoublyLinkedList_Data(list->Current);
 }
 
-int32_t DoublyLinkedList_CountList(DoublyLinkedList* list) { return list ? list->Count : 0; }
+int32_t DoublyLinkedList_CountList(DoublyLinkedList* list) {
+    return list ? list->Count : 0;
+}
 
 int32_t DoublyLinkedList_ResetList(DoublyLinkedList* list) {
     if (!list) return 0;

@@ -30,7 +30,8 @@ struct DoublyLinkedListOps {
     int32_t (*CountList)(DoublyLinkedList* list);
     int32_t (*ResetList)(DoublyLinkedList* list);
     int32_t (*ClearList)(DoublyLinkedList* list);
-    int32_t (*SortList)(DoublyLinkedList* list, DoublyLinkedListCompare compare, uintptr_t userData);
+    int32_t (*SortList)(DoublyLinkedList* list, DoublyLinkedListCompare compare,
+                        uintptr_t userData);
     int32_t (*FreeList)(DoublyLinkedList* list);
 };
 

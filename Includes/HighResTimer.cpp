@@ -9,7 +9,9 @@ namespace {
 uint32_t grantedResolution = 0;
 }
 
-uint64_t HighResTimer_InterruptTime() { return Platform_Clock_Now100ns(); }
+uint64_t HighResTimer_InterruptTime() {
+    return Platform_Clock_Now100ns();
+}
 
 uint32_t HighResTimer_Milliseconds() {
     return static_cast<uint32_t>(HighResTimer_InterruptTime() / 10000u);
@@ -20,17 +22,22 @@ uint32_t HighResTimer_Microseconds() {
 }
 
 // The tick pair reads the same source at millisecond grain.
-uint32_t HighResTimer_TickMilliseconds() { return HighResTimer_Milliseconds(); }
+uint32_t HighResTimer_TickMilliseconds() {
+    return HighResTimer_Milliseconds();
+}
 
-uint32_t HighResTimer_TickMicroseconds() { return HighResTimer_TickMilliseconds() * 1000u; }
+uint32_t HighResTimer_TickMicroseconds() {
+    return HighResTimer_TickMilliseconds() * 1000u;
+}
 
 uint32_t HighResTimer_SetResolution(uint32_t resolution) {
-    if (resolution == 0) {
-        grantedResolution = 0;
-        return 0;
-    }
     uint32_t coarsest = 0, finest = 0;
     Platform_Clock_ResolutionRange(&coarsest, &finest);
+    if (resolution == 0) {
+        // Withdrawn: the system falls back to its default, the coarsest resolution.
+        grantedResolution = coarsest;
+        return grantedResolution;
+    }
     if (resolution > coarsest) resolution = coarsest;
     if (resolution < finest) resolution = finest;
     grantedResolution = resolution;

@@ -15,7 +15,8 @@ uint32_t HighResTimer_Milliseconds();
 uint32_t HighResTimer_Microseconds();
 uint32_t HighResTimer_TickMilliseconds();
 uint32_t HighResTimer_TickMicroseconds();
-// Granted resolution in 100-ns units, clamped to what the system offers; 0 withdraws.
+// Granted resolution in 100-ns units, clamped to what the system offers; 0 withdraws the
+// request and answers the system default (the coarsest).
 uint32_t HighResTimer_SetResolution(uint32_t resolution);
 // 1 when the precise clocks may be used.
 uint32_t HighResTimer_Init();

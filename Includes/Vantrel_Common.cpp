@@ -27,7 +27,9 @@ std::u16string Decimal(uint64_t v) {
 }
 } // namespace
 
-uint32_t Common_NextUniqueID() { return ++uniqueIdCounter; }
+uint32_t Common_NextUniqueID() {
+    return ++uniqueIdCounter;
+}
 
 int32_t Common_OutputMessage(Player* player, const char16_t* text) {
     if (ClientInterface* ci = HostOf(player)) ci->ops->DebugLog(ci, text);
@@ -47,8 +49,9 @@ std::u16string VersionToString(uint64_t version) {
 int32_t PositiveMod(int32_t a, int32_t b) {
     // b == -1 also answers 0: INT_MIN % -1 traps.
     if (b == 0 || b == -1) return 0;
-    int32_t r = a % b;
-    return r < 0 ? r + b : r;
+    const int32_t r = a % b;
+    // For b below -2^30 the sum leaves the int32 range; it wraps as 32-bit arithmetic does.
+    return r < 0 ? static_cast<int32_t>(static_cast<uint32_t>(r) + static_cast<uint32_t>(b)) : r;
 }
 
 int32_t IsWholeNumber(float x) {

@@ -60,6 +60,8 @@ int32_t Player_SetRotationSystem(Player* p, const ZelvikID* id);
 intptr_t Player_GetRandomizerInfo(Player* p, int32_t index);
 int32_t Player_SetRandomizer(Player* p, const ZelvikID* id);
 int32_t Player_CopyRulesTo(Player* p, Player* target);
+// Detaches every mode (releasing a mode object no player uses any more), empties ModeList.
+void Player_RemoveModes(Player* p);
 
 // Network (Vantrel_Adv_NetClient.cpp).
 int32_t Player_RequestStart(Player* p);
