@@ -1,0 +1,134 @@
+#include "Vantrel_GUI_Resources.h"
+
+#include "DFont.h"
+#include "Sprite3D.h"
+#include "Vantrel_GUI_Skin.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+ResourceState gResources;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CacheEntry {
+    std::string Name; // as first requested
+    void* Object;
+};
+std::vector<CacheEntry> gCaches[3];
+
+bool Match(const char* p, const char* s) {
+    for (; *p; ++p, ++s) {
+        if (*p == '*') {
+            for (const char* t = s;; ++t) {
+                if (Match(p + 1, t)) return true;
+                if (!*t) return false;
+            }
+        }
+        if (!*s) return false;
+        if (*p != '?' && std::tolower((unsigned char)*p) != std::tolower((unsigned char)*s))
+            return false;
+    }
+    return *s == 0;
+}
+
+void FreeObject(int32_t kind, void* object) {
+    if (!object) return;
+    if (kind == Resource_Font) DFont_Free(static_cast<DFont*>(object));
+    if (kind == Resource_Picture) Sprite3D_Free(static_cast<Sprite3D*>(object));
+    if (kind == Resource_Skin) SkinElement_FreeTree(static_cast<SkinElement*>(object));
+}
+
+} // namespace
+
+std::string Resource_Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return s;
+}
+
+std::string Resource_ResolvePath(const std::string& path) {
+    std::string normal = path;
+    std::replace(normal.begin(), normal.end(), '\\', '/');
+    std::error_code ec;
+    if (normal.empty() || fs::exists(normal, ec)) return normal;
+    fs::path built = normal[0] == '/' ? fs::path("/") : fs::path();
+    for (const fs::path& part : fs::path(normal).relative_path()) {
+        fs::path next = built / part;
+        if (!fs::exists(next, ec)) {
+            const std::string want = Resource_Lower(part.string());
+            for (fs::directory_iterator it(built.empty() ? fs::path(".") : built, ec), end;
+                 !ec && it != end; it.increment(ec)) {
+                if (Resource_Lower(it->path().filename().string()) == want) {
+                    next = built / it->path().filename();
+                    break;
+                }
+            }
+        }
+        built = next;
+    }
+    return built.string();
+}
+
+std::vector<std::string> Resource_ListFolder(const std::string& folder, const std::string& pattern,
+                                             bool* listed) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    fs::directory_iterator it(Resource_ResolvePath(folder), ec);
+    if (listed) *listed = !ec;
+    for (fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        std::error_code fec;
+        if (!it->is_regular_file(fec)) continue;
+        const std::string name = it->path().filename().string();
+        if (Match(pattern.c_str(), name.c_str())) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void* Resource_Load(int32_t kind, const std::string& file) {
+    if (kind < 0 || kind > 2) return nullptr;
+    std::vector<CacheEntry>& cache = gCaches[kind];
+    const std::string key = Resource_Lower(file);
+    for (const CacheEntry& e : cache)
+        if (Resource_Lower(e.Name) == key) return e.Object;
+    void* object = nullptr;
+    if (kind == Resource_Font) {
+        object = DFont_Load(Resource_ResolvePath("skins/data/fonts/" + file));
+    } else if (kind == Resource_Picture) {
+        object = Sprite3D_Load(Resource_ResolvePath("skins/data/" + file));
+    } else {
+        SkinElement* root = SkinElement_New();
+        if (root) root->ops->LoadFile(root, Resource_ResolvePath("skins/" + file).c_str());
+        object = root;
+    }
+    cache.push_back(CacheEntry{file, object});
+    return object;
+}
+
+void Resource_ScanFolders() {
+    bool listed = false;
+    std::vector<std::string> replays = Resource_ListFolder("replays", "*.er", &listed);
+    if (listed) {
+        gResources.Replays.clear();
+        for (const std::string& name : replays) gResources.Replays.push_back("replays/" + name);
+    }
+    std::vector<std::string> skins = Resource_ListFolder("skins", "*.*", &listed);
+    if (listed) {
+        gResources.Skins = skins;
+        const std::string want = Resource_Lower(gResources.SkinSetting);
+        for (size_t i = 0; i < skins.size(); ++i)
+            if (Resource_Lower(skins[i]) == want) gResources.SkinIndex = int32_t(i);
+    }
+}
+
+void Resource_FreeAll() {
+    for (int32_t kind = 0; kind < 3; ++kind) {
+        for (CacheEntry& e : gCaches[kind]) FreeObject(kind, e.Object);
+        gCaches[kind].clear();
+    }
+}

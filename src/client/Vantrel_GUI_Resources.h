@@ -1,0 +1,38 @@
+// Fonts, pictures and skins loaded once per run and shared by every element that names them,
+// and the two folder listings the menus and function keys use (replays, skins).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum ResourceKind : int32_t {
+    Resource_Font = 0,    // DFont from "skins/data/fonts/"
+    Resource_Picture = 1, // Sprite3D from "skins/data/"
+    Resource_Skin = 2,    // SkinElement root from "skins/"
+};
+
+struct ResourceState {
+    std::vector<std::string> Replays; // "replays/" + name of each "*.er" file
+    std::vector<std::string> Skins;   // bare names of the files in "skins"
+    int32_t SkinIndex = 0;
+    std::string SkinSetting = "Pexa.xml"; // the ini `Skin` value
+};
+extern ResourceState gResources;
+
+// The cached object for file (names compared case-blind), loading it on the first request.
+// A file that fails to load is cached as null and never tried again. Unknown kinds give null.
+void* Resource_Load(int32_t kind, const std::string& file);
+// Rebuilds both listings and the skin index; a folder that cannot be listed keeps its list.
+void Resource_ScanFolders();
+// Frees every cached object (at shutdown, after the last draw).
+void Resource_FreeAll();
+
+// Regular files of folder matching pattern ('*', '?', case-blind), sorted by name; empty when
+// the folder cannot be listed (*listed says which).
+std::vector<std::string> Resource_ListFolder(const std::string& folder, const std::string& pattern,
+                                             bool* listed = nullptr);
+// '\' becomes '/'; a missing path is looked up component by component, case-blind.
+std::string Resource_ResolvePath(const std::string& path);
+// ASCII lower case.
+std::string Resource_Lower(std::string s);

@@ -1,0 +1,22 @@
+// Picture files: PNG, JPEG and JPEG 2000 decoded to 8-bit RGBA, PNG written from RGBA.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Pictures larger than this on either side are refused before any pixel memory is taken.
+constexpr int32_t kImageMaxSide = 16384;
+
+struct Platform_Image {
+    int32_t Width = 0;
+    int32_t Height = 0;
+    std::vector<uint8_t> Pixels; // RGBA, rows top to bottom, Width * 4 bytes each
+};
+
+// The format is chosen from the file's first bytes. False (with a reason in *error when given)
+// for a missing, truncated, corrupt, oversized or unsupported file; out is then empty.
+bool Platform_Image_Load(const std::string& path, Platform_Image& out, std::string* error = nullptr);
+// Writes an 8-bit RGBA PNG; pitch is the byte distance between rows. False on any failure.
+bool Platform_Image_SavePng(const std::string& path, const uint8_t* rgba, int32_t width,
+                            int32_t height, int32_t pitch);
