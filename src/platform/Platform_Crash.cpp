@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <fcntl.h>
 #include <ucontext.h>
 #include <unistd.h>
