@@ -168,6 +168,10 @@ bool validDik(int32_t dik) {
 } // namespace
 
 void Platform_Keyboard_Init() {
+    // Key events come from windows: the event and video subsystems carry them. A full-screen
+    // client must not minimise when the debug window takes the focus.
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    if (!SDL_WasInit(SDL_INIT_EVENTS)) SDL_InitSubSystem(SDL_INIT_EVENTS);
     Platform_Keyboard_Reset();
     (void)maps();
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+// Starts SDL events (and the hint that keeps a full-screen window up when another window
+// takes the focus); clears every key.
 void Platform_Keyboard_Init();
 // Takes every pending SDL event: key events update the state, window close and quit events are
 // counted, everything else goes to the event hook. Returns the number of quit/close events seen.
