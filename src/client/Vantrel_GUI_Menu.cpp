@@ -183,7 +183,7 @@ void ReplayMenu_Fill(Menu* menu) {
     DoublyLinkedList_ClearList(menu->Items);
     for (const std::string& path : gResources.Replays) {
         std::string file = path.substr(path.find_last_of("/\\") + 1);
-        if (file.size() >= 3) file.resize(file.size() - 3);
+        file.resize(file.size() >= 3 ? file.size() - 3 : 0); // the ".er"
         Menu_AddItem(menu, Skin_FromUtf8(file).c_str(), MenuAction_PlayReplay,
                      MenuAction_LoadReplay);
     }
