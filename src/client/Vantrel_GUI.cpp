@@ -355,6 +355,7 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
     s = ClientSettings{};
     o = CommandLineOptions{};
     gMain.Quit = 0;
+    gMain.Log.clear();
     gMain.TargetLevel = 0;
     gMain.PassCount = 0;
     gMenus = MenuState{};

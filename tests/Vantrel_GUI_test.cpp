@@ -1,0 +1,278 @@
+// The client in-process: start-up, passes of the main loop with injected key events, shutdown.
+#include "DoublyLinkedList.h"
+#include "HighResTimer.h"
+#include "IniFile.h"
+#include "Platform_Keyboard.h"
+#include "Sprite3D.h"
+#include "Vantrel_GUI.h"
+#include "Vantrel_GUI_Callbacks.h"
+#include "Vantrel_GUI_Menu.h"
+#include "Vantrel_GUI_Resources.h"
+#include "Vantrel_GUI_Settings.h"
+#include "Vantrel_GUI_Skin.h"
+#include "Zelvik_Player.h"
+#include "Zelvik_Replay.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A run folder of its own for each test: the built engine, plug-ins and data linked in, the
+// settings file and replays kept apart.
+class RunFolder {
+public:
+    explicit RunFolder(const std::string& name, bool withGame = true) {
+        previous_ = fs::current_path();
+        dir_ = fs::path(ZELVIK_TEST_BIN) / ("client_" + name);
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        if (withGame)
+            for (const char* sub : {"dlls", "skins", "sounds", "bgm", "bg"})
+                if (fs::exists(fs::path(ZELVIK_GAME_DIR) / sub))
+                    fs::create_directory_symlink(fs::path(ZELVIK_GAME_DIR) / sub, dir_ / sub);
+        fs::current_path(dir_);
+    }
+    ~RunFolder() { fs::current_path(previous_); }
+    void writeIni(const std::string& text) {
+        std::ofstream(dir_ / "zelvik.ini", std::ios::binary) << text;
+    }
+    static bool gameBuilt() {
+        return fs::exists(fs::path(ZELVIK_GAME_DIR) / "dlls/zelvik_engine.so") &&
+               fs::exists(fs::path(ZELVIK_GAME_DIR) / "skins");
+    }
+
+private:
+    fs::path previous_, dir_;
+};
+
+void key(int32_t dik, bool down) {
+    SDL_Event e{};
+    e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    e.key.keysym.scancode = SDL_Scancode(Platform_Keyboard_ToScancode(dik));
+    SDL_PushEvent(&e);
+}
+
+// Press, a pass, release, a pass.
+void tap(int32_t dik) {
+    key(dik, true);
+    Client_Pass();
+    key(dik, false);
+    Client_Pass();
+}
+
+Player* firstPlayer() {
+    ClientPlayer* cp = Client_FirstPlayer();
+    return cp ? cp->Player : nullptr;
+}
+
+Menu* mainMenu() {
+    return Client_FirstPlayer() ? Client_FirstPlayer()->MainMenu : nullptr;
+}
+
+std::u16string selectedText(Menu* m) {
+    MenuItem* item = m ? Menu_Item(m, m->Selected) : nullptr;
+    return item ? item->Text : u"";
+}
+
+// Moves the highlight (soft drop key) to the item starting with wanted and releases a rotate
+// key on it.
+bool choose(const std::u16string& wanted) {
+    Menu* m = mainMenu();
+    for (int i = 0; m && i < 64; ++i) {
+        if (selectedText(m).rfind(wanted, 0) == 0) {
+            tap(50); // RotCCW key
+            return true;
+        }
+        tap(45); // SoftDrop key
+        m = mainMenu();
+    }
+    return false;
+}
+
+std::vector<std::string> filesMatching(const std::string& folder, const std::regex& re) {
+    std::vector<std::string> out;
+    if (!fs::exists(folder)) return out;
+    for (auto& e : fs::directory_iterator(folder))
+        if (std::regex_match(e.path().filename().string(), re)) out.push_back(e.path().string());
+    return out;
+}
+
+// Lets the engine catch up a second of game time in one pass.
+void fastForward(Player* p, int64_t ms) {
+    p->StartTime -= ms;
+}
+
+} // namespace
+
+TEST(Client, MissingEngineEndsWithExitCodeOne) {
+    RunFolder run("noengine", false);
+    EXPECT_EQ(Client_Startup({"/w"}), 1);
+    EXPECT_FALSE(fs::exists("zelvik.ini")); // nothing written on this path
+    EXPECT_TRUE(fs::is_directory("replays"));
+    Client_FreeState();
+}
+
+TEST(Client, UnknownParametersAndJoystickCountAreLogged) {
+    RunFolder run("log", false);
+    Client_Startup({"/bogus", "/D"});
+    ASSERT_GE(gMain.Log.size(), 2u);
+    EXPECT_NE(gMain.Log[0].find(": Unknown parameter \"/bogus\""), std::string::npos)
+        << gMain.Log[0];
+    EXPECT_NE(gMain.Log[1].find("Joystick(s) found"), std::string::npos) << gMain.Log[1];
+    EXPECT_EQ(Client_Settings().Debug, 1);
+    gMain.Log.clear();
+    Client_FreeState();
+}
+
+TEST(Client, BackgroundSheetsAreCutColumnByColumn) {
+    // 3 columns of 2 frames, 64 x 48 each, on a 192 x 96 sheet; each frame's colour is its index.
+    std::vector<uint8_t> px(192 * 96 * 4);
+    for (int y = 0; y < 96; ++y)
+        for (int x = 0; x < 192; ++x) {
+            int frame = (x / 64) * 2 + y / 48;
+            uint8_t* p = &px[(size_t(y) * 192 + x) * 4];
+            p[0] = uint8_t(frame * 40);
+            p[3] = 255;
+        }
+    Sprite3D* sheet = Sprite3D_FromPixels(px.data(), 192, 96);
+    ASSERT_NE(sheet, nullptr);
+    std::vector<Sprite3D*> frames = Client_CutBackground(sheet, 64, 48, 7, 640, 480);
+    ASSERT_EQ(frames.size(), 6u); // the seventh would lie past the sheet: dropped
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(Sprite3D_PixelAt(frames[i], 10, 10) & 0xFF, i * 40) << i;
+        EXPECT_EQ(frames[i]->Quad->Width, 640);
+        Sprite3D_Free(frames[i]);
+    }
+    // A sheet shorter than one frame keeps the whole picture as the one frame.
+    sheet = Sprite3D_FromPixels(px.data(), 192, 96);
+    frames = Client_CutBackground(sheet, 64, 240, 6, 640, 480);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], sheet);
+    Sprite3D_Free(sheet);
+    EXPECT_TRUE(Client_CutBackground(nullptr, 1, 1, 1, 1, 1).empty());
+}
+
+TEST(Client, KeyFramesAndScreenshotNames) {
+    Player p{};
+    p.Settings.FramesPerSecond = 60;
+    for (int32_t t : {0, 300, 600}) {
+        p.GameTime = t;
+        EXPECT_TRUE(Client_IsKeyFrame(&p, 5)) << t;
+    }
+    p.GameTime = 301;
+    EXPECT_FALSE(Client_IsKeyFrame(&p, 0));
+    p.Settings.FramesPerSecond = 0; // no rate yet: once a second, on the latching pass
+    EXPECT_TRUE(Client_IsKeyFrame(&p, 0));
+    EXPECT_FALSE(Client_IsKeyFrame(&p, 3));
+    EXPECT_TRUE(Client_IsKeyFrame(nullptr, 0));
+    EXPECT_FALSE(Client_IsKeyFrame(nullptr, 1));
+    EXPECT_TRUE(
+        std::regex_match(Client_ScreenshotName(), std::regex(R"(zelvik_\d{8}_\d{6}\.png)")));
+}
+
+TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("game");
+    run.writeIni("PlayerName = Tester\r\nSomething = kept\r\n");
+    ASSERT_EQ(Client_Startup({"/w", "/rs", "12345"}), 0);
+    Player* p = firstPlayer();
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(p->PlayerFlags & Flag_RecordReplay);
+    ASSERT_NE(mainMenu(), nullptr);
+    Client_Pass();
+
+    // Randomizer, rotation system, mode: the game starts.
+    ASSERT_TRUE(choose(u"PEXA")) << "no randomizer";
+    ASSERT_TRUE(choose(u"")) << "no rotation system";
+    ASSERT_TRUE(choose(u"PEXA Master")) << "no mode";
+    for (int i = 0; i < 50 && p->State == State_Idle; ++i) Client_Pass();
+    ASSERT_NE(p->State, State_Idle);
+    EXPECT_EQ(p->Seed, 12345u);
+
+    // A few hundred frames of play.
+    for (int i = 0; i < 400 && p->FrameCounter < 300; ++i) {
+        fastForward(p, 20);
+        Client_Pass();
+    }
+    EXPECT_GE(p->FrameCounter, 300u);
+
+    // Pause: no frames pass, and none are caught up afterwards.
+    tap(62);
+    ASSERT_TRUE(p->PlayerFlags & Flag_Paused);
+    const uint32_t pausedAt = p->FrameCounter;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, pausedAt);
+    tap(62);
+    EXPECT_FALSE(p->PlayerFlags & Flag_Paused);
+    EXPECT_LE(p->FrameCounter, pausedAt + 3);
+
+    // Screenshot.
+    tap(63);
+    EXPECT_EQ(filesMatching(".", std::regex(R"(zelvik_\d{8}_\d{6}\.png)")).size(), 1u);
+
+    // Hard drops until the stack tops out; the game-over hook saves the replay.
+    for (int i = 0; i < 3000 && p->State != State_GameOver && p->State != State_Idle; ++i) {
+        key(31, i % 2 == 0);
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    key(31, false);
+    Client_Pass();
+    const uint32_t checksum = p->ops->GetFieldChecksum(p);
+    const uint32_t frames = p->FrameCounter;
+    std::vector<std::string> replays = filesMatching("replays", std::regex(R"(.*\.er)"));
+    ASSERT_EQ(replays.size(), 1u) << "state " << p->State;
+    EXPECT_EQ(replays[0].find(':'), std::string::npos);
+
+    // F6: the browser lists it; playing it back gives the same field.
+    for (int i = 0; i < 600 && p->State != State_Idle; ++i) {
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    tap(64);
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 1);
+    ASSERT_EQ(Menu_Count(Client_FirstPlayer()->ReplayMenu), 1);
+    MenuAction_LoadReplay(Client_FirstPlayer(), 0, 0);
+    tap(50); // play it
+    EXPECT_TRUE(p->PlayerFlags & Flag_PlayReplay);
+    tap(64);
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 0);
+    for (int i = 0; i < 3000 && p->FrameCounter < frames; ++i) {
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    EXPECT_EQ(p->ops->GetFieldChecksum(p), checksum);
+
+    // F8: the next skin.
+    SkinElement* before = gMain.CurrentSkin;
+    const int32_t index = gResources.SkinIndex;
+    tap(66);
+    if (gResources.Skins.size() > 1) {
+        EXPECT_NE(gResources.SkinIndex, index);
+        EXPECT_NE(gMain.CurrentSkin, before);
+    }
+
+    // Escape quits once released; the settings file keeps unknown keys.
+    key(1, true);
+    Client_Pass();
+    EXPECT_EQ(gMain.Quit, 0);
+    key(1, false);
+    Client_Pass();
+    EXPECT_EQ(gMain.Quit, 1);
+    Client_Shutdown();
+    IniFile ini;
+    ASSERT_TRUE(ini.Load("zelvik.ini"));
+    EXPECT_EQ(ini.Get("", "Something"), "kept");
+    EXPECT_EQ(ini.Get("", "PlayerName"), "Tester");
+    EXPECT_EQ(ini.Get("Keyboard", "Left"), "44");
+}
