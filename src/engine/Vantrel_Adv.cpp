@@ -3,11 +3,10 @@
 
 #include "HighResTimer.h"
 #include "Platform_Crash.h"
+#include "Vantrel_Adv_Field.h"
 #include "Vantrel_Adv_Game.h"
 #include "Vantrel_Adv_Player.h"
 #include "Vantrel_Adv_Plugin.h"
-
-Field* Field_Create(int32_t width, int32_t height, int32_t hiddenRows);
 
 const EngineApi g_EngineApi = {Player_Create, Field_Create};
 
@@ -27,7 +26,9 @@ __attribute__((constructor)) void Zelvik_OnAttach() {
 
 } // namespace
 
-ZELVIK_EXPORT int32_t Zelvik_Init() { return Plugin_Init(); }
+ZELVIK_EXPORT int32_t Zelvik_Init() {
+    return Plugin_Init();
+}
 
 ZELVIK_EXPORT Field* Export_FieldCreate(int32_t width, int32_t height, int32_t hiddenRows)
     ZELVIK_EXPORT_NAMED(Field_Create);
@@ -37,7 +38,9 @@ Field* Export_FieldCreate(int32_t width, int32_t height, int32_t hiddenRows) {
 
 ZELVIK_EXPORT Game* Export_GameCreate(ClientInterface* clientInterface)
     ZELVIK_EXPORT_NAMED(Game_Create);
-Game* Export_GameCreate(ClientInterface* clientInterface) { return Game_Create(clientInterface); }
+Game* Export_GameCreate(ClientInterface* clientInterface) {
+    return Game_Create(clientInterface);
+}
 
 ZELVIK_EXPORT Player* Export_PlayerCreate(void* ignored, uint32_t createOwnField)
     ZELVIK_EXPORT_NAMED(Player_Create);
@@ -48,7 +51,11 @@ Player* Export_PlayerCreate(void* ignored, uint32_t createOwnField) {
 // Placeholders until the game server and the master-server list are built: no server, no list.
 ZELVIK_EXPORT Server* Export_ServerCreate(const char16_t* name, int32_t port)
     ZELVIK_EXPORT_NAMED(Server_Create);
-Server* Export_ServerCreate(const char16_t*, int32_t) { return nullptr; }
+Server* Export_ServerCreate(const char16_t*, int32_t) {
+    return nullptr;
+}
 
 ZELVIK_EXPORT ServerList* Export_ServerListGet() ZELVIK_EXPORT_NAMED(ServerList_Get);
-ServerList* Export_ServerListGet() { return nullptr; }
+ServerList* Export_ServerListGet() {
+    return nullptr;
+}

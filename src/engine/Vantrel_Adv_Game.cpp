@@ -7,8 +7,7 @@
 
 namespace {
 
-constexpr GameOps kGameOps = {Game_AttachPlayer, Game_AddPlayer, Game_StartAll,
-                              Game_RemovePlayer};
+constexpr GameOps kGameOps = {Game_AttachPlayer, Game_AddPlayer, Game_StartAll, Game_RemovePlayer};
 
 bool Lists(Game* game, Player* player) {
     for (DoublyLinkedListElement* e = game->players->First; e; e = e->Next)

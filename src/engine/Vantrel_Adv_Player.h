@@ -19,9 +19,14 @@ uint32_t Player_GetFieldChecksum(Player* p);
 uint8_t* Player_SaveSnapshot(Player* p, uint32_t* sizeOut);
 int32_t Player_SetTimeLimit(Player* p, int32_t frames, uintptr_t argument);
 
-// Hooks and values (Vantrel_Adv_PlayerHooks.cpp).
-uintptr_t Player_AddHook(Player* p, uint32_t event, PlayerHookCallback callback,
-                         uintptr_t userdata, uint32_t flags);
+// Hooks and values (Vantrel_Adv_PlayerHooks.cpp). A hook handle is a process-wide serial
+// number kept beside the record, never an address, so a stale handle cannot reach freed memory.
+struct HookSlot {
+    HookRecord record;
+    uintptr_t handle;
+};
+uintptr_t Player_AddHook(Player* p, uint32_t event, PlayerHookCallback callback, uintptr_t userdata,
+                         uint32_t flags);
 int32_t Player_FireEvent(Player* p, uint32_t event, uintptr_t argument);
 int32_t Player_RemoveHook(Player* p, uintptr_t handle);
 int32_t Player_SetValue(Player* p, const char16_t* key, uint32_t type, const void* data,
@@ -62,6 +67,23 @@ int32_t Player_SetRandomizer(Player* p, const ZelvikID* id);
 int32_t Player_CopyRulesTo(Player* p, Player* target);
 // Detaches every mode (releasing a mode object no player uses any more), empties ModeList.
 void Player_RemoveModes(Player* p);
+
+// Helpers shared by the player units.
+// The host of the player's game, 0 without a game or a host.
+ClientInterface* Player_Host(Player* p);
+void Player_PlaySound(Player* p, int32_t soundId); // dropped without a host
+// Spawn position of the active piece: rotation 0, SpawnColumn + offset, top block in row 0.
+void Player_PlaceAtSpawn(Player* p);
+// The engine's own persistent hooks (lock: history separator; spawn: a new piece record).
+void Player_HookLockMark(Player* p, uintptr_t argument, uintptr_t userdata);
+void Player_HookSpawnStats(Player* p, uintptr_t argument, uintptr_t userdata);
+// Deletes every value entry, releasing the data the store owns.
+void Player_ClearValues(Player* p);
+// Deletes every hook without kHookPersistent.
+void Player_RemoveTransientHooks(Player* p);
+// Bounds on the per-game lists nobody reads back beyond the newest entries.
+constexpr int32_t kInputHistoryLimit = 4096;
+constexpr int32_t kPieceRecordLimit = 1024;
 
 // Network (Vantrel_Adv_NetClient.cpp).
 int32_t Player_RequestStart(Player* p);

@@ -14,9 +14,13 @@ namespace {
 
 DoublyLinkedList* registry[kPluginKindCount]; // one list of PluginEntry per kind
 
-bool ValidKind(int32_t kind) { return kind >= 0 && kind < kPluginKindCount; }
+bool ValidKind(int32_t kind) {
+    return kind >= 0 && kind < kPluginKindCount;
+}
 
-DoublyLinkedList* ListOf(int32_t kind) { return ValidKind(kind) ? registry[kind] : nullptr; }
+DoublyLinkedList* ListOf(int32_t kind) {
+    return ValidKind(kind) ? registry[kind] : nullptr;
+}
 
 // Folding used for names: A-Z and Latin-1 U+00C0-U+00DE except the multiplication sign.
 char16_t FoldCase(char16_t c) {
@@ -117,9 +121,15 @@ void Plugin_ScanFolder(const std::u16string& folder) {
     }
 }
 
-std::u16string Plugin_ModesFolder() { return EngineFolder() + u"modes/"; }
-std::u16string Plugin_RandomizerFolder() { return EngineFolder() + u"randomizer/"; }
-std::u16string Plugin_RotationSystemFolder() { return EngineFolder() + u"rotationsystem/"; }
+std::u16string Plugin_ModesFolder() {
+    return EngineFolder() + u"modes/";
+}
+std::u16string Plugin_RandomizerFolder() {
+    return EngineFolder() + u"randomizer/";
+}
+std::u16string Plugin_RotationSystemFolder() {
+    return EngineFolder() + u"rotationsystem/";
+}
 
 void* Plugin_FindLibrary(const ZelvikID* id) {
     if (!id) return nullptr;
@@ -153,7 +163,8 @@ const ZelvikID* Plugin_FindByName(int32_t kind, const char16_t* name) {
     const std::u16string wanted = NameKey(name);
     for (DoublyLinkedListElement* e = list->First; e; e = e->Next) {
         auto* entry = static_cast<PluginEntry*>(DoublyLinkedList_Data(e));
-        if (NameKey(FieldText(entry->identity, offsetof(ZelvikID, name))) == wanted) return &entry->identity;
+        if (NameKey(FieldText(entry->identity, offsetof(ZelvikID, name))) == wanted)
+            return &entry->identity;
     }
     return nullptr;
 }
@@ -162,11 +173,20 @@ std::u16string Plugin_Describe(const ZelvikID* id) {
     if (!id) return {};
     const char16_t* label;
     switch (id->kind) {
-    case PluginKind_RotationSystem: label = u"RotationSystem "; break;
-    case PluginKind_Mode: label = u"Mode "; break;
-    case PluginKind_ModeExtension: label = u"ModeExtension "; break;
-    case PluginKind_Randomizer: label = u"Randomizer "; break;
-    default: return u"Invalid ZelvikID";
+    case PluginKind_RotationSystem:
+        label = u"RotationSystem ";
+        break;
+    case PluginKind_Mode:
+        label = u"Mode ";
+        break;
+    case PluginKind_ModeExtension:
+        label = u"ModeExtension ";
+        break;
+    case PluginKind_Randomizer:
+        label = u"Randomizer ";
+        break;
+    default:
+        return u"Invalid ZelvikID";
     }
     return label + FieldText(*id, offsetof(ZelvikID, name)) + u" (v " +
            VersionToString(id->version) + u"/" + SignedDecimal(id->build) + u") by " +

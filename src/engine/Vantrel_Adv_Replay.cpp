@@ -15,14 +15,16 @@
 
 namespace {
 
-constexpr uint32_t kReplayMagic = 0x5452504C;   // "LPRT"
+constexpr uint32_t kReplayMagic = 0x5452504C; // "LPRT"
 constexpr uint32_t kReplayVersion = 1;
-constexpr uint32_t kInputMagic = 0x534D504C;    // "LPMS"
+constexpr uint32_t kInputMagic = 0x534D504C; // "LPMS"
 constexpr size_t kIdBytes = 148;
 constexpr size_t kKeyUnits = 256;
 constexpr size_t kValueHeaderBytes = kKeyUnits * 2 + 4 + 4;
 
-ReplayRecord* Self(Replay* r) { return reinterpret_cast<ReplayRecord*>(r); }
+ReplayRecord* Self(Replay* r) {
+    return reinterpret_cast<ReplayRecord*>(r);
+}
 
 // Reads a file front to back and never past the bytes it holds: once a read would cross the
 // end, it and every later read fail.
@@ -79,8 +81,7 @@ public:
         std::memcpy(reinterpret_cast<char*>(&id) + offsetof(ZelvikID, name), units, sizeof units);
         for (char16_t& u : units) u = U16();
         units[31] = 0;
-        std::memcpy(reinterpret_cast<char*>(&id) + offsetof(ZelvikID, author), units,
-                    sizeof units);
+        std::memcpy(reinterpret_cast<char*>(&id) + offsetof(ZelvikID, author), units, sizeof units);
         id.version = U64();
         id.build = static_cast<int32_t>(U32());
         return id;
@@ -168,7 +169,8 @@ void ReadInputSection(ReplayRecord* self, FileReader& in) {
     self->inputsState = 1;
     const uint32_t count = in.U32();
     for (uint32_t i = 0; i < count && in.Left() >= 2; ++i) {
-        const uint32_t word = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(in.U16())));
+        const uint32_t word =
+            static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(in.U16())));
         auto* slot = static_cast<uint32_t*>(self->inputs->ops->AddElement(self->inputs));
         if (!slot) break;
         *slot = word;
@@ -193,9 +195,18 @@ const char16_t* Replay_GetRandomizerName(Replay* r);
 int32_t Replay_Free(Replay* r);
 
 constexpr ReplayOps kReplayOps = {
-    Replay_LoadMAMEINP, Replay_Load,       Replay_CountFrames,           Replay_GetInput,
-    Replay_ApplyToPlayer, Replay_AddInput, Replay_StartRecording,        Replay_Save,
-    Replay_GetModeName, Replay_GetRotationSystemName, Replay_GetRandomizerName, Replay_Clear,
+    Replay_LoadMAMEINP,
+    Replay_Load,
+    Replay_CountFrames,
+    Replay_GetInput,
+    Replay_ApplyToPlayer,
+    Replay_AddInput,
+    Replay_StartRecording,
+    Replay_Save,
+    Replay_GetModeName,
+    Replay_GetRotationSystemName,
+    Replay_GetRandomizerName,
+    Replay_Clear,
     Replay_Free,
 };
 
@@ -253,8 +264,8 @@ int32_t Replay_Load(Replay* r, Player* player, const char16_t* fileName, uint32_
     self->seed = seed;
     self->rotationSystem = rotationSystem;
     self->randomizer = randomizer;
-    self->loadedParts = ReplayPart_Seed | ReplayPart_RotationSystem | ReplayPart_Randomizer |
-                        ReplayPart_Modes;
+    self->loadedParts =
+        ReplayPart_Seed | ReplayPart_RotationSystem | ReplayPart_Randomizer | ReplayPart_Modes;
 
     if (Player* p = self->player) {
         p->GameTime = static_cast<int32_t>(gameTime);
@@ -303,7 +314,8 @@ uint32_t Replay_GetInput(Replay* r, uint32_t frame) {
     if (!self || self->inputsState != 1 || !self->inputs) return 0;
     DoublyLinkedList* list = self->inputs;
     if (frame >= static_cast<uint32_t>(list->Count)) return 0;
-    auto* value = static_cast<uint32_t*>(list->ops->SelectElement(list, static_cast<int32_t>(frame)));
+    auto* value =
+        static_cast<uint32_t*>(list->ops->SelectElement(list, static_cast<int32_t>(frame)));
     return value ? *value : 0;
 }
 

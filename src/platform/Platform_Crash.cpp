@@ -1,12 +1,13 @@
 #include "Platform_Crash.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
-#include <cerrno>
 #include <cstring>
 #include <initializer_list>
 #include <fcntl.h>
+#include <initializer_list>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -48,17 +49,25 @@ void WriteAll(int fd, const char* data, size_t size) {
 
 const char* Describe(int signo, int code) {
     switch (signo) {
-    case SIGSEGV: return "Access violation";
-    case SIGBUS: return "Bus error (misaligned or missing memory)";
-    case SIGILL: return "Illegal instruction";
+    case SIGSEGV:
+        return "Access violation";
+    case SIGBUS:
+        return "Bus error (misaligned or missing memory)";
+    case SIGILL:
+        return "Illegal instruction";
     case SIGFPE:
         switch (code) {
-        case FPE_INTDIV: return "Integer division by zero";
-        case FPE_INTOVF: return "Integer overflow";
-        case FPE_FLTDIV: return "Floating-point division by zero";
-        default: return "Floating-point fault";
+        case FPE_INTDIV:
+            return "Integer division by zero";
+        case FPE_INTOVF:
+            return "Integer overflow";
+        case FPE_FLTDIV:
+            return "Floating-point division by zero";
+        default:
+            return "Floating-point fault";
         }
-    default: return "Unknown fault";
+    default:
+        return "Unknown fault";
     }
 }
 

@@ -42,7 +42,9 @@ constexpr ShapeTable BuildShapes() {
 }
 constexpr ShapeTable kShapes = BuildShapes();
 
-constexpr uint32_t Rgb(uint32_t r, uint32_t g, uint32_t b) { return r + g * 256 + b * 65536; }
+constexpr uint32_t Rgb(uint32_t r, uint32_t g, uint32_t b) {
+    return r + g * 256 + b * 65536;
+}
 constexpr uint32_t kColours[7] = {Rgb(0, 255, 255), Rgb(255, 0, 0),   Rgb(0, 255, 0),
                                   Rgb(0, 0, 255),   Rgb(255, 170, 0), Rgb(255, 255, 0),
                                   Rgb(153, 0, 255)};
@@ -152,12 +154,16 @@ int32_t RotationSystem_Rotate(RotationSystemInterface*, Player* player) {
     const Kick* kicks;
     int32_t count = 5;
     switch (player->Piece->kind) {
-    case Piece_I: kicks = kKicksI[s][direction]; break;
+    case Piece_I:
+        kicks = kKicksI[s][direction];
+        break;
     case Piece_O:
         kicks = kKicksO;
         count = kKicksOCount;
         break;
-    default: kicks = kKicksOther[s][direction]; break;
+    default:
+        kicks = kKicksOther[s][direction];
+        break;
     }
     for (int32_t i = 0; i < count; ++i) {
         if (player->ops->TestMove(player, kicks[i].dx, kicks[i].dy, 0) == 0) {
@@ -194,7 +200,8 @@ RotationPiece* RotationSystem_BuildPiece(const uint8_t* shape, uint32_t colour, 
 
 RotationPiece* RotationSystem_CreatePiece(RotationSystemInterface*, uint32_t kind, uint32_t flags) {
     if (kind < Piece_I || kind > Piece_T) return nullptr;
-    RotationPiece* piece = RotationSystem_BuildPiece(kShapes.bytes[kind - 1], kColours[kind - 1], flags);
+    RotationPiece* piece =
+        RotationSystem_BuildPiece(kShapes.bytes[kind - 1], kColours[kind - 1], flags);
     if (piece) piece->kind = kind;
     return piece;
 }
@@ -259,10 +266,13 @@ int32_t RotationSystem_FreePiece(RotationSystemInterface*, RotationPiece* piece)
 
 } // namespace
 
-ZELVIK_EXPORT uint32_t GetID(ZelvikID* id) { return WexoDalmor_FillID(id); }
+ZELVIK_EXPORT uint32_t GetID(ZelvikID* id) {
+    return WexoDalmor_FillID(id);
+}
 
 ZELVIK_EXPORT RotationSystemInterface* CreateRotationSystemInterface(const EngineApi*) {
-    auto* rs = static_cast<RotationSystemInterface*>(std::calloc(1, sizeof(RotationSystemInterface)));
+    auto* rs =
+        static_cast<RotationSystemInterface*>(std::calloc(1, sizeof(RotationSystemInterface)));
     if (!rs) return nullptr;
     auto* ops = static_cast<RotationSystemOps*>(std::calloc(1, sizeof(RotationSystemOps)));
     if (!ops) {
