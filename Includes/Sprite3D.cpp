@@ -151,6 +151,23 @@ int32_t Sprite3D_Display(Sprite3D* s, int32_t x, int32_t y) {
         SDL_RenderFlush(r); // batched draws must keep the mode they were made with
         SDL_SetTextureScaleMode(s->Texture, want);
     }
+    if (q.Colour[0] == q.Colour[1] && q.Colour[0] == q.Colour[2] && q.Colour[0] == q.Colour[3]) {
+        // One colour: a plain copy. The software renderer draws two-triangle rectangles with
+        // its own copy path, which drops quarter turns, so copies go there directly.
+        if (q.ClipW <= 0 || q.ClipH <= 0) return 1;
+        const uint32_t c = q.Colour[0];
+        SDL_SetTextureColorMod(s->Texture, (c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF);
+        SDL_SetTextureAlphaMod(s->Texture,
+                               uint8_t((((c >> 24) & 0xFF) * uint32_t(s->Alpha) + 127) / 255));
+        const SDL_Rect src{q.ClipX, q.ClipY, q.ClipW, q.ClipH};
+        const SDL_FRect dst{float(x), float(y), float(q.Width), float(q.Height)};
+        if (q.Angle == 0) return SDL_RenderCopyF(r, s->Texture, &src, &dst) == 0 ? 1 : 0;
+        return SDL_RenderCopyExF(r, s->Texture, &src, &dst, q.Angle, nullptr, SDL_FLIP_NONE) == 0
+                   ? 1
+                   : 0;
+    }
+    SDL_SetTextureColorMod(s->Texture, 0xFF, 0xFF, 0xFF);
+    SDL_SetTextureAlphaMod(s->Texture, 0xFF);
     // Corners around the centre of the zoomed quad, turned clockwise on screen (y grows down).
     const double cx = x + q.Width / 2.0, cy = y + q.Height / 2.0;
     const double a = q.Angle * M_PI / 180.0, ca = std::cos(a), sa = std::sin(a);
@@ -186,6 +203,7 @@ int32_t Sprite3D_Clip(Sprite3D* s, int32_t x, int32_t y, int32_t w, int32_t h) {
     q.U[1] = u1, q.V[1] = v0;
     q.U[2] = u0, q.V[2] = v1;
     q.U[3] = u1, q.V[3] = v1;
+    q.ClipX = x, q.ClipY = y, q.ClipW = w, q.ClipH = h;
     return 1;
 }
 

@@ -37,6 +37,7 @@ struct Sprite3DQuad {
     int32_t Width;      // drawn size in pixels
     int32_t Height;
     double Angle; // degrees, clockwise on screen
+    int32_t ClipX, ClipY, ClipW, ClipH; // the source rectangle in texels
 };
 
 struct Sprite3D {

@@ -278,6 +278,8 @@ void Client_OnPlayerRemoved(::Player*, ::Player* player) {
     for (auto* cp = static_cast<ClientPlayer*>(DoublyLinkedList_FirstElement(gClient.Players)); cp;
          cp = static_cast<ClientPlayer*>(DoublyLinkedList_NextElement(gClient.Players))) {
         if (cp->Player && cp->Player->Id == player->Id) {
+            // The record's particles go with it; its menus belong to the menu code.
+            Particle_FreeList(cp->Particles);
             DoublyLinkedList_DeleteElement(gClient.Players);
             return;
         }
