@@ -340,8 +340,13 @@ struct TestGame {
 
     // Waits for the next piece, replaces it by `kind` (turned to state 1 when `upright`).
     bool NextPiece(uint32_t kind, bool upright = false) {
-        if (!StepUntil(State_Falling)) return false;
+        // At twenty rows a frame a new piece lands on its spawn frame.
+        for (int32_t i = 0; i < 2000 && p->State != State_Falling && p->State != State_Landed; i++)
+            Step();
+        if (p->State != State_Falling && p->State != State_Landed) return false;
         ForcePiece(kind);
+        p->State = State_Falling;
+        p->StateEntered = 1;
         if (upright) {
             p->Rotation = 1;
             p->Y = p->RotationSystem->ops->GetTopRow(p->RotationSystem, p->Piece, 1);
@@ -349,11 +354,16 @@ struct TestGame {
         return true;
     }
 
-    // Hard and soft drop until the piece locks, then releases the keys for one frame (the
-    // scoring frame of the mode).
-    void DropAndLock() {
+    // Hard and soft drop until the piece locks; true when it did.
+    bool Lock() {
         for (int32_t i = 0; i < 10 && (p->State == State_Falling || p->State == State_Landed); i++)
             Step(Input_HardDrop | Input_SoftDrop);
+        return p->State != State_Falling && p->State != State_Landed;
+    }
+
+    // Locks, then releases the keys for one frame (the scoring frame of the mode).
+    void DropAndLock() {
+        Lock();
         Step(0);
     }
 

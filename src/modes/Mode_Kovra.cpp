@@ -479,7 +479,8 @@ void ModeKovra_Score(ModeState* st, int32_t rows) {
     st->methods->AddLevel(st, step);
 
     if constexpr (kKovraBuild.levelBonus) {
-        if (rows > 0 && scoring)
+        // The level step may have started a time limit (the 999 crossing of PEXA Death).
+        if (rows > 0 && !(p->PlayerFlags & Flag_TimeLimitActive))
             st->score = Mode_AddScore(st->score, int64_t{Mode_CeilDiv(st->level, 2)} + speed);
     }
 }
