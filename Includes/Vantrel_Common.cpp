@@ -32,12 +32,14 @@ uint32_t Common_NextUniqueID() {
 }
 
 int32_t Common_OutputMessage(Player* player, const char16_t* text) {
-    if (ClientInterface* ci = HostOf(player)) ci->ops->DebugLog(ci, text);
+    ClientInterface* ci = HostOf(player);
+    if (ci && ci->ops && ci->ops->DebugLog) ci->ops->DebugLog(ci, text);
     return 0;
 }
 
 int32_t Common_OutputChat(Player* player, const char16_t* text) {
-    if (ClientInterface* ci = HostOf(player)) ci->ops->ServerMessage(ci, text);
+    ClientInterface* ci = HostOf(player);
+    if (ci && ci->ops && ci->ops->ServerMessage) ci->ops->ServerMessage(ci, text);
     return 0;
 }
 

@@ -331,7 +331,7 @@ void DrawActivePiece(Field* f, Player* p, ClientInterface* ci, int32_t firstRow,
     RotationSystemInterface* rs = p->RotationSystem;
     RotationPiece* piece = p->Piece;
     const int32_t percent = LockPercent(p);
-    const bool ghost = (p->PlayerFlags & Flag_Ghost) != 0;
+    const bool ghost = (p->PlayerFlags & Flag_Ghost) != 0 && rs->ops->FindDropRow;
     const int32_t ghostY = ghost ? rs->ops->FindDropRow(rs, piece, f, p->X, p->Rotation) : 0;
     // The piece record holds a 4 x 4 box per rotation; a larger size is a foreign record's slip.
     const int32_t width = std::clamp(piece->width, 0, 4);
@@ -353,7 +353,7 @@ void DrawActivePiece(Field* f, Player* p, ClientInterface* ci, int32_t firstRow,
 } // namespace
 
 int32_t Field_Draw(Field* f, ClientInterface* ci, uint32_t flags, uintptr_t userdata) {
-    if (!f || !ci || !ci->ops) return 0;
+    if (!f || !ci || !ci->ops || !ci->ops->DrawFieldBlock) return 0;
     const int32_t firstRow = (flags & 1) ? -f->hiddenRows : 0;
     auto* rowFlags = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(f->height), 1));
     for (int32_t y = firstRow; y < f->height; y++) {
@@ -365,12 +365,15 @@ int32_t Field_Draw(Field* f, ClientInterface* ci, uint32_t flags, uintptr_t user
         if (y >= 0 && rowFlags && (Field_GetCell(f, f->width - 1, y)->flags & CellFlag_RowFull))
             rowFlags[y] = 1;
     }
-    if (rowFlags) ci->ops->LineClearEffect(ci, rowFlags, f->height, userdata);
+    if (rowFlags && ci->ops->LineClearEffect)
+        ci->ops->LineClearEffect(ci, rowFlags, f->height, userdata);
     std::free(rowFlags);
 
     for (DoublyLinkedListElement* e = f->players->First; e; e = e->Next) {
         Player* p = *static_cast<Player**>(DoublyLinkedList_Data(e));
-        if (!p || !p->Piece || !p->RotationSystem || !p->RotationSystem->ops) continue;
+        if (!p || !p->Piece || !p->RotationSystem || !p->RotationSystem->ops ||
+            !p->RotationSystem->ops->GetPieceCell)
+            continue;
         if (p->State != State_Falling && p->State != State_Landed) continue;
         DrawActivePiece(f, p, ci, firstRow, userdata);
     }

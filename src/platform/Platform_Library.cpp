@@ -1,5 +1,7 @@
 #include "Platform_Library.h"
 
+#include "Platform_Path.h"
+
 #include <dlfcn.h>
 
 #include <climits>
@@ -7,9 +9,13 @@
 
 void* Platform_Library_Open(const std::string& path) {
     if (path.empty()) return nullptr;
+    // A bare name ("libz.so.1") is searched for by the loader; a path may be spelt in another
+    // case or with backslashes.
+    const bool bare = path.find_first_of("/\\") == std::string::npos;
+    const std::string file = bare ? path : Platform_Path_Resolve(path);
     // Local binding: every module keeps its own copy of the shared units and plug-ins all
     // export the same names, so nothing a library defines may serve another library's lookups.
-    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 void* Platform_Library_Symbol(void* library, const char* name) {
