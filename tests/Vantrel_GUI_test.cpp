@@ -16,6 +16,7 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -290,4 +291,85 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
     EXPECT_EQ(ini.Get("", "Something"), "kept");
     EXPECT_EQ(ini.Get("", "PlayerName"), "Tester");
     EXPECT_EQ(ini.Get("Keyboard", "Left"), "44");
+}
+
+TEST(Client, CapturesAviFramesOnePerPass) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("avi");
+    run.writeIni("PlayerName = Tester\r\nScreenWidth = 320\r\nScreenHeight = 240\r\n");
+    // Someone presses Return in the codec box (its first choice: uncompressed).
+    std::atomic<bool> done{false};
+    std::thread presser([&] {
+        while (!done) {
+            key(28, true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            key(28, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    const int32_t r = Client_Startup({"/wa", "capture.avi"});
+    done = true;
+    presser.join();
+    ASSERT_EQ(r, 0);
+    ASSERT_EQ(Client_Options().WriteAvi, "capture.avi");
+    ASSERT_TRUE(choose(u"PEXA"));
+    ASSERT_TRUE(choose(u""));
+    ASSERT_TRUE(choose(u"PEXA Master"));
+    Player* p = firstPlayer();
+    int passes = 0;
+    for (; passes < 40; ++passes) {
+        fastForward(p, 500); // far behind the clock: still one frame per pass
+        Client_Pass();
+        EXPECT_LE(gMain.FramesRun, 1);
+    }
+    const uint32_t written = gMain.Avi->FrameCount;
+    EXPECT_GE(written, 40u);
+    gMain.Quit = 1;
+    Client_Shutdown();
+    FILE* probe = popen("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                        "stream=width,height,nb_read_frames -of csv=p=0 capture.avi 2>&1",
+                        "r");
+    ASSERT_NE(probe, nullptr);
+    char line[256] = {};
+    ASSERT_NE(fgets(line, sizeof line, probe), nullptr);
+    pclose(probe);
+    EXPECT_EQ(std::string(line), "320,240," + std::to_string(written) + "\n");
+}
+
+TEST(Client, CancelledCodecBoxSwitchesCaptureOff) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("avicancel");
+    run.writeIni("PlayerName = Tester\r\n");
+    std::atomic<bool> done{false};
+    std::thread presser([&] {
+        while (!done) {
+            key(1, true); // Escape
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            key(1, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    const int32_t r = Client_Startup({"/writeavi", "cancelled.avi"});
+    done = true;
+    presser.join();
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(Client_Options().WriteAvi, "");
+    EXPECT_EQ(gMain.Avi, nullptr);
+    Platform_Keyboard_Reset(); // the Escape presses meant for the box
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    Client_Pass();
+    EXPECT_EQ(gMain.Quit, 0);
+    gMain.Quit = 1;
+    Client_Shutdown();
+}
+
+TEST(Client, FailedConnectionShowsTheHostAndEnds) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("connect");
+    run.writeIni("PlayerName = Tester\r\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Client_Startup({"/C", "No-Such-Host.invalid"}), 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Could not connect to No-Such-Host.invalid"), std::string::npos) << err;
+    Client_Shutdown(); // the program would end here; the test frees what it made
 }

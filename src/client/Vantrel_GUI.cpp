@@ -437,6 +437,10 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
     // 16-17: the game and the local player.
     gMain.TheGame = gameCreate(&gClient.Interface);
     if (!gMain.TheGame) return 1;
+    // A game has no free operation: it lives to the end of the process, also when the client
+    // is started again in the same process.
+    static auto* games = new std::vector<Game*>;
+    games->push_back(gMain.TheGame);
     ClientPlayer* cp = Client_AddClientPlayer(nullptr);
     if (!cp) return 1;
     cp->Player = gMain.TheGame->ops->AddPlayer(gMain.TheGame, reinterpret_cast<uintptr_t>(cp));
