@@ -261,6 +261,64 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
     EXPECT_TRUE(p->PlayerFlags & Flag_PlayReplay);
     tap(64);
     EXPECT_EQ(gMenus.ReplayBrowserShown, 0);
+
+    // Stepping the paused replay: digits, the jump box, Q to the next level.
+    for (int i = 0; i < 20; ++i) {
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    tap(62);
+    ASSERT_TRUE((p->PlayerFlags & Flag_Paused) && (p->PlayerFlags & Flag_PlayReplay));
+    const uint32_t at = p->FrameCounter;
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, at);
+    p->FrameTarget = at;
+    tap(4); // "3"
+    EXPECT_EQ(p->FrameTarget, at + 3);
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, at + 3);
+    {
+        std::atomic<bool> done{false};
+        const std::string want = std::to_string(at + 40);
+        std::thread typist([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            for (int tries = 0; !done && tries < 100; ++tries) {
+                // Select the default text, type over it, press Return.
+                SDL_Event t{};
+                t.type = SDL_TEXTINPUT;
+                for (int i = 0; i < 8; ++i) key(14, true), key(14, false); // Backspace
+                std::snprintf(t.text.text, sizeof t.text.text, "%s", want.c_str());
+                SDL_PushEvent(&t);
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                key(28, true);
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                key(28, false);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+        key(11, true); // "0"
+        Client_Pass();
+        key(11, false);
+        Client_Pass(); // the box runs inside this pass
+        done = true;
+        typist.join();
+    }
+    EXPECT_EQ(p->FrameTarget, at + 40);
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, at + 40);
+    const int32_t level = Client_PlayerLevel(p);
+    tap(16); // Q
+    for (int i = 0; i < 2000 && Client_PlayerLevel(p) <= level; ++i) {
+        const uint32_t before = p->FrameCounter;
+        Client_Pass();
+        ASSERT_LE(p->FrameCounter, before + 1); // one frame per pass
+    }
+    EXPECT_EQ(Client_PlayerLevel(p), level + 1);
+    const uint32_t stopped = p->FrameCounter;
+    Client_Pass();
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, stopped);
+    tap(62); // play on
     for (int i = 0; i < 3000 && gOver.count < 2; ++i) {
         fastForward(p, 30);
         Client_Pass();

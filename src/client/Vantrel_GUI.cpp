@@ -157,9 +157,9 @@ void functionKeys() {
     }
     if (Platform_Keyboard_Released(kDikF4) && p) {
         p->PlayerFlags ^= Flag_Paused;
-        const int64_t fps = std::isfinite(p->Settings.FramesPerSecond)
-                                ? int64_t(std::round(p->Settings.FramesPerSecond))
-                                : 0;
+        // The engine's whole frame rate: to nearest, capped at a million.
+        const double rate = std::min(p->Settings.FramesPerSecond, 1e6);
+        const int64_t fps = rate > 0 ? int64_t(std::nearbyint(rate)) : 0;
         // Without a frame rate yet there is nothing to catch up.
         if (!(p->PlayerFlags & Flag_Paused) && fps > 0)
             p->StartTime = int64_t(GetMilliseconds()) - int64_t(p->FrameCounter) * 1000 / fps;
