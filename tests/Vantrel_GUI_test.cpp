@@ -36,10 +36,24 @@ public:
         dir_ = fs::path(ZELVIK_TEST_BIN) / ("client_" + name);
         fs::remove_all(dir_);
         fs::create_directories(dir_);
-        if (withGame)
-            for (const char* sub : {"dlls", "skins", "sounds", "bgm", "bg"})
-                if (fs::exists(fs::path(ZELVIK_GAME_DIR) / sub))
-                    fs::create_directory_symlink(fs::path(ZELVIK_GAME_DIR) / sub, dir_ / sub);
+        const fs::path game(ZELVIK_GAME_DIR);
+        if (withGame) {
+            for (const char* sub : {"dlls", "sounds", "bgm", "bg"})
+                if (fs::exists(game / sub)) fs::create_directory_symlink(game / sub, dir_ / sub);
+            // The skins folder gets a second skin, so F8 has somewhere to go.
+            if (fs::exists(game / "skins")) {
+                fs::create_directory(dir_ / "skins");
+                for (auto& e : fs::directory_iterator(game / "skins")) {
+                    if (e.is_directory())
+                        fs::create_directory_symlink(e.path(),
+                                                     dir_ / "skins" / e.path().filename());
+                    else
+                        fs::copy_file(e.path(), dir_ / "skins" / e.path().filename());
+                }
+                if (fs::exists(game / "skins/Pexa.xml"))
+                    fs::copy_file(game / "skins/Pexa.xml", dir_ / "skins/Zeta.xml");
+            }
+        }
         fs::current_path(dir_);
     }
     ~RunFolder() { fs::current_path(previous_); }
@@ -330,11 +344,15 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
     // F8: the next skin.
     SkinElement* before = gMain.CurrentSkin;
     const int32_t index = gResources.SkinIndex;
+    ASSERT_EQ(gResources.Skins.size(), 2u);
+    EXPECT_EQ(gResources.Skins[size_t(index)], "Pexa.xml");
     tap(66);
-    if (gResources.Skins.size() > 1) {
-        EXPECT_NE(gResources.SkinIndex, index);
-        EXPECT_NE(gMain.CurrentSkin, before);
-    }
+    EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Zeta.xml");
+    EXPECT_NE(gMain.CurrentSkin, before);
+    EXPECT_NE(gMain.CurrentSkin, nullptr);
+    tap(66); // and round again
+    EXPECT_EQ(gResources.SkinIndex, index);
+    EXPECT_EQ(gMain.CurrentSkin, before);
 
     // Escape quits once released; the settings file keeps unknown keys.
     key(1, true);
@@ -430,4 +448,70 @@ TEST(Client, FailedConnectionShowsTheHostAndEnds) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("Could not connect to No-Such-Host.invalid"), std::string::npos) << err;
     Client_Shutdown(); // the program would end here; the test frees what it made
+}
+
+TEST(Client, MissingReplayIsLoggedAndNeitherPlaysNorRecords) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("noreplay");
+    run.writeIni("PlayerName = Tester\r\n");
+    ASSERT_EQ(Client_Startup({"/r", "missing.er", "/rinp", "other.inp", "1"}), 0);
+    Player* p = firstPlayer();
+    ASSERT_NE(p, nullptr);
+    EXPECT_FALSE(p->PlayerFlags & (Flag_PlayReplay | Flag_RecordReplay));
+    bool logged = false, inpTried = false;
+    for (const std::string& line : gMain.Log) {
+        logged |= line.find(": Could not load missing.er") != std::string::npos;
+        inpTried |= line.find("other.inp") != std::string::npos; // "/r" wins
+    }
+    EXPECT_TRUE(logged);
+    EXPECT_FALSE(inpTried);
+    // F6 while the game has not started lists the (empty) folder and closes again.
+    tap(64);
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 1);
+    tap(64);
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 0);
+    gMain.Quit = 1;
+    Client_Shutdown();
+    // A new settings file gets the dead-zone comment once.
+    std::ifstream in("zelvik.ini", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.find("; Deadzone"), std::string::npos); // the file existed before
+    EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
+}
+
+TEST(Client, NewSettingsFileWithDefaultsAndTheNameFromThePrompt) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("newini");
+    std::atomic<bool> done{false};
+    std::thread typist([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        while (!done) {
+            SDL_Event t{};
+            t.type = SDL_TEXTINPUT;
+            std::snprintf(t.text.text, sizeof t.text.text, "Zoe");
+            SDL_PushEvent(&t);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            key(28, true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            key(28, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    });
+    const int32_t r = Client_Startup({"/FS", "/W"});
+    done = true;
+    typist.join();
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(Client_Settings().PlayerName, "Zoe");
+    gMain.Quit = 1;
+    Client_Shutdown();
+    IniFile ini;
+    ASSERT_TRUE(ini.Load("zelvik.ini"));
+    EXPECT_EQ(ini.Get("", "PlayerName"), "Zoe");
+    EXPECT_EQ(ini.Get("", "Windowed"), "1");
+    EXPECT_EQ(ini.Get("Joystick", "POVHardDrop"), "-p0y");
+    std::ifstream in("zelvik.ini", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("JoystickDeadzone = 0\r\n; Deadzone: 0 (no deadzone) to 10000 (entire "
+                        "range is dead)\r\n"),
+              std::string::npos);
 }
