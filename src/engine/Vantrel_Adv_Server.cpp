@@ -267,6 +267,21 @@ int32_t Loaded(Server* s, const ZelvikID* id, bool ok, const char16_t* exportNam
     return ok ? 1 : 0;
 }
 
+// Takes a held player off the server's modes. The mode objects belong to the server (freed at
+// Server_Free), so the player must not hold them when it is freed or reset for a new game.
+void DetachModes(Player* p) {
+    ForEach<ModeEntry>(p->ModeList, [&](ModeEntry* e) {
+        if (ModeInterface* m = e->mode) m->ops->DetachPlayer(m, p);
+    });
+    if (p->ModeList) DoublyLinkedList_ClearList(p->ModeList);
+}
+
+void FreeHeldPlayer(Player* p) {
+    DetachModes(p);
+    Net_ForgetPlayer(p);
+    p->ops->Free(p);
+}
+
 void ResetClientStream(ServerClient* c) {
     c->NextFrame = 0;
     c->LastWord = 0;
@@ -544,10 +559,7 @@ void Server_OnReady(Server* s, ServerClient* c) {
     }
     // A further game starts from a clean copy: no doubled modes, no stale
     // checksums.
-    ForEach<ModeEntry>(p->ModeList, [&](ModeEntry* e) {
-        if (ModeInterface* m = e->mode) m->ops->DetachPlayer(m, p);
-    });
-    if (p->ModeList) DoublyLinkedList_ClearList(p->ModeList);
+    DetachModes(p);
     p->ops->Reset(p);
     if (p->ChecksumQueue) DoublyLinkedList_ClearList(p->ChecksumQueue);
     if (!p->ModeList) p->ModeList = DoublyLinkedList_Create(sizeof(ModeEntry));
@@ -650,8 +662,7 @@ void Server_OnDisconnect(Server* s, uint32_t connection) {
         hadPlayer = true;
         id = p->Id;
         if (p->Game) p->Game->ops->RemovePlayer(p->Game, p);
-        Net_ForgetPlayer(p);
-        p->ops->Free(p);
+        FreeHeldPlayer(p);
         c->HeldPlayer = nullptr;
     }
     if (!hadPlayer) return;
@@ -679,10 +690,7 @@ int32_t Server_Free(Server* s) {
     s->ops->Unregister(s);
     if (s->Clients) {
         for (ServerClient* c : LiveClients(s))
-            if (Player* p = c->HeldPlayer) {
-                Net_ForgetPlayer(p);
-                p->ops->Free(p);
-            }
+            if (Player* p = c->HeldPlayer) FreeHeldPlayer(p);
         DoublyLinkedList_FreeList(s->Clients);
     }
     if (s->ServerModes) {
