@@ -65,8 +65,12 @@ uint32_t Sprite3D_NextPowerOfTwo(uint32_t n) {
     return n + 1;
 }
 
-void Sprite3D_SetFiltering(bool on) { gFiltering = on; }
-bool Sprite3D_Filtering() { return gFiltering; }
+void Sprite3D_SetFiltering(bool on) {
+    gFiltering = on;
+}
+bool Sprite3D_Filtering() {
+    return gFiltering;
+}
 
 Sprite3D* Sprite3D_Create(int32_t width, int32_t height, uint32_t /*flags*/) {
     Sprite3D* s = NewObject();
@@ -86,7 +90,8 @@ Sprite3D* Sprite3D_Create(int32_t width, int32_t height, uint32_t /*flags*/) {
 
 Sprite3D* Sprite3D_FromPixels(const uint8_t* rgba, int32_t width, int32_t height) {
     if (!rgba || width < 1 || height < 1) return nullptr;
-    const int32_t maxSide = Platform_Screen_IsOpen() ? Platform_Screen_MaxTextureSize() : kImageMaxSide;
+    const int32_t maxSide =
+        Platform_Screen_IsOpen() ? Platform_Screen_MaxTextureSize() : kImageMaxSide;
     const uint32_t tw = Sprite3D_NextPowerOfTwo(uint32_t(width));
     const uint32_t th = Sprite3D_NextPowerOfTwo(uint32_t(height));
     if (tw > uint32_t(maxSide) || th > uint32_t(maxSide)) return nullptr;

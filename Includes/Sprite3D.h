@@ -36,7 +36,7 @@ struct Sprite3DQuad {
     uint32_t Colour[4]; // 0xAARRGGBB
     int32_t Width;      // drawn size in pixels
     int32_t Height;
-    double Angle; // degrees, clockwise on screen
+    double Angle;                       // degrees, clockwise on screen
     int32_t ClipX, ClipY, ClipW, ClipH; // the source rectangle in texels
 };
 

@@ -134,13 +134,15 @@ TEST_F(Sprite3DScreen, OverallAlphaScalesVertexAlpha) {
 TEST_F(Sprite3DScreen, OutlineBarTurnsClockwiseOntoEachEdge) {
     Sprite3D* bar = Sprite3D_Create(64, 64, 4);
     std::vector<uint8_t> px(64 * 64 * 4, 0);
-    for (int i = 0; i < 64 * 3; ++i) px[i * 4] = px[i * 4 + 1] = px[i * 4 + 2] = px[i * 4 + 3] = 0xFF;
+    for (int i = 0; i < 64 * 3; ++i)
+        px[i * 4] = px[i * 4 + 1] = px[i * 4 + 2] = px[i * 4 + 3] = 0xFF;
     Sprite3D_WritePixels(bar, px.data(), 64, 64);
     Sprite3D_Zoom(bar, 32, 32);
     struct Case {
         double angle;
         int32_t onX, onY, offX, offY;
-    } cases[] = {{0, 16, 0, 16, 31}, {90, 31, 16, 0, 16}, {180, 16, 31, 16, 0}, {270, 0, 16, 31, 16}};
+    } cases[] = {
+        {0, 16, 0, 16, 31}, {90, 31, 16, 0, 16}, {180, 16, 31, 16, 0}, {270, 0, 16, 31, 16}};
     for (const Case& c : cases) {
         Platform_Screen_Clear(0, 0, 0);
         Sprite3D_Rotate(bar, 0, 0);

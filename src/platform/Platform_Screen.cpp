@@ -70,12 +70,24 @@ void Platform_Screen_Close() {
     g = ScreenState{};
 }
 
-bool Platform_Screen_IsOpen() { return g.renderer != nullptr; }
-int32_t Platform_Screen_Width() { return g.width; }
-int32_t Platform_Screen_Height() { return g.height; }
-SDL_Renderer* Platform_Screen_Renderer() { return g.renderer; }
-SDL_Window* Platform_Screen_Window() { return g.window; }
-uint32_t Platform_Screen_WindowId() { return g.window ? SDL_GetWindowID(g.window) : 0; }
+bool Platform_Screen_IsOpen() {
+    return g.renderer != nullptr;
+}
+int32_t Platform_Screen_Width() {
+    return g.width;
+}
+int32_t Platform_Screen_Height() {
+    return g.height;
+}
+SDL_Renderer* Platform_Screen_Renderer() {
+    return g.renderer;
+}
+SDL_Window* Platform_Screen_Window() {
+    return g.window;
+}
+uint32_t Platform_Screen_WindowId() {
+    return g.window ? SDL_GetWindowID(g.window) : 0;
+}
 
 void Platform_Screen_SetTitle(const std::string& title) {
     if (g.window) SDL_SetWindowTitle(g.window, title.c_str());
