@@ -21,7 +21,8 @@ class Typist {
 public:
     Typist(const char* text, SDL_Scancode finish) {
         thread_ = std::thread([=, this] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            while (!done_ && !Platform_Dialog_IsOpen())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             while (!done_) {
                 if (text) {
                     SDL_Event t{};

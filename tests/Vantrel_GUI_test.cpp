@@ -2,6 +2,7 @@
 #include "DoublyLinkedList.h"
 #include "HighResTimer.h"
 #include "IniFile.h"
+#include "Platform_Dialog.h"
 #include "Platform_Keyboard.h"
 #include "Sprite3D.h"
 #include "Vantrel_GUI.h"
@@ -295,7 +296,8 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
         std::atomic<bool> done{false};
         const std::string want = std::to_string(at + 40);
         std::thread typist([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            while (!done && !Platform_Dialog_IsOpen())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             for (int tries = 0; !done && tries < 100; ++tries) {
                 // Select the default text, type over it, press Return.
                 SDL_Event t{};
@@ -376,6 +378,8 @@ TEST(Client, CapturesAviFramesOnePerPass) {
     // Someone presses Return in the codec box (its first choice: uncompressed).
     std::atomic<bool> done{false};
     std::thread presser([&] {
+        while (!done && !Platform_Dialog_IsOpen())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         while (!done) {
             key(28, true);
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
@@ -418,6 +422,8 @@ TEST(Client, CancelledCodecBoxSwitchesCaptureOff) {
     run.writeIni("PlayerName = Tester\r\n");
     std::atomic<bool> done{false};
     std::thread presser([&] {
+        while (!done && !Platform_Dialog_IsOpen())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         while (!done) {
             key(1, true); // Escape
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
@@ -484,7 +490,8 @@ TEST(Client, NewSettingsFileWithDefaultsAndTheNameFromThePrompt) {
     RunFolder run("newini");
     std::atomic<bool> done{false};
     std::thread typist([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        while (!done && !Platform_Dialog_IsOpen())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         while (!done) {
             SDL_Event t{};
             t.type = SDL_TEXTINPUT;
