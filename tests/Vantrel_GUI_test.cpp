@@ -4,15 +4,20 @@
 #include "IniFile.h"
 #include "Platform_Dialog.h"
 #include "Platform_Keyboard.h"
+#include "Platform_Path.h"
 #include "Sprite3D.h"
+#include "Vantrel_Adv_Plugin.h"
+#include "Vantrel_Adv_Server.h"
 #include "Vantrel_GUI.h"
 #include "Vantrel_GUI_Callbacks.h"
 #include "Vantrel_GUI_Menu.h"
 #include "Vantrel_GUI_Resources.h"
 #include "Vantrel_GUI_Settings.h"
 #include "Vantrel_GUI_Skin.h"
+#include "Zelvik_Engine.h"
 #include "Zelvik_Player.h"
 #include "Zelvik_Replay.h"
+#include "Zelvik_Server.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -521,4 +526,48 @@ TEST(Client, NewSettingsFileWithDefaultsAndTheNameFromThePrompt) {
     EXPECT_NE(text.find("JoystickDeadzone = 0\r\n; Deadzone: 0 (no deadzone) to 10000 (entire "
                         "range is dead)\r\n"),
               std::string::npos);
+}
+
+TEST(Client, JoinsAServerAndStartsFromTheRotationSystemChoice) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("network");
+    run.writeIni("PlayerName = Netter\r\n");
+    // The server is the engine linked into the test: a second engine, reached over TCP only,
+    // as a dedicated server in another process would be.
+    Plugin_Init();
+    for (const char* sub : {"modes", "rotationsystem", "randomizer"})
+        Plugin_ScanFolder(Platform_Path_FromUtf8(std::string(ZELVIK_GAME_DIR) + "/dlls/" + sub));
+    Server* server = Server_Create(u"Client test", kGamePort);
+    if (!server) GTEST_SKIP() << "port 2031 is taken";
+    ASSERT_EQ(server->ops->AddModeByName(server, u"PEXA Master"), 1);
+    ASSERT_EQ(server->ops->AddRotationSystemByName(server, u"Dalmor WEXO"), 1);
+    ASSERT_EQ(server->ops->SetRandomizerByName(server, u"PEXA"), 1);
+
+    ASSERT_EQ(Client_Startup({"/connect", "127.0.0.1"}), 0);
+    ClientPlayer* cp = Client_FirstPlayer();
+    ASSERT_NE(cp, nullptr);
+    EXPECT_EQ(cp->MainMenu, nullptr); // made when the server accepts the join
+    EXPECT_EQ(cp->ReplayMenu, nullptr);
+    for (int i = 0; i < 500 && !Client_FirstPlayer()->MainMenu; ++i) {
+        server->ops->Process(server);
+        Client_Pass();
+    }
+    ASSERT_NE(mainMenu(), nullptr);
+    // The randomizer comes from the server: the first choice is the rotation system.
+    EXPECT_EQ(selectedText(mainMenu()), u"Dalmor WEXO");
+    tap(64); // F6 has no browser for a networked player
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 0);
+    ASSERT_TRUE(choose(u"Dalmor WEXO"));
+    Player* p = firstPlayer();
+    for (int i = 0; i < 2000 && (p->State == State_Idle || p->FrameCounter < 60); ++i) {
+        server->ops->Process(server);
+        Client_Pass();
+    }
+    EXPECT_NE(p->State, State_Idle);
+    EXPECT_GE(p->FrameCounter, 60u);
+    EXPECT_EQ(server->ops->CountPlayers(server), 1);
+    gMain.Quit = 1;
+    Client_Shutdown();
+    for (int i = 0; i < 50; ++i) server->ops->Process(server);
+    server->ops->Free(server);
 }
