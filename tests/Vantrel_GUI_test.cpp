@@ -193,6 +193,39 @@ TEST(Client, BackgroundSheetsAreCutColumnByColumn) {
     EXPECT_TRUE(Client_CutBackground(nullptr, 1, 1, 1, 1, 1).empty());
 }
 
+TEST(Client, BackgroundSlotAndFrameFollowLevelAndClock) {
+    ClientSettings& s = Client_Settings();
+    s = ClientSettings{};
+    std::vector<uint8_t> px(16 * 16 * 4, 255);
+    for (int slot : {0, 2, 13})
+        for (int i = 0; i < 6; ++i)
+            gMain.Backgrounds[slot].push_back(Sprite3D_FromPixels(px.data(), 16, 16));
+    int32_t slot = -1, frame = -1;
+    s.BackgroundFrames = 6;
+    s.BackgroundFPS = 10;
+    EXPECT_TRUE(Client_BackgroundChoice(250, 0, &slot, &frame));
+    EXPECT_EQ(slot, 2);
+    EXPECT_EQ(frame, 0);
+    EXPECT_TRUE(Client_BackgroundChoice(0, 1500, &slot, &frame)); // 15 frames on: 15 mod 6
+    EXPECT_EQ(slot, 0);
+    EXPECT_EQ(frame, 3);
+    EXPECT_TRUE(Client_BackgroundChoice(1399, 0xFFFFFFFFu, &slot, &frame)); // no overflow
+    EXPECT_EQ(slot, 13);
+    EXPECT_EQ(frame, int32_t(uint64_t(0xFFFFFFFFu) * 10 / 1000 % 6));
+    EXPECT_FALSE(Client_BackgroundChoice(1400, 0, &slot, &frame)); // past the last slot: black
+    EXPECT_FALSE(Client_BackgroundChoice(-100, 0, &slot, &frame));
+    EXPECT_FALSE(Client_BackgroundChoice(100, 0, &slot, &frame)); // an empty slot: black
+    s.BackgroundFrames = 8; // frames 6 and 7 were not on the sheet: black
+    EXPECT_FALSE(Client_BackgroundChoice(0, 700, &slot, &frame));
+    s.BackgroundFrames = 0; // never a divisor: frame 0
+    EXPECT_TRUE(Client_BackgroundChoice(0, 123456, &slot, &frame));
+    EXPECT_EQ(frame, 0);
+    for (auto& frames : gMain.Backgrounds) {
+        for (Sprite3D* f : frames) Sprite3D_Free(f);
+        frames.clear();
+    }
+}
+
 TEST(Client, KeyFramesAndScreenshotNames) {
     Player p{};
     p.Settings.FramesPerSecond = 60;
