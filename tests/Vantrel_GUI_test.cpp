@@ -604,3 +604,39 @@ TEST(Client, JoinsAServerAndStartsFromTheRotationSystemChoice) {
     for (int i = 0; i < 50; ++i) server->ops->Process(server);
     server->ops->Free(server);
 }
+
+TEST(Client, InputBitsFromKeysJoystickAndHat) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("joystick");
+    run.writeIni("PlayerName = Pad\r\n[Keyboard]\r\nRot180 = 30\r\n[Joystick]\r\nRotCW = b8\r\n");
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);
+    const int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 6, 16, 1);
+    ASSERT_GE(index, 0) << SDL_GetError();
+    ASSERT_EQ(Client_Startup({"/debug"}), 0);
+    SDL_Joystick* pad = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(index));
+    ASSERT_NE(pad, nullptr);
+    ClientPlayer* cp = Client_FirstPlayer();
+    auto inputAfterPass = [&] {
+        Client_Pass();
+        return uint32_t(Client_FirstPlayer()->Input);
+    };
+    EXPECT_EQ(inputAfterPass(), 0u);
+    SDL_JoystickSetVirtualAxis(pad, 0, -32768);        // "-x": left
+    SDL_JoystickSetVirtualButton(pad, 7, SDL_PRESSED); // "b8": rotate (second)
+    EXPECT_EQ(inputAfterPass(), uint32_t(Input_Left | Input_RotCW));
+    SDL_JoystickSetVirtualAxis(pad, 0, 0);
+    SDL_JoystickSetVirtualButton(pad, 7, SDL_RELEASED);
+    SDL_JoystickSetVirtualHat(pad, 0, SDL_HAT_RIGHTDOWN); // POV right and soft drop
+    key(44, true);                                        // Z: left
+    key(30, true);                                        // A is Rot180: never polled
+    EXPECT_EQ(inputAfterPass(), uint32_t(Input_Right | Input_SoftDrop | Input_Left));
+    EXPECT_EQ(uint32_t(cp->LastInput), uint32_t(Input_Left | Input_RotCW));
+    key(44, false);
+    key(30, false);
+    SDL_JoystickSetVirtualHat(pad, 0, SDL_HAT_CENTERED);
+    EXPECT_EQ(inputAfterPass(), 0u);
+    EXPECT_EQ(gMain.FrameTimes.size(), size_t(kFrameTimeEntries)); // the /debug graph's buffer
+    gMain.Quit = 1;
+    Client_Shutdown();
+    SDL_JoystickDetachVirtual(index);
+}
