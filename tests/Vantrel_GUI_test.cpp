@@ -640,3 +640,19 @@ TEST(Client, InputBitsFromKeysJoystickAndHat) {
     Client_Shutdown();
     SDL_JoystickDetachVirtual(index);
 }
+
+TEST(Client, SettingsFileSpeltInAnotherCaseIsReadAndWrittenInPlace) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("inicase");
+    std::ofstream("Zelvik.INI", std::ios::binary) << "PlayerName = Cased\nScreenWidth = 99999\n";
+    ASSERT_EQ(Client_Startup({}), 0); // no name prompt: the name came from the file
+    EXPECT_EQ(Client_Settings().PlayerName, "Cased");
+    EXPECT_EQ(Client_Settings().ScreenWidth, 640); // out of range: the default
+    gMain.Quit = 1;
+    Client_Shutdown();
+    EXPECT_FALSE(fs::exists("zelvik.ini"));
+    IniFile ini;
+    ASSERT_TRUE(ini.Load("Zelvik.INI"));
+    EXPECT_EQ(ini.Get("", "PlayerName"), "Cased");
+    EXPECT_EQ(ini.Get("", "ScreenWidth"), "640");
+}
