@@ -49,7 +49,8 @@ struct Sprite3D {
     int32_t ImageWidth;
     int32_t ImageHeight;
     int32_t Alpha;
-    uint8_t* Pixels; // RGBA copy of the texture, TextureWidth x TextureHeight
+    uint8_t* Pixels;           // RGBA copy of the texture, TextureWidth x TextureHeight
+    uint32_t ScreenGeneration; // the screen the texture belongs to
 };
 
 // Null only when memory runs out (or the texture cannot be made while a screen is open).

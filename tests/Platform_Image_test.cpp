@@ -1,6 +1,7 @@
 #include "Platform_Image.h"
 
 #include <gtest/gtest.h>
+#include <openjpeg.h>
 
 #include <fstream>
 #include <iterator>
@@ -18,6 +19,36 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// A lossless 8 x 8 RGB picture written with OpenJPEG (JP2 box format or a bare codestream).
+bool WriteJpeg2000(const std::string& path, bool codestream) {
+    opj_cparameters_t params;
+    opj_set_default_encoder_parameters(&params);
+    params.tcp_numlayers = 1;
+    params.tcp_rates[0] = 0; // lossless
+    params.cp_disto_alloc = 1;
+    params.numresolution = 2;
+    opj_image_cmptparm_t comps[3] = {};
+    for (opj_image_cmptparm_t& c : comps) {
+        c.dx = c.dy = 1;
+        c.w = c.h = 8;
+        c.prec = 8;
+    }
+    opj_image_t* image = opj_image_create(3, comps, OPJ_CLRSPC_SRGB);
+    if (!image) return false;
+    image->x1 = image->y1 = 8;
+    for (int c = 0; c < 3; ++c)
+        for (int i = 0; i < 64; ++i) image->comps[c].data[i] = (i * 4 + c * 80) & 0xFF;
+    opj_codec_t* codec = opj_create_compress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
+    opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_FALSE);
+    const bool ok = codec && stream && opj_setup_encoder(codec, &params, image) &&
+                    opj_start_compress(codec, image, stream) && opj_encode(codec, stream) &&
+                    opj_end_compress(codec, stream);
+    if (stream) opj_stream_destroy(stream);
+    if (codec) opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    return ok;
 }
 
 } // namespace
@@ -42,6 +73,23 @@ TEST(ImageFiles, DefaultBackgroundsAreJpeg) {
     EXPECT_EQ(img.Width, 640);
     EXPECT_EQ(img.Height, 480);
     EXPECT_EQ(img.Pixels[3], 255);
+}
+
+TEST(ImageFiles, Jpeg2000BoxesAndCodestreamsDecode) {
+    for (bool codestream : {false, true}) {
+        const std::string path = kDir + (codestream ? "/image_test.j2k" : "/image_test.jp2");
+        ASSERT_TRUE(WriteJpeg2000(path, codestream));
+        Platform_Image img;
+        std::string error;
+        ASSERT_TRUE(Platform_Image_Load(path, img, &error)) << error;
+        ASSERT_EQ(img.Width, 8);
+        ASSERT_EQ(img.Height, 8);
+        for (int i = 0; i < 64; ++i) {
+            EXPECT_EQ(img.Pixels[size_t(i) * 4 + 0], (i * 4) & 0xFF);
+            EXPECT_EQ(img.Pixels[size_t(i) * 4 + 2], (i * 4 + 160) & 0xFF);
+            EXPECT_EQ(img.Pixels[size_t(i) * 4 + 3], 255);
+        }
+    }
 }
 
 TEST(ImageFiles, BrokenFilesGiveAClearError) {

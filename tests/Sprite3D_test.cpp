@@ -182,3 +182,15 @@ TEST_F(Sprite3DScreen, ScreenshotRoundTrip) {
     EXPECT_EQ(Sprite3D_PixelAt(s, 20, 20), 0xFF000000u);
     Sprite3D_Free(s);
 }
+
+TEST(Sprite3DLifetime, SpritesOutliveTheirScreenSafely) {
+    ASSERT_TRUE(Platform_Screen_Open(16, 16, true, "first"));
+    Sprite3D* s = Sprite3D_Create(4, 4, 4);
+    ASSERT_NE(s->Texture, nullptr);
+    Platform_Screen_Close(); // the texture goes with the renderer
+    ASSERT_TRUE(Platform_Screen_Open(16, 16, true, "second"));
+    EXPECT_EQ(Sprite3D_Display(s, 0, 0), 0); // not drawn with a dead texture
+    Sprite3D_SetKeyColour(s, 0);             // no upload into it either
+    Sprite3D_Free(s);
+    Platform_Screen_Close();
+}

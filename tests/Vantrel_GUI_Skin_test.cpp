@@ -587,14 +587,3 @@ TEST_F(SkinScreen, CreditsRollInsideTheFieldOnly) {
     SkinElement_Draw(t.root, 640, 480, nullptr);
     EXPECT_EQ(BrightPixels().count, 0);
 }
-
-TEST(SkinCredits, TwentySixLinesThatNameNoPeople) {
-    int32_t headings = 0;
-    for (const SkinCreditLine& line : kSkinCredits) headings += line.Scale == 0.8;
-    EXPECT_EQ(headings, 3);
-    EXPECT_EQ(std::u16string(kSkinCredits[0].Text), u"Programmer");
-    EXPECT_EQ(std::u16string(kSkinCredits[3].Text), u"Backgrounds");
-    EXPECT_EQ(std::u16string(kSkinCredits[7].Text), u"Special Thanks");
-    EXPECT_EQ(std::u16string(kSkinCredits[2].Text), u"");
-    EXPECT_EQ(std::u16string(kSkinCredits[6].Text), u"");
-}

@@ -17,6 +17,7 @@ struct ScreenState {
     bool videoStarted = false;
 };
 ScreenState g;
+uint32_t gGeneration = 0;
 
 } // namespace
 
@@ -58,6 +59,7 @@ bool Platform_Screen_Open(int32_t width, int32_t height, bool windowed, const st
     SDL_SetRenderDrawBlendMode(g.renderer, SDL_BLENDMODE_BLEND);
     g.width = width;
     g.height = height;
+    ++gGeneration;
     Platform_Screen_Clear(0, 0, 0);
     return true;
 }
@@ -68,6 +70,10 @@ void Platform_Screen_Close() {
     if (g.window) SDL_DestroyWindow(g.window);
     if (g.videoStarted) SDL_QuitSubSystem(SDL_INIT_VIDEO);
     g = ScreenState{};
+}
+
+uint32_t Platform_Screen_Generation() {
+    return gGeneration;
 }
 
 bool Platform_Screen_IsOpen() {
