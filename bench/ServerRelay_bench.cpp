@@ -199,30 +199,34 @@ bool Run(int clients, int seconds) {
     const auto start = Clock::now();
     uint8_t packet[kSizeInputMax];
     const uint8_t preview[3] = {1, 2, 3};
-    for (uint32_t frame = 0; ok && frame < frames; ++frame) {
-        std::this_thread::sleep_until(start +
-                                      std::chrono::microseconds(uint64_t(frame) * 1000000 / 60));
-        for (int i = 0; i < clients; ++i) {
-            const uint32_t word = Script(frame, uint32_t(i));
-            // A packet holds frame 0 alone, then each odd frame with the even one after it.
-            if (frame == 0 || frame % 2 == 1) {
-                NetInput_Start(packet, ids[size_t(i)], frame, 0, 0, preview, word);
-                if (frame == 0) {
-                    sent[size_t(i)][0] = NowUs();
-                    Platform_Socket_Send(cs[size_t(i)].handle, packet, NetInput_Size(packet));
-                }
-                continue;
+    // Clients do not tick in step: each sends in its own slot of the two-frame period.
+    constexpr uint32_t kSlots = 32;
+    const uint32_t pairs = frames / 2 + 1;
+    std::vector<PlatformPollEntry> readable(static_cast<size_t>(clients));
+    for (uint32_t tick = 0; ok && tick < pairs * kSlots; ++tick) {
+        std::this_thread::sleep_until(
+            start + std::chrono::microseconds(uint64_t(tick) * 2000000 / 60 / kSlots));
+        const uint32_t pair = tick / kSlots, slot = tick % kSlots;
+        for (int i = int(slot); i < clients; i += int(kSlots)) {
+            const uint32_t salt = uint32_t(i);
+            if (pair == 0) {
+                NetInput_Start(packet, ids[size_t(i)], 0, 0, 0, preview, Script(0, salt));
+            } else {
+                NetInput_Start(packet, ids[size_t(i)], 2 * pair - 1, 0, 0, preview,
+                               Script(2 * pair - 1, salt));
+                NetInput_Append(packet, Script(2 * pair, salt));
             }
-            NetInput_Start(packet, ids[size_t(i)], frame - 1, 0, 0, preview,
-                           Script(frame - 1, uint32_t(i)));
-            NetInput_Append(packet, word);
-            sent[size_t(i)][(frame - 1 + 1) / 2] = NowUs();
+            sent[size_t(i)][pair] = NowUs();
             Platform_Socket_Send(cs[size_t(i)].handle, packet, NetInput_Size(packet));
         }
-        for (int i = 0; i < clients; ++i) {
-            Platform_Socket_Flush(cs[size_t(i)].handle);
-            if (i) Drain(cs[size_t(i)], nullptr);
-        }
+        for (int i = 0; i < clients; ++i)
+            readable[size_t(i)] = {i ? cs[size_t(i)].handle : 0, 0, 0, 0};
+        if (Platform_Socket_Poll(readable.data(), uint32_t(clients), 0) > 0)
+            for (int i = 1; i < clients; ++i)
+                if (readable[size_t(i)].readable || readable[size_t(i)].writable) {
+                    Platform_Socket_Flush(cs[size_t(i)].handle);
+                    Drain(cs[size_t(i)], nullptr);
+                }
     }
     const double played = std::chrono::duration<double>(Clock::now() - start).count();
     phase = 2;

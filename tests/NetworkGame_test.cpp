@@ -117,6 +117,8 @@ const ZelvikID* FirstOf(int32_t kind) {
     return Plugin_GetInfo(kind, 0);
 }
 
+uint32_t Script(uint32_t frame, uint32_t salt);
+
 struct NetworkGame : ::testing::Test {
     Server* server = nullptr;
     uint16_t port = 0;
@@ -159,6 +161,60 @@ struct NetworkGame : ::testing::Test {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return true;
+    }
+
+    // Both clients run frames 0..frames-1 of the game in step (one frame per update), then
+    // stop; every copy catches up and the field checksums agree.
+    void PlayInStep(Client& x, Client& y, uint32_t frames) {
+        for (Client* c : {&x, &y}) {
+            c->player->PlayerFlags &= ~uint32_t(Flag_Paused);
+            ASSERT_EQ(c->player->FrameCounter, 0u);
+        }
+        const uint32_t deadline = GetMilliseconds() + 30000;
+        while ((x.player->FrameCounter < frames || y.player->FrameCounter < frames) &&
+               int32_t(deadline - GetMilliseconds()) > 0) {
+            for (Client* c : {&x, &y}) {
+                Player* p = c->player;
+                if (p->FrameCounter < frames)
+                    p->ops->Update(p, Script(p->FrameCounter, p == y.player), 1);
+                if (p->FrameCounter == frames) p->PlayerFlags |= Flag_Paused;
+            }
+            server->ops->Process(server);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_EQ(x.player->FrameCounter, frames);
+        ASSERT_EQ(y.player->FrameCounter, frames);
+        const uint32_t a = x.player->Id, b = y.player->Id;
+        Player* heldA = HeldPlayer(server, a);
+        Player* heldB = HeldPlayer(server, b);
+        ASSERT_TRUE(heldA && heldB && x.Remote(b) && y.Remote(a));
+        ASSERT_TRUE(Pump(
+            {&x, &y},
+            [&] {
+                return heldA->FrameCounter == frames && heldB->FrameCounter == frames &&
+                       x.Remote(b)->FrameCounter == frames && y.Remote(a)->FrameCounter == frames;
+            },
+            10000));
+        const uint32_t sumA = x.player->ops->GetFieldChecksum(x.player);
+        const uint32_t sumB = y.player->ops->GetFieldChecksum(y.player);
+        EXPECT_EQ(heldA->ops->GetFieldChecksum(heldA), sumA);
+        EXPECT_EQ(y.Remote(a)->ops->GetFieldChecksum(y.Remote(a)), sumA);
+        EXPECT_EQ(heldB->ops->GetFieldChecksum(heldB), sumB);
+        EXPECT_EQ(x.Remote(b)->ops->GetFieldChecksum(x.Remote(b)), sumB);
+    }
+
+    // Both ask to start; returns when both run the new game.
+    void StartBoth(Client& x, Client& y) {
+        // The host resets a player before it asks for a further game.
+        for (Client* c : {&x, &y})
+            if (c->player->State != State_Idle) c->player->ops->Reset(c->player);
+        EXPECT_EQ(x.player->ops->RequestStart(x.player), 1);
+        EXPECT_EQ(y.player->ops->RequestStart(y.player), 1);
+        ASSERT_TRUE(Pump({&x, &y}, [&] {
+            return x.player->ReadyFlag == 0 && y.player->ReadyFlag == 0 &&
+                   x.player->State != State_Idle && y.player->State != State_Idle &&
+                   x.player->FrameCounter == 0 && y.player->FrameCounter == 0;
+        }));
     }
 };
 
@@ -296,4 +352,22 @@ TEST_F(NetworkGame, DepartureIsAnnouncedAndTheServerReopensWhenEmpty) {
     EXPECT_TRUE(logged);
     EXPECT_EQ(server->ops->CountPlayers(server), 1);
     EXPECT_EQ(server->GameRunning, 1u); // still refused: clients remain
+}
+
+TEST_F(NetworkGame, FurtherGameStartsFromCleanCopies) {
+    Client anna(u"Anna", port), bo(u"Bo", port);
+    ASSERT_TRUE(Pump({&anna, &bo},
+                     [&] { return anna.host.joined.size() == 1 && bo.host.joined.size() == 1; }));
+    StartBoth(anna, bo);
+    PlayInStep(anna, bo, 121);
+    // Ready again in the middle of the game: every copy starts over, modes are not doubled.
+    StartBoth(anna, bo);
+    EXPECT_EQ(ServerLinesStartingWith(u"Starting the game"), 2u);
+    Player* held = HeldPlayer(server, anna.player->Id);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(DoublyLinkedList_CountList(held->ModeList), 1);
+    EXPECT_EQ(DoublyLinkedList_CountList(held->ChecksumQueue), 0);
+    PlayInStep(anna, bo, 201);
+    EXPECT_EQ(ServerLinesStartingWith(u"Warning: "), 0u);
+    EXPECT_EQ(server->ops->CountPlayers(server), 2); // nobody was cut off by stale frames
 }

@@ -9,6 +9,7 @@
 #include "Vantrel_Adv_Player.h"
 #include "Vantrel_Adv_Plugin.h"
 #include "Zelvik_ClientInterface.h"
+#include "Zelvik_RotationSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -308,4 +309,70 @@ TEST_F(Session, InputPacketsCoverFrameZeroThenPairsOfFrames) {
     EXPECT_EQ(Net_GetU32(got.data() + 164 + 5), 3u);
     EXPECT_EQ(Net_GetU16(got.data() + 164 + 79), 0x0001);
     EXPECT_EQ(Net_GetU16(got.data() + 164 + 81), 0x0080); // repeat
+}
+
+TEST_F(Session, ReconnectClosesTheFirstConnection) {
+    const uint32_t other = Platform_Socket_Listen(0);
+    ASSERT_NE(other, 0u);
+    ASSERT_NE(p->ops->Connect(p, u"127.0.0.1", Platform_Socket_LocalPort(other), OnConnected,
+                              nullptr, nullptr),
+              0u);
+    EXPECT_NE(p->Connection, 0u);
+    EXPECT_EQ(p->PacketSent, 1u);
+    // The first server sees Hello and Join, then the end of the stream.
+    Receive(kSizeHello + kSizeJoin);
+    uint8_t c;
+    ASSERT_EQ(Platform_Socket_Readable(peer, 2000), 1);
+    EXPECT_EQ(Platform_Socket_Receive(peer, &c, 1), -1);
+    ASSERT_EQ(Platform_Socket_Readable(other, 2000), 1);
+    const uint32_t second = Platform_Socket_Accept(other, nullptr);
+    EXPECT_NE(second, 0u);
+    Platform_Socket_Close(second);
+    Platform_Socket_Close(other);
+}
+
+TEST_F(Session, RemoteInputTakesPiecesFromSyncRecordsAndDropsStaleOnes) {
+    const ZelvikID* rs = Plugin_GetInfo(PluginKind_RotationSystem, 0);
+    const ZelvikID* rnd = Plugin_GetInfo(PluginKind_Randomizer, 0);
+    ASSERT_TRUE(rs && rnd);
+    Send(JoinReply(30, *rnd, {}, {*rs}));
+    Send(Joined(31, u"Other", 5));
+    Pump();
+    Player* other = Net_FindPlayer(p, 31);
+    ASSERT_NE(other, nullptr);
+    ASSERT_NE(other->RotationSystem, nullptr); // rules copied from the local player
+
+    uint32_t word = 99;
+    EXPECT_EQ(Net_TakeRemoteInput(other, 0, &word), 0); // nothing arrived yet
+    for (uint32_t w : {4u, 5u}) ASSERT_TRUE(Net_QueueWord(&other->InputQueue, w));
+    auto* stale = static_cast<SyncRecord*>(DoublyLinkedList_AddElement(other->SyncQueue));
+    *stale = SyncRecord{};
+    stale->frame = 0;
+    stale->activeKind = 2;
+    auto* now = static_cast<SyncRecord*>(DoublyLinkedList_AddElement(other->SyncQueue));
+    *now = SyncRecord{};
+    now->frame = 3;
+    now->activeKind = 7;
+    now->previewKinds[0] = 1;
+    now->previewKinds[1] = 9;                         // names no piece: an empty slot
+    now->previewKinds[2] = static_cast<uint32_t>(-3); // likewise
+    auto* later = static_cast<SyncRecord*>(DoublyLinkedList_AddElement(other->SyncQueue));
+    *later = SyncRecord{};
+    later->frame = 8;
+
+    ASSERT_EQ(Net_TakeRemoteInput(other, 3, &word), 1);
+    EXPECT_EQ(word, 4u);
+    ASSERT_NE(other->Piece, nullptr);
+    EXPECT_EQ(other->Piece->kind, 7u);
+    ASSERT_NE(other->NextQueue[0], nullptr);
+    EXPECT_EQ(other->NextQueue[0]->kind, 1u);
+    EXPECT_EQ(other->NextQueue[1], nullptr);
+    EXPECT_EQ(other->NextQueue[2], nullptr);
+    EXPECT_EQ(DoublyLinkedList_CountList(other->SyncQueue), 1); // only the later record is left
+
+    ASSERT_EQ(Net_TakeRemoteInput(other, 4, &word), 1);
+    EXPECT_EQ(word, 5u);
+    EXPECT_EQ(other->Piece->kind, 7u); // no record for frame 4: the piece stays
+    EXPECT_EQ(Net_TakeRemoteInput(other, 5, &word), 0);
+    EXPECT_EQ(DoublyLinkedList_CountList(other->SyncQueue), 1);
 }
