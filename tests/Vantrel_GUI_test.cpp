@@ -285,7 +285,18 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
 
     // Screenshot.
     tap(63);
-    EXPECT_EQ(filesMatching(".", std::regex(R"(zelvik_\d{8}_\d{6}\.png)")).size(), 1u);
+    std::vector<std::string> shots = filesMatching(".", std::regex(R"(zelvik_\d{8}_\d{6}\.png)"));
+    ASSERT_EQ(shots.size(), 1u);
+    {
+        // A PNG of the screen's size: signature, then IHDR width and height (big-endian).
+        std::ifstream png(shots[0], std::ios::binary);
+        unsigned char head[24] = {};
+        png.read(reinterpret_cast<char*>(head), sizeof head);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(head) + 1, 3), "PNG");
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(head) + 12, 4), "IHDR");
+        EXPECT_EQ((head[16] << 24 | head[17] << 16 | head[18] << 8 | head[19]), 640);
+        EXPECT_EQ((head[20] << 24 | head[21] << 16 | head[22] << 8 | head[23]), 480);
+    }
 
     // Hard drops until the stack tops out; the game-over hook saves the replay.
     for (int i = 0; i < 3000 && p->State != State_GameOver && p->State != State_Idle; ++i) {
