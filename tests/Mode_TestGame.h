@@ -5,6 +5,7 @@
 
 #include "DoublyLinkedList.h"
 #include "Platform_Library.h"
+#include "PluginLookup.h"
 #include "Zelvik_ClientInterface.h"
 #include "Zelvik_Engine.h"
 #include "Zelvik_Field.h"
@@ -79,12 +80,6 @@ struct ModeLibrary {
             Platform_Library_Symbol(library, "CreateModeInterface"));
     }
 };
-
-inline std::u16string IdText(const char16_t* field) {
-    std::u16string s;
-    for (int i = 0; i < 32 && field[i]; i++) s += field[i];
-    return s;
-}
 
 // Expects the identity record the library fills, and that a wrong size is refused untouched.
 inline void ExpectIdentity(const char* library, const char16_t* name, uint64_t version,
@@ -197,16 +192,6 @@ private:
         StopSound,      PlayMusic,     StopMusic, DrawHoldBlock, LineClearEffect,
     };
 };
-
-inline const ZelvikID* FindPlugin(Player* p, intptr_t (*info)(Player*, int32_t),
-                                  const char16_t* name) {
-    const int32_t count = static_cast<int32_t>(info(p, -1));
-    for (int32_t i = 0; i < count; i++) {
-        const ZelvikID* id = reinterpret_cast<const ZelvikID*>(info(p, i));
-        if (id && IdText(id->name) == name) return id;
-    }
-    return nullptr;
-}
 
 // One player of one game in one mode, stepped frame by frame.
 struct TestGame {
