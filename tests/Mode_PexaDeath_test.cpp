@@ -51,9 +51,7 @@ TEST_F(PexaDeathGame, FourRowClearAcross500InTime) {
         ASSERT_TRUE(t.Open(u"PEXA Death"));
         ASSERT_TRUE(t.Start());
         t.SetLive(u"level", 498);
-        ASSERT_TRUE(t.NextPiece(Piece_I, true));
-        t.PrepareClear(4);
-        ASSERT_TRUE(t.Lock());
+        ASSERT_TRUE(t.LockClearing(4, Piece_I, true));
         t.p->FrameCounter = frame; // the scoring frame is frame number `frame`
         t.Step();
         if (frame == 12300) {

@@ -346,6 +346,14 @@ struct TestGame {
         return p->State != State_Falling && p->State != State_Landed;
     }
 
+    // A piece of `kind` placed to clear `rows` rows and locked, the mode's scoring still to come;
+    // false when no such piece came or it did not lock.
+    bool LockClearing(int32_t rows, uint32_t kind = Piece_T, bool upright = false) {
+        if (!NextPiece(kind, upright)) return false;
+        PrepareClear(rows);
+        return Lock();
+    }
+
     // Locks, then releases the keys for one frame (the scoring frame of the mode).
     void DropAndLock() {
         Lock();
