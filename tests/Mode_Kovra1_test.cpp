@@ -31,12 +31,8 @@ TEST(Kovra1Library, Identity) {
     ExpectIdentity("kovra1", u"KOVRA1", 0x0001000000000000ull, 0x4B196898);
 }
 
-struct Kovra1Game : ::testing::Test {
-    TestGame g;
-    void SetUp() override {
-        ASSERT_TRUE(g.Open(u"KOVRA1"));
-        ASSERT_TRUE(g.Start());
-    }
+struct Kovra1Game : ModeGame {
+    Kovra1Game() : ModeGame(u"KOVRA1") {}
     // Locks and runs the pause up to the frame before the mode decides.
     void LockAndWait(int32_t frames) {
         ASSERT_TRUE(g.Lock());

@@ -25,12 +25,8 @@ TEST(PexaDeathLibrary, Identity) {
     ExpectIdentity("pexa_death", u"PEXA Death", 0x0001000000000000ull, 0x4B19689B);
 }
 
-struct PexaDeathGame : ::testing::Test {
-    TestGame g;
-    void SetUp() override {
-        ASSERT_TRUE(g.Open(u"PEXA Death"));
-        ASSERT_TRUE(g.Start());
-    }
+struct PexaDeathGame : ModeGame {
+    PexaDeathGame() : ModeGame(u"PEXA Death") {}
 };
 
 TEST_F(PexaDeathGame, StartSettings) {

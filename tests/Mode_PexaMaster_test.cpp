@@ -83,12 +83,8 @@ TEST(PexaMasterLibrary, Identity) {
 
 // ---- games ----
 
-struct PexaMasterGame : ::testing::Test {
-    TestGame g;
-    void SetUp() override {
-        ASSERT_TRUE(g.Open(u"PEXA Master"));
-        ASSERT_TRUE(g.Start());
-    }
+struct PexaMasterGame : ModeGame {
+    PexaMasterGame() : ModeGame(u"PEXA Master") {}
 };
 
 TEST_F(PexaMasterGame, StartPublishesValuesAndLevelZeroSettings) {

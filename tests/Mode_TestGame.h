@@ -377,4 +377,15 @@ struct TestGame {
     }
 };
 
+// Fixture base: each test starts with a started game of one mode.
+struct ModeGame : ::testing::Test {
+    explicit ModeGame(const char16_t* mode) : mode(mode) {}
+    void SetUp() override {
+        ASSERT_TRUE(g.Open(mode));
+        ASSERT_TRUE(g.Start());
+    }
+    const char16_t* mode;
+    TestGame g;
+};
+
 } // namespace modetest

@@ -58,6 +58,13 @@ void ModeCommon_FitField(const EngineApi* api, Player* player) {
     }
 }
 
+void ModeCommon_ChargeShiftInDelay(Player* player) {
+    if (player->State == State_EntryDelay)
+        player->PlayerFlags |= Flag_ShiftChargesInDelay;
+    else
+        player->PlayerFlags &= ~Flag_ShiftChargesInDelay;
+}
+
 void ModeCommon_DropHook(Player* player, uintptr_t* handle) {
     if (!*handle) return;
     // After a reset the player has already deleted the hook; removing it again finds nothing.

@@ -21,10 +21,13 @@ uint32_t ModeCommon_FillID(ZelvikID* id, const char16_t* name, uint64_t version,
 // (nothing kept) when memory runs out.
 ModeInterface* ModeCommon_CreateInterface(const ModeInterfaceOps* ops, size_t elementSize);
 
-// Gives the player a 10 x 20 field with two hidden rows: a field of another size goes (with its
-// last player) and a new one comes from the engine. Without the engine's table the player keeps
-// no field.
+// Gives the player a 10 x 20 field with at least two hidden rows: a field of another size goes
+// (freed with its last player) and the engine makes the new one; without the engine's table the
+// player is left without a field.
 void ModeCommon_FitField(const EngineApi* api, Player* player);
+
+// End of every mode's frame hook: the shift charge builds during the entry delay only.
+void ModeCommon_ChargeShiftInDelay(Player* player);
 
 // Removes a hook (a handle already gone is harmless) and zeroes the handle.
 void ModeCommon_DropHook(Player* player, uintptr_t* handle);

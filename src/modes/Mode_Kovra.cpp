@@ -67,10 +67,7 @@ void OnFrame(Player* p, uintptr_t, uintptr_t userdata) {
         }
     }
 
-    if (p->State == State_EntryDelay)
-        p->PlayerFlags |= Flag_ShiftChargesInDelay;
-    else
-        p->PlayerFlags &= ~Flag_ShiftChargesInDelay;
+    ModeCommon_ChargeShiftInDelay(p);
 }
 
 // A new piece keeps its full lock delay on its spawn frame and carries no fall progress out of it.

@@ -99,10 +99,7 @@ void OnFrame(Player* p, uintptr_t, uintptr_t userdata) {
     } else {
         p->PlayerFlags &= ~Flag_ShiftCounterFrozen;
     }
-    if (p->State == State_EntryDelay)
-        p->PlayerFlags |= Flag_ShiftChargesInDelay;
-    else
-        p->PlayerFlags &= ~Flag_ShiftChargesInDelay;
+    ModeCommon_ChargeShiftInDelay(p);
 }
 
 // ---- ModeInterface operations ----
