@@ -518,6 +518,38 @@ TEST_F(EngineHost, CountDownTimerEndsTheGameAndTheFrameStillCompletes) {
     EXPECT_EQ(events.Count(Event_EndOfFrame), 3);
 }
 
+TEST_F(EngineHost, PlayersOnOneFieldBlockEachOtherOnlyWhileActive) {
+    StartWith(Piece_T);
+    Player* q = engine.game->ops->AddPlayer(engine.game, 0);
+    q->ops->SetField(q, field);
+    q->ops->CopyRulesTo(p, q);
+    q->Settings = p->Settings;
+    q->Seed = 99;
+    ASSERT_EQ(q->ops->Start(q), 1);
+    q->PlayerFlags |= Flag_Paused;
+    RotationSystemInterface* rs = q->RotationSystem;
+    rs->ops->FreePiece(rs, q->NextQueue[0]);
+    q->NextQueue[0] = rs->ops->CreatePiece(rs, Piece_T, 0);
+    q->FrameTarget = 1;
+    q->ops->Update(q, 0, -1);
+    EXPECT_EQ(q->State, State_EntryDelay) << "spawned onto the other player's piece";
+    EXPECT_EQ(q->ops->QueryCell(q, 4, 0, 2), 2);
+    EXPECT_EQ(q->ops->QueryCell(q, 4, 0, 7), 4) << "its own piece counts in any state";
+    Block(0, 19);
+    EXPECT_EQ(q->ops->QueryCell(q, 0, 19, 7), 1);
+    EXPECT_EQ(q->ops->QueryCell(q, 9, 19, 7), 0);
+    EXPECT_EQ(p->ops->TestMove(p, 0, 0, 0), 0) << "a piece in the entry delay does not block";
+    rs->ops->FreePiece(rs, q->NextQueue[0]);
+    q->NextQueue[0] = rs->ops->CreatePiece(rs, Piece_O, 0);
+    q->FrameTarget = 2;
+    q->ops->Update(q, 0, -1);
+    EXPECT_EQ(q->Piece->kind, Piece_O) << "the next piece replaces the blocked one";
+    EXPECT_EQ(q->State, State_EntryDelay);
+    Run(1, Input_HardDrop);
+    EXPECT_EQ(p->Y, 18) << "the other player's piece in its delay is no obstacle";
+    EXPECT_EQ(q->ops->Free(q), 1);
+}
+
 TEST_F(EngineHost, FrameTargetFollowsTheClockAcrossAWrap) {
     Start();
     p->PlayerFlags &= ~uint32_t(Flag_Paused);

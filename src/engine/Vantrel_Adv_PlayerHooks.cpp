@@ -79,6 +79,7 @@ uintptr_t Player_AddHook(Player* p, uint32_t event, PlayerHookCallback callback,
 int32_t Player_FireEvent(Player* p, uint32_t event, uintptr_t argument) {
     if (!p || event >= kEventCount || !p->HookLists[event]) return 0;
     DoublyLinkedList* list = p->HookLists[event];
+    if (!list->First) return 1;
     // Walk by handle, not by element: a callback may remove any hook of this list (its own
     // included) or reset the player. Hooks added meanwhile run from the next event on.
     const uintptr_t newest = lastHookHandle;

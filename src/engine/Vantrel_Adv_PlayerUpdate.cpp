@@ -266,13 +266,12 @@ int32_t Player_Update(Player* p, uint32_t inputBits, int32_t maxFrames) {
     if (!p->IsRemote) Net_ClientProcess(p);
     UpdateRemotes(p, maxFrames, true);
 
-    const uint32_t now = GetMilliseconds();
     uint32_t target;
     if (p->PlayerFlags & Flag_Paused) {
-        target = p->FrameTarget;
+        target = p->FrameTarget; // the clock has no say while paused
     } else {
         // Modulo 2^32: a clock past 2^31 ms or a wrap still counts forward.
-        const uint32_t elapsed = now - static_cast<uint32_t>(p->StartTime);
+        const uint32_t elapsed = GetMilliseconds() - static_cast<uint32_t>(p->StartTime);
         target =
             static_cast<uint32_t>(uint64_t(elapsed) * WholeFps(p->Settings.FramesPerSecond) / 1000);
         p->FrameTarget = target;
