@@ -4,14 +4,14 @@ extern const char* const kDefaultSkinXml;
 const char* const kDefaultSkinXml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <skin name="Pexa">
   <class name="label">
-    <image file="panel.png" position="-2,-1" size="40,11"/>
+    <image file="panel.png" position="-3,-2" size="44,13"/>
   </class>
   <class name="medalslot">
     <image file="panel.png" position="0,0" size="14,14"/>
   </class>
-  <text font="f1.fnt" fontsize="0.5,0.5" position="4,4" content="%mode%"/>
   <text font="f1.fnt" fontsize="0.4,0.4" position="4,230" content="%fps% FPS"/>
   <player id="1">
+    <text font="f1.fnt" fontsize="0.5,0.5" position="4,4" content="%mode%"/>
     <image file="panel.png" position="116,40" size="88,168"/>
     <field font="f1.fnt" fontsize="1,1" position="120,44" size="80,160"/>
     <image file="panel.png" position="132,6" size="56,30"/>
@@ -23,14 +23,14 @@ const char* const kDefaultSkinXml = R"(<?xml version="1.0" encoding="UTF-8"?>
     <hold position="82,44" size="6,6"/>
     <text font="f1.fnt" fontsize="0.5,0.5" position="80,30" content="HOLD"/>
     <text font="f1.fnt" fontsize="0.5,0.5" position="210,30" content="NEXT"/>
-    <text name="gradelabel" class="label" font="f1.fnt" fontsize="0.5,0.5" position="80,80" content="GRADE"/>
+    <skin name="gradelabel" class="label" position="80,80"><text font="f1.fnt" fontsize="0.5,0.5" content="GRADE"/></skin>
     <text font="f1.fnt" fontsize="1,1" position="82,92" content="%grade%"/>
-    <text class="label" font="f1.fnt" fontsize="0.5,0.5" position="244,110" content="LEVEL"/>
+    <skin class="label" position="244,110"><text font="f1.fnt" fontsize="0.5,0.5" content="LEVEL"/></skin>
     <text font="f1.fnt" fontsize="0.5,0.5" position="244,122" content="%level%"/>
     <text font="f1.fnt" fontsize="0.5,0.5" position="244,132" content="%levelstop%"/>
-    <text class="label" font="f1.fnt" fontsize="0.5,0.5" position="244,150" content="SCORE"/>
+    <skin class="label" position="244,150"><text font="f1.fnt" fontsize="0.5,0.5" content="SCORE"/></skin>
     <text font="f1.fnt" fontsize="0.5,0.5" position="244,162" content="%score%"/>
-    <text class="label" font="f1.fnt" fontsize="0.5,0.5" position="244,180" content="TIME"/>
+    <skin class="label" position="244,180"><text font="f1.fnt" fontsize="0.5,0.5" content="TIME"/></skin>
     <text font="f1.fnt" fontsize="0.5,0.5" position="244,192" content="%time%"/>
     <skin position="78,130" size="34,50">
       <skin class="medalslot" position="0,0">
