@@ -266,8 +266,8 @@ int32_t ServerInfo_Query(ServerInfo* info) {
     uint8_t reply[kQueryBlock];
     uint32_t got = 0;
     bool answered = false, refused = false;
-    if (Platform_Socket_Send(connection, &ask, 1) < 0) refused = true;
-    while (!answered && !refused) {
+    const bool sent = Platform_Socket_Send(connection, &ask, 1) >= 0;
+    while (sent && !answered && !refused) {
         const int32_t left = Left(deadline);
         if (left <= 0) break;
         if (Platform_Socket_Backlog(connection) && Platform_Socket_Flush(connection) < 0) break;
