@@ -28,9 +28,13 @@ constexpr const char* kNoServer = "no server online";
 // Old lists have no free operation; they stay reachable here until the process ends.
 std::vector<ServerList*>* retiredLists = new std::vector<ServerList*>;
 
+// Workers still running, abandoned or not (never destroyed, like the lists).
+std::atomic<int>* runningWorkers = new std::atomic<int>(0);
+
 void PingThread(std::shared_ptr<PingJob> job) {
     job->info.ops->Query(&job->info);
     job->done.store(1, std::memory_order_release);
+    runningWorkers->fetch_sub(1);
 }
 
 BrowserRow NewRow(uint32_t address) {
@@ -42,6 +46,10 @@ void Place(int x, int y) {
 }
 
 } // namespace
+
+int ServerBrowser_RunningWorkers() {
+    return runningWorkers->load();
+}
 
 std::string ServerBrowser_Address(uint32_t a) {
     return std::to_string(a & 0xFF) + "." + std::to_string(a >> 8 & 0xFF) + "." +
@@ -110,8 +118,10 @@ void ServerBrowser::Refresh() {
         jobs_.push_back(job);
         collected_.push_back(false);
         try {
+            runningWorkers->fetch_add(1);
             std::thread(PingThread, job).detach();
         } catch (...) {
+            runningWorkers->fetch_sub(1);
             job->done.store(1); // no thread to be had: the row reads "timeout"
         }
     }

@@ -28,6 +28,8 @@ struct PingJob {
 };
 
 std::string ServerBrowser_Address(uint32_t address);
+// Workers that have not finished their query yet, abandoned ones included.
+int ServerBrowser_RunningWorkers();
 // The entry's name as UTF-8, up to its first zero unit (at most 256 units).
 std::string ServerBrowser_Name(const ServerInfo& info);
 
