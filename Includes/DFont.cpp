@@ -13,11 +13,15 @@
 
 namespace {
 
-const DFontOps kOps = {DFont_TrimGlyphs, DFont_DrawText, DFont_TextWidth,
-                       DFont_TextHeight, DFont_SetScale, DFont_SetAlpha, DFont_Save, DFont_Free};
+const DFontOps kOps = {DFont_TrimGlyphs, DFont_DrawText, DFont_TextWidth, DFont_TextHeight,
+                       DFont_SetScale,   DFont_SetAlpha, DFont_Save,      DFont_Free};
 
-int32_t GlyphW(const DFontGlyph& g) { return std::max(g.Right - g.Left, 0); }
-int32_t GlyphH(const DFontGlyph& g) { return std::max(g.Bottom - g.Top, 0); }
+int32_t GlyphW(const DFontGlyph& g) {
+    return std::max(g.Right - g.Left, 0);
+}
+int32_t GlyphH(const DFontGlyph& g) {
+    return std::max(g.Bottom - g.Top, 0);
+}
 
 // Bounds-checked little-endian reads over the whole file.
 struct Reader {
@@ -91,7 +95,8 @@ DFont* DFont_Load(const std::string& path, std::string* error) {
         return nullptr;
     }
     in.seekg(0);
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
     Reader r{bytes};
     if (r.Read(4) != kDFontMagic || !r.ok) {
         Fail(error, "not a font description: " + path);
@@ -145,7 +150,8 @@ const DFontGlyph* DFont_Glyph(DFont* f, uint32_t code) {
     if (!f || code < f->FirstChar) return nullptr;
     const uint32_t index = code - f->FirstChar;
     if (index >= uint32_t(f->Glyphs->Count)) return nullptr;
-    return static_cast<const DFontGlyph*>(DoublyLinkedList_SelectElement(f->Glyphs, int32_t(index)));
+    return static_cast<const DFontGlyph*>(
+        DoublyLinkedList_SelectElement(f->Glyphs, int32_t(index)));
 }
 
 int32_t DFont_DrawText(DFont* f, int32_t x, int32_t y, const char16_t* text) {
@@ -197,7 +203,8 @@ int32_t DFont_TrimGlyphs(DFont* f) {
     int32_t minX = INT32_MAX, minY = INT32_MAX, endX = -1, endY = -1;
     const int32_t count = f->Glyphs->Count;
     for (int32_t k = 0; k < count; ++k) {
-        const auto* g = static_cast<const DFontGlyph*>(DoublyLinkedList_SelectElement(f->Glyphs, k));
+        const auto* g =
+            static_cast<const DFontGlyph*>(DoublyLinkedList_SelectElement(f->Glyphs, k));
         // Right and bottom are exclusive: the pixel past them belongs to the next glyph.
         const int32_t right = std::min(g->Right, f->Page->TextureWidth);
         const int32_t bottom = std::min(g->Bottom, f->Page->TextureHeight);
@@ -238,7 +245,8 @@ int32_t DFont_Save(DFont* f, const char* path) {
     PutLE(out, f->KeyColour, 4);
     PutLE(out, uint32_t(f->Glyphs->Count), 4);
     for (int32_t k = 0; k < f->Glyphs->Count; ++k) {
-        const auto* g = static_cast<const DFontGlyph*>(DoublyLinkedList_SelectElement(f->Glyphs, k));
+        const auto* g =
+            static_cast<const DFontGlyph*>(DoublyLinkedList_SelectElement(f->Glyphs, k));
         for (int32_t v : {g->Left, g->Top, g->Right, g->Bottom})
             PutLE(out, uint32_t(std::clamp(v, 0, 0xFFFF)), 2);
     }

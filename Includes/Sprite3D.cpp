@@ -17,8 +17,14 @@ const Sprite3DOps kOps = {Sprite3D_Display,  Sprite3D_Clip,     Sprite3D_Zoom, S
 
 bool gFiltering = false;
 
+// The texture, unless the screen it was made for has been closed since.
+bool Live(const Sprite3D* s) {
+    return s->Texture && Platform_Screen_IsOpen() &&
+           s->ScreenGeneration == Platform_Screen_Generation();
+}
+
 void Upload(Sprite3D* s) {
-    if (s->Texture && s->Pixels)
+    if (Live(s) && s->Pixels)
         SDL_UpdateTexture(s->Texture, nullptr, s->Pixels, s->TextureWidth * 4);
 }
 
@@ -31,6 +37,7 @@ bool MakeTexture(Sprite3D* s, int32_t w, int32_t h) {
     if (SDL_Renderer* r = Platform_Screen_Renderer()) {
         s->Texture = SDL_CreateTexture(r, SDL_PIXELFORMAT_RGBA32, SDL_TEXTUREACCESS_STATIC, w, h);
         if (!s->Texture) return false;
+        s->ScreenGeneration = Platform_Screen_Generation();
         SDL_SetTextureBlendMode(s->Texture, SDL_BLENDMODE_BLEND);
         SDL_SetTextureScaleMode(s->Texture, SDL_ScaleModeNearest);
         Upload(s);
@@ -65,8 +72,12 @@ uint32_t Sprite3D_NextPowerOfTwo(uint32_t n) {
     return n + 1;
 }
 
-void Sprite3D_SetFiltering(bool on) { gFiltering = on; }
-bool Sprite3D_Filtering() { return gFiltering; }
+void Sprite3D_SetFiltering(bool on) {
+    gFiltering = on;
+}
+bool Sprite3D_Filtering() {
+    return gFiltering;
+}
 
 Sprite3D* Sprite3D_Create(int32_t width, int32_t height, uint32_t /*flags*/) {
     Sprite3D* s = NewObject();
@@ -86,7 +97,8 @@ Sprite3D* Sprite3D_Create(int32_t width, int32_t height, uint32_t /*flags*/) {
 
 Sprite3D* Sprite3D_FromPixels(const uint8_t* rgba, int32_t width, int32_t height) {
     if (!rgba || width < 1 || height < 1) return nullptr;
-    const int32_t maxSide = Platform_Screen_IsOpen() ? Platform_Screen_MaxTextureSize() : kImageMaxSide;
+    const int32_t maxSide =
+        Platform_Screen_IsOpen() ? Platform_Screen_MaxTextureSize() : kImageMaxSide;
     const uint32_t tw = Sprite3D_NextPowerOfTwo(uint32_t(width));
     const uint32_t th = Sprite3D_NextPowerOfTwo(uint32_t(height));
     if (tw > uint32_t(maxSide) || th > uint32_t(maxSide)) return nullptr;
@@ -141,7 +153,7 @@ uint32_t Sprite3D_PixelAt(const Sprite3D* s, int32_t x, int32_t y) {
 
 int32_t Sprite3D_Display(Sprite3D* s, int32_t x, int32_t y) {
     SDL_Renderer* r = Platform_Screen_Renderer();
-    if (!s || !s->Quad || !s->Texture || !r) return 0;
+    if (!s || !s->Quad || !Live(s) || !r) return 0;
     const Sprite3DQuad& q = *s->Quad;
     if (q.Width == 0 || q.Height == 0) return 1;
     const SDL_ScaleMode want = gFiltering ? SDL_ScaleModeLinear : SDL_ScaleModeNearest;
@@ -238,7 +250,7 @@ int32_t Sprite3D_SetAlpha(Sprite3D* s, uint32_t alpha) {
 
 int32_t Sprite3D_Free(Sprite3D* s) {
     if (!s) return 0;
-    if (s->Texture) SDL_DestroyTexture(s->Texture);
+    if (Live(s)) SDL_DestroyTexture(s->Texture); // else it went with its renderer
     std::free(s->Pixels);
     delete s->Quad;
     delete s;

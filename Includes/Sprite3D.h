@@ -36,7 +36,7 @@ struct Sprite3DQuad {
     uint32_t Colour[4]; // 0xAARRGGBB
     int32_t Width;      // drawn size in pixels
     int32_t Height;
-    double Angle; // degrees, clockwise on screen
+    double Angle;                       // degrees, clockwise on screen
     int32_t ClipX, ClipY, ClipW, ClipH; // the source rectangle in texels
 };
 
@@ -49,7 +49,8 @@ struct Sprite3D {
     int32_t ImageWidth;
     int32_t ImageHeight;
     int32_t Alpha;
-    uint8_t* Pixels; // RGBA copy of the texture, TextureWidth x TextureHeight
+    uint8_t* Pixels;           // RGBA copy of the texture, TextureWidth x TextureHeight
+    uint32_t ScreenGeneration; // the screen the texture belongs to
 };
 
 // Null only when memory runs out (or the texture cannot be made while a screen is open).

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -37,7 +38,7 @@ void WriteSettings(Player* p) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
     void* library = Platform_Library_Open(ZELVIK_GAME_DIR "/dlls/zelvik_engine.so");
     if (!library) {
         std::fprintf(stderr, "cannot load the engine library\n");
@@ -78,32 +79,41 @@ int main(int argc, char** argv) {
                                    Input_HardDrop,
                                    0,
                                    0};
+    // Rounds of play; the best one is the figure (the machine is shared, the others show noise).
     constexpr uint32_t kChunk = 4096;
-    uint64_t frames = 0, games = 0, pieces = 0;
+    constexpr int kRounds = 3;
+    double best = 0;
     uint32_t tick = 0;
-    const auto begin = std::chrono::steady_clock::now();
-    double elapsed = 0;
-    while (elapsed < seconds) {
-        if (p->State == State_Idle) {
-            pieces += p->PiecesLocked;
-            p->ops->Reset(p);
-            WriteSettings(p);
-            p->ops->Start(p);
-            p->PlayerFlags |= Flag_Paused;
-            ++games;
+    for (int round = 0; round < kRounds; ++round) {
+        uint64_t frames = 0, games = 0, pieces = 0;
+        const auto begin = std::chrono::steady_clock::now();
+        double elapsed = 0;
+        while (elapsed < seconds) {
+            if (p->State == State_Idle) {
+                pieces += p->PiecesLocked;
+                p->ops->Reset(p);
+                WriteSettings(p);
+                p->ops->Start(p);
+                p->PlayerFlags |= Flag_Paused;
+                ++games;
+            }
+            for (uint32_t i = 0; i < kChunk && p->State != State_Idle; ++i) {
+                p->FrameTarget = p->FrameCounter + 1;
+                frames += uint32_t(p->ops->Update(p, script[(tick++ / 6) % 16], -1));
+            }
+            elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         }
-        for (uint32_t i = 0; i < kChunk && p->State != State_Idle; ++i) {
-            p->FrameTarget = p->FrameCounter + 1;
-            frames += uint32_t(p->ops->Update(p, script[(tick++ / 6) % 16], -1));
-        }
-        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        const double rate = frames / elapsed;
+        if (rate > best) best = rate;
+        std::printf("round %d: %.0f frames/s (%llu frames, %llu games, %llu pieces, %.2f s)\n",
+                    round + 1, rate, static_cast<unsigned long long>(frames),
+                    static_cast<unsigned long long>(games), static_cast<unsigned long long>(pieces),
+                    elapsed);
     }
-    pieces += p->PiecesLocked;
-    std::printf("PlayerFrames: %.0f frames/s per core (%llu frames, %llu games, %llu pieces, "
-                "%.2f s, 1 core)\n",
-                frames / elapsed, static_cast<unsigned long long>(frames),
-                static_cast<unsigned long long>(games), static_cast<unsigned long long>(pieces),
-                elapsed);
+    std::printf("PlayerFrames: %.0f frames/s per core (one player, one frame per Update call, "
+                "best of %d rounds on 1 core)\n",
+                best, kRounds);
     p->ops->Free(p);
     return 0;
 }

@@ -57,8 +57,8 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> Header(const std::string& page, uint16_t first, uint32_t key, uint32_t count) {
-    std::vector<uint8_t> b = {'T', 'N', 'F', 'D'};
-    b.insert(b.end(), page.begin(), page.end());
+    std::vector<uint8_t> b;
+    for (char c : "TNFD" + page) b.push_back(uint8_t(c));
     b.push_back('\n');
     b.push_back(uint8_t(first)), b.push_back(uint8_t(first >> 8));
     for (int i = 0; i < 4; ++i) b.push_back(uint8_t(key >> (8 * i)));

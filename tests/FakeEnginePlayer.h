@@ -27,8 +27,8 @@ struct FakeEnginePlayer {
     FieldOps fieldOps{};
     PlayerOps ops{};
     ClientInterface* ci = nullptr;
-    std::vector<FakeCell> cells;                    // field cells drawn each DrawField
-    std::vector<std::vector<FakeCell>> previews;    // per preview index
+    std::vector<FakeCell> cells;                 // field cells drawn each DrawField
+    std::vector<std::vector<FakeCell>> previews; // per preview index
     std::vector<FakeCell> hold;
     std::vector<std::unique_ptr<int32_t>> values;
 

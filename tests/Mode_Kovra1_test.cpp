@@ -163,3 +163,28 @@ TEST_F(Kovra1Game, GradeFromScore) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Kovra1Checkpoints, ScoreAndTimeAt500And999) {
+    struct Case {
+        int32_t level, score, limit, bit;
+    };
+    for (const Case c : {Case{499, 40000, 27000, 2}, Case{998, 126000, 48600, 8}}) {
+        for (int32_t late : {0, 1}) {
+            TestGame t;
+            ASSERT_TRUE(t.Open(u"KOVRA1"));
+            ASSERT_TRUE(t.Start());
+            t.SetLive(u"level", c.level);
+            t.SetLive(u"score", c.score);
+            ASSERT_TRUE(t.NextPiece(Piece_T));
+            t.PrepareClear(1);
+            ASSERT_TRUE(t.Lock());
+            t.p->GameTime = c.limit + late - 3;
+            t.Step(0, 4);
+            EXPECT_EQ(t.Value(u"GMCondition"), late ? 0 : c.bit) << c.level << " " << late;
+        }
+    }
+}
+
+} // namespace

@@ -81,8 +81,10 @@ struct NuroPeluneGame : ::testing::Test {
                 const StageCell& want = layout[y * 10 + x];
                 ASSERT_EQ(c->block != 0, want.colour != 0) << stage << " " << x << "," << y;
                 if (!want.colour) continue;
-                EXPECT_EQ(c->data, want.colour) << stage << " " << x << "," << y;
-                EXPECT_EQ((c->flags & kTargetFlag) != 0, want.marker == 1)
+                const uint32_t data = c->data; // packed cell: read the fields by value
+                const uint32_t flags = c->flags;
+                EXPECT_EQ(data, want.colour) << stage << " " << x << "," << y;
+                EXPECT_EQ((flags & kTargetFlag) != 0, want.marker == 1)
                     << stage << " " << x << "," << y;
             }
     }
@@ -179,6 +181,39 @@ TEST_F(NuroPeluneGame, CountDownEndsTheGame) {
     EXPECT_EQ(g.p->State, State_Falling);
     g.Step();
     EXPECT_EQ(g.p->State, State_GameOver);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(NuroPeluneGame, NoAllClearFactorAndNoComboMedal) {
+    for (int32_t i = 0; i < 7; i++) {
+        ASSERT_TRUE(g.NextPiece(Piece_O));
+        g.F()->ops->Clear(g.F());
+        g.F()->ops->SetCell(g.F(), 0, 0, 1, 0xFF00FFFFu, kTargetFlag); // keeps the stage
+        g.PrepareClear(2);
+        g.DropAndLock();
+        EXPECT_EQ(g.Value(u"score_bravo"), 1);
+    }
+    EXPECT_EQ(g.Value(u"medal_co"), -1);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(NuroPeluneGame, ScoreOfAKnownDoubleIsNotScaled) {
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    g.F()->ops->Clear(g.F());
+    g.F()->ops->SetCell(g.F(), 0, 0, 1, 0xFF00FFFFu, kTargetFlag); // keeps the stage
+    g.PrepareClear(2);
+    g.DropAndLock();
+    EXPECT_EQ(g.Value(u"score_sonic"), 18);
+    EXPECT_EQ(g.Value(u"score_speed"), 29);
+    // (ceil(2/4) + 1 + 18) x 2 x 3, then level 2: ceil(2/2) + 29.
+    EXPECT_EQ(g.Value(u"score"), 120 + 30);
+    EXPECT_EQ(g.Value(u"level"), 2);
 }
 
 } // namespace

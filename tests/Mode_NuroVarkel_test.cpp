@@ -58,6 +58,7 @@ TEST_F(NuroVarkelGame, LockWithoutClearScoresTheLevelBonusAndSpeed) {
     ASSERT_TRUE(g.Lock()); // timings for level 200 from here: LockDelay 17
     EXPECT_EQ(g.p->Settings.LockDelay, 17);
     // Wait until the new piece's level step is past, then put the level back to 200.
+    g.Step(0);
     for (int32_t i = 0; i < 50 && !(g.p->State == State_EntryDelay && g.p->StateTimer < 3); i++)
         g.Step(0);
     g.SetLive(u"level", 200);
@@ -86,7 +87,9 @@ TEST_F(NuroVarkelGame, Level1299SingleGivesThe1300Row) {
     EXPECT_EQ(g.p->Settings.LineClearDelay, 6);
     EXPECT_EQ(g.p->Settings.ShiftDelay, 4);
     EXPECT_EQ(g.p->Settings.LockDelay, 15);
-    ASSERT_TRUE(g.StepUntil(State_Falling, 0, 100));
+    // The clear ends and the next piece arrives.
+    for (int32_t i = 0; i < 100 && g.p->State != State_Landed; i++) g.Step();
+    EXPECT_EQ(g.p->State, State_Landed);
 }
 
 TEST_F(NuroVarkelGame, TimingsChangeOnlyAtLocks) {
@@ -121,6 +124,27 @@ TEST_F(NuroVarkelGame, GameOverLeavesTheRecord) {
     g.p->ops->GameOver(g.p, 1);
     EXPECT_EQ(g.Value(u"level"), 0);
     EXPECT_EQ(g.p->State, State_GameOver);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(NuroVarkelGame, DetachRemovesBothHooks) {
+    ModeEntry* entry = static_cast<ModeEntry*>(DoublyLinkedList_Data(g.p->ModeList->First));
+    ASSERT_NE(entry, nullptr);
+    ModeInterface* mode = entry->mode;
+    EXPECT_EQ(mode->ops->GetInterfaceVersion(mode), 8);
+    EXPECT_EQ(mode->ops->AttachPlayer(mode, g.p), mode);
+    EXPECT_EQ(mode->states->Count, 1);
+    const int32_t frameHooks = g.p->HookLists[Event_Frame]->Count;
+    const int32_t lockHooks = g.p->HookLists[Event_PieceLocked]->Count;
+    EXPECT_EQ(mode->ops->DetachPlayer(mode, g.p), mode);
+    EXPECT_EQ(mode->states->Count, 0);
+    EXPECT_EQ(g.p->HookLists[Event_Frame]->Count, frameHooks - 1);
+    EXPECT_EQ(g.p->HookLists[Event_PieceLocked]->Count, lockHooks - 1);
+    g.Step(0, 200); // the game runs on without the mode's hooks
+    EXPECT_EQ(mode->ops->StopPlayer(mode, g.p), 0);
 }
 
 } // namespace

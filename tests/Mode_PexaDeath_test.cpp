@@ -106,3 +106,31 @@ TEST_F(PexaDeathGame, FourRowMedalThresholds) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PexaDeathGame, SecondGameOnTheSameStateKeepsTheFourRowCount) {
+    for (int32_t i = 0; i < 5; i++) ASSERT_TRUE(g.ClearRows(4));
+    ASSERT_EQ(g.Value(u"medal_sk"), 0);
+    g.p->ops->Reset(g.p);
+    ASSERT_TRUE(g.Start());
+    EXPECT_EQ(g.Value(u"medal_sk"), -1);
+    ASSERT_TRUE(g.ClearRows(4)); // the sixth of this state: past the first threshold at once
+    EXPECT_EQ(g.Value(u"medal_sk"), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PexaDeathGame, ScoreOfAKnownDouble) {
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    g.Fill(0, 17);
+    g.PrepareClear(2);
+    g.DropAndLock();
+    EXPECT_EQ(g.Value(u"score_sonic"), 36);
+    EXPECT_EQ(g.Value(u"score_speed"), 203);
+    EXPECT_EQ(g.Value(u"score"), 228 + 204);
+}
+
+} // namespace

@@ -265,6 +265,7 @@ TEST_F(PexaMasterGame, SectionConditionTimeLimit) {
 
 TEST_F(PexaMasterGame, EndingPauseFieldClearFinalPhaseAndTopGrade) {
     g.SetLive(u"level", 995);
+    g.SetLive(u"levelstop", 999);
     ASSERT_TRUE(g.ClearRows(4));
     EXPECT_EQ(g.Value(u"level"), 999);
     EXPECT_EQ(g.Value(u"levelstop"), 999);
@@ -404,6 +405,156 @@ TEST(PexaMasterServer, GameWithoutHostRunsTheSameRules) {
     g.DropAndLock();
     EXPECT_EQ(g.Value(u"level"), 2);
     EXPECT_GT(g.Value(u"score"), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PexaMasterGame, MultiLevelStepFiresEachThresholdOnce) {
+    g.SetLive(u"level", 494);
+    const int32_t stopsBefore = g.client.musicStops;
+    ASSERT_TRUE(g.ClearRows(4)); // 494 -> 498 crosses 495 only
+    EXPECT_EQ(g.client.musicStops, stopsBefore + 1);
+    g.SetLive(u"level", 496);
+    ASSERT_TRUE(g.ClearRows(4)); // a new piece, then 497 -> 501 crosses 500
+    EXPECT_EQ(g.Value(u"level"), 501);
+    EXPECT_EQ(std::count(g.client.music.begin(), g.client.music.end(), 1), 1);
+    EXPECT_EQ(g.client.musicStops, stopsBefore + 1);
+    EXPECT_EQ(g.p->Settings.Gravity, 5120);
+    EXPECT_EQ(g.p->Settings.LineClearDelay, 25);
+    EXPECT_EQ(g.p->Settings.ShiftDelay, 8);
+}
+
+TEST(PexaMasterSections, Section5LimitIsTheAverageOfTheFirstFivePlusTwoSeconds) {
+    for (int32_t elapsed : {6120, 6121}) {
+        TestGame g;
+        ASSERT_TRUE(g.Open(u"PEXA Master"));
+        ASSERT_TRUE(g.Start());
+        g.SetLive(u"level", 496);
+        ASSERT_TRUE(g.NextPiece(Piece_I, true));
+        g.PrepareClear(4);
+        ASSERT_TRUE(g.Lock());
+        g.p->GameTime = 30000; // section 5 begins at 30000: the average section is 6000
+        g.Step();
+        ASSERT_EQ(g.Value(u"level"), 500);
+        ASSERT_TRUE(g.ClearRows(4)); // one four-row clear in section 5
+        g.SetLive(u"level", 599);
+        ASSERT_TRUE(g.NextPiece(Piece_T));
+        g.PrepareClear(1);
+        ASSERT_TRUE(g.Lock());
+        g.p->GameTime = 30000 + elapsed; // read by the next frame's scoring
+        g.Step();
+        ASSERT_EQ(g.Value(u"level"), 600);
+        EXPECT_EQ((g.Value(u"GMCondition") >> 5) & 1, elapsed == 6120 ? 1 : 0) << elapsed;
+    }
+}
+
+TEST_F(PexaMasterGame, ComboMedal) {
+    ASSERT_TRUE(g.ClearRows(2));
+    ASSERT_TRUE(g.ClearRows(2));
+    EXPECT_EQ(g.Value(u"medal_co"), -1);
+    ASSERT_TRUE(g.ClearRows(2)); // combo 4
+    EXPECT_EQ(g.Value(u"medal_co"), 0);
+    ASSERT_TRUE(g.ClearRows(2)); // combo 5
+    EXPECT_EQ(g.Value(u"medal_co"), 1);
+    ASSERT_TRUE(g.ClearRows(2));
+    EXPECT_EQ(g.Value(u"medal_co"), 1);
+    ASSERT_TRUE(g.ClearRows(2)); // combo 7
+    EXPECT_EQ(g.Value(u"medal_co"), 2);
+}
+
+TEST_F(PexaMasterGame, ModeInterfaceAttachAndDetach) {
+    ModeEntry* entry = static_cast<ModeEntry*>(DoublyLinkedList_Data(g.p->ModeList->First));
+    ASSERT_NE(entry, nullptr);
+    ModeInterface* mode = entry->mode;
+    EXPECT_EQ(mode->ops->GetInterfaceVersion(mode), 8);
+    EXPECT_EQ(mode->ops->AttachPlayer(mode, g.p), mode);
+    EXPECT_EQ(mode->states->Count, 1); // the player already has its state
+    const int32_t frameHooks = g.p->HookLists[Event_Frame]->Count;
+    const int32_t lockHooks = g.p->HookLists[Event_PieceLocked]->Count;
+    EXPECT_EQ(mode->ops->DetachPlayer(mode, g.p), mode);
+    EXPECT_EQ(mode->states->Count, 0);
+    EXPECT_EQ(g.p->HookLists[Event_Frame]->Count, frameHooks - 2);
+    EXPECT_EQ(g.p->HookLists[Event_PieceLocked]->Count, lockHooks - 1);
+    EXPECT_EQ(g.p->HookLists[Event_Finished]->Count, 0);
+    EXPECT_EQ(mode->ops->DetachPlayer(mode, g.p), mode); // nothing left: no effect
+    EXPECT_EQ(mode->ops->StopPlayer(mode, g.p), 0);
+    ZelvikID id{};
+    id.size = 148;
+    EXPECT_EQ(mode->ops->GetID(mode, &id), 1u);
+    EXPECT_EQ(IdText(id.name), u"PEXA Master");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PexaMasterGame, NewPiecesStopAt998) {
+    g.SetLive(u"level", 998);
+    g.SetLive(u"levelstop", 999);
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    g.DropAndLock();
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    EXPECT_EQ(g.Value(u"level"), 998);
+}
+
+TEST(PexaMasterSections, LaterSectionsMayTakeThePreviousSectionsTimePlusTwoSeconds) {
+    for (int32_t elapsed : {3120, 3121}) {
+        TestGame g;
+        ASSERT_TRUE(g.Open(u"PEXA Master"));
+        ASSERT_TRUE(g.Start());
+        // Sections 6 and 7 begin at 30000 and 33000: section 6 took 3000 frames.
+        const std::pair<int32_t, int32_t> crossings[] = {{599, 30000}, {699, 33000}};
+        for (const auto& [from, time] : crossings) {
+            g.SetLive(u"level", from);
+            ASSERT_TRUE(g.NextPiece(Piece_T));
+            g.PrepareClear(1);
+            ASSERT_TRUE(g.Lock());
+            g.p->GameTime = time;
+            g.Step();
+        }
+        ASSERT_EQ(g.Value(u"level"), 700);
+        ASSERT_TRUE(g.ClearRows(4)); // one four-row clear in section 7
+        g.SetLive(u"level", 799);
+        ASSERT_TRUE(g.NextPiece(Piece_T));
+        g.PrepareClear(1);
+        ASSERT_TRUE(g.Lock());
+        g.p->GameTime = 33000 + elapsed;
+        g.Step();
+        ASSERT_EQ(g.Value(u"level"), 800);
+        EXPECT_EQ((g.Value(u"GMCondition") >> 7) & 1, elapsed == 3120 ? 1 : 0) << elapsed;
+    }
+}
+
+TEST(PexaMasterSections, GradeAndTimeConditionAt999) {
+    for (int32_t time : {31500, 31501}) {
+        TestGame g;
+        ASSERT_TRUE(g.Open(u"PEXA Master"));
+        ASSERT_TRUE(g.Start());
+        g.SetLive(u"level", 998);
+        g.SetLive(u"InternalGrade", 31);
+        ASSERT_TRUE(g.NextPiece(Piece_T));
+        g.PrepareClear(1);
+        ASSERT_TRUE(g.Lock());
+        g.p->GameTime = time;
+        g.Step();
+        ASSERT_EQ(g.Value(u"level"), 999);
+        EXPECT_EQ((g.Value(u"GMCondition") >> 10) & 1, time == 31500 ? 1 : 0) << time;
+        EXPECT_EQ(g.p->GameTime, time); // the timer stopped in the crossing frame
+    }
+}
+
+TEST_F(PexaMasterGame, StartAfterAGameOverWithoutResetKeepsOneSetOfHooks) {
+    const int32_t frameHooks = g.p->HookLists[Event_Frame]->Count;
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    g.p->ops->GameOver(g.p, 1);
+    ASSERT_TRUE(g.StepUntil(State_Idle, Input_Left, 300));
+    ASSERT_TRUE(g.Start());
+    EXPECT_EQ(g.p->HookLists[Event_Frame]->Count, frameHooks);
+    ASSERT_TRUE(g.NextPiece(Piece_O));
+    g.DropAndLock();
+    EXPECT_EQ(g.Value(u"level"), 0); // one frame hook: no double level step or scoring
 }
 
 } // namespace

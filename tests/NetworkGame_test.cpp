@@ -42,7 +42,9 @@ struct Host {
     bool connected = false;
 };
 
-Host* HostOf(ClientInterface* ci) { return reinterpret_cast<Host*>(ci); }
+Host* HostOf(ClientInterface* ci) {
+    return reinterpret_cast<Host*>(ci);
+}
 const ClientInterfaceOps kHostOps = {
     [](ClientInterface*, int32_t, int32_t, uint32_t, int32_t, uint32_t, uintptr_t) { return 0; },
     [](ClientInterface*, int32_t, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
@@ -62,14 +64,20 @@ const ClientInterfaceOps kHostOps = {
     [](ClientInterface*, const uint8_t*, int32_t, uintptr_t) { return 0; },
 };
 
-Host* HostOfPlayer(Player* p) { return reinterpret_cast<Host*>(p->Game->clientInterface); }
+Host* HostOfPlayer(Player* p) {
+    return reinterpret_cast<Host*>(p->Game->clientInterface);
+}
 
-void OnConnected(Player* p) { HostOfPlayer(p)->connected = true; }
+void OnConnected(Player* p) {
+    HostOfPlayer(p)->connected = true;
+}
 void OnJoined(Player* p, Player* remote) {
     remote->UserData = p->UserData;
     HostOfPlayer(p)->joined.push_back(remote);
 }
-void OnLeft(Player* p, Player* remote) { HostOfPlayer(p)->left.push_back(remote); }
+void OnLeft(Player* p, Player* remote) {
+    HostOfPlayer(p)->left.push_back(remote);
+}
 
 struct Client {
     Host host;
@@ -105,7 +113,11 @@ Player* HeldPlayer(Server* s, uint32_t id) {
     return nullptr;
 }
 
-const ZelvikID* FirstOf(int32_t kind) { return Plugin_GetInfo(kind, 0); }
+const ZelvikID* FirstOf(int32_t kind) {
+    return Plugin_GetInfo(kind, 0);
+}
+
+uint32_t Script(uint32_t frame, uint32_t salt);
 
 struct NetworkGame : ::testing::Test {
     Server* server = nullptr;
@@ -145,10 +157,64 @@ struct NetworkGame : ::testing::Test {
         while (!done()) {
             if (uint32_t(GetMilliseconds() - start) > uint32_t(ms)) return false;
             server->ops->Process(server);
-            for (Client* c : clients) c->player->ops->Update(c->player, 0, 0);
+            for (Client* c : clients) c->player->ops->Update(c->player, 0, -1);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return true;
+    }
+
+    // Both clients run frames 0..frames-1 of the game in step (one frame per update), then
+    // stop; every copy catches up and the field checksums agree.
+    void PlayInStep(Client& x, Client& y, uint32_t frames) {
+        for (Client* c : {&x, &y}) {
+            c->player->PlayerFlags &= ~uint32_t(Flag_Paused);
+            ASSERT_EQ(c->player->FrameCounter, 0u);
+        }
+        const uint32_t deadline = GetMilliseconds() + 30000;
+        while ((x.player->FrameCounter < frames || y.player->FrameCounter < frames) &&
+               int32_t(deadline - GetMilliseconds()) > 0) {
+            for (Client* c : {&x, &y}) {
+                Player* p = c->player;
+                if (p->FrameCounter < frames)
+                    p->ops->Update(p, Script(p->FrameCounter, p == y.player), 1);
+                if (p->FrameCounter == frames) p->PlayerFlags |= Flag_Paused;
+            }
+            server->ops->Process(server);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_EQ(x.player->FrameCounter, frames);
+        ASSERT_EQ(y.player->FrameCounter, frames);
+        const uint32_t a = x.player->Id, b = y.player->Id;
+        Player* heldA = HeldPlayer(server, a);
+        Player* heldB = HeldPlayer(server, b);
+        ASSERT_TRUE(heldA && heldB && x.Remote(b) && y.Remote(a));
+        ASSERT_TRUE(Pump(
+            {&x, &y},
+            [&] {
+                return heldA->FrameCounter == frames && heldB->FrameCounter == frames &&
+                       x.Remote(b)->FrameCounter == frames && y.Remote(a)->FrameCounter == frames;
+            },
+            10000));
+        const uint32_t sumA = x.player->ops->GetFieldChecksum(x.player);
+        const uint32_t sumB = y.player->ops->GetFieldChecksum(y.player);
+        EXPECT_EQ(heldA->ops->GetFieldChecksum(heldA), sumA);
+        EXPECT_EQ(y.Remote(a)->ops->GetFieldChecksum(y.Remote(a)), sumA);
+        EXPECT_EQ(heldB->ops->GetFieldChecksum(heldB), sumB);
+        EXPECT_EQ(x.Remote(b)->ops->GetFieldChecksum(x.Remote(b)), sumB);
+    }
+
+    // Both ask to start; returns when both run the new game.
+    void StartBoth(Client& x, Client& y) {
+        // The host resets a player before it asks for a further game.
+        for (Client* c : {&x, &y})
+            if (c->player->State != State_Idle) c->player->ops->Reset(c->player);
+        EXPECT_EQ(x.player->ops->RequestStart(x.player), 1);
+        EXPECT_EQ(y.player->ops->RequestStart(y.player), 1);
+        ASSERT_TRUE(Pump({&x, &y}, [&] {
+            return x.player->ReadyFlag == 0 && y.player->ReadyFlag == 0 &&
+                   x.player->State != State_Idle && y.player->State != State_Idle &&
+                   x.player->FrameCounter == 0 && y.player->FrameCounter == 0;
+        }));
     }
 };
 
@@ -218,10 +284,15 @@ TEST_F(NetworkGame, TwoClientsPlayTheSameGameAsTheServer) {
     Player* heldB = HeldPlayer(server, b);
     ASSERT_NE(heldA, nullptr);
     ASSERT_NE(heldB, nullptr);
-    ASSERT_TRUE(Pump({&anna, &bo}, [&] {
-        return heldA->FrameCounter == kFrames && heldB->FrameCounter == kFrames &&
-               anna.Remote(b)->FrameCounter == kFrames && bo.Remote(a)->FrameCounter == kFrames;
-    }, 10000));
+    ASSERT_TRUE(Pump(
+        {&anna, &bo},
+        [&] {
+            return heldA->FrameCounter == kFrames && heldB->FrameCounter == kFrames &&
+                   anna.Remote(b)->FrameCounter == kFrames && bo.Remote(a)->FrameCounter == kFrames;
+        },
+        10000))
+        << heldA->FrameCounter << " " << heldB->FrameCounter << " " << anna.Remote(b)->FrameCounter
+        << " " << bo.Remote(a)->FrameCounter;
     const uint32_t sumA = anna.player->ops->GetFieldChecksum(anna.player);
     const uint32_t sumB = bo.player->ops->GetFieldChecksum(bo.player);
     EXPECT_NE(sumA, sumB); // different scripts: a vacuous match would prove nothing
@@ -231,7 +302,8 @@ TEST_F(NetworkGame, TwoClientsPlayTheSameGameAsTheServer) {
     EXPECT_EQ(anna.Remote(b)->ops->GetFieldChecksum(anna.Remote(b)), sumB);
     EXPECT_EQ(ServerLinesStartingWith(u"Warning: "), 0u);
     for (Client* c : {&anna, &bo})
-        for (const auto& line : c->host.log) EXPECT_EQ(line.find(u"out of sync"), std::u16string::npos);
+        for (const auto& line : c->host.log)
+            EXPECT_EQ(line.find(u"out of sync"), std::u16string::npos);
 
     // Anna's field goes wrong behind the game's back: the server notices at her next packet.
     Field* f = anna.player->Field;
@@ -241,7 +313,8 @@ TEST_F(NetworkGame, TwoClientsPlayTheSameGameAsTheServer) {
     f->ops->SetCell(f, 0, f->height - 1, cell->block ? 0 : 1, 0x12345, 0);
     anna.player->PlayerFlags &= ~uint32_t(Flag_Paused);
     const uint32_t next = anna.player->FrameCounter; // odd: the next packet starts here
-    ASSERT_TRUE(Pump({&anna}, [&] { return heldA->FrameCounter > next + 4; }, 5000));
+    ASSERT_TRUE(Pump(
+        {&anna}, [&] { return heldA->FrameCounter > next + 4; }, 5000));
     EXPECT_EQ(ServerLinesStartingWith(u"Warning: "), 1u);
     std::u16string want = u"Warning: Anna is out of sync (frame ";
     for (char c : std::to_string(next)) want += static_cast<char16_t>(c);
@@ -279,4 +352,22 @@ TEST_F(NetworkGame, DepartureIsAnnouncedAndTheServerReopensWhenEmpty) {
     EXPECT_TRUE(logged);
     EXPECT_EQ(server->ops->CountPlayers(server), 1);
     EXPECT_EQ(server->GameRunning, 1u); // still refused: clients remain
+}
+
+TEST_F(NetworkGame, FurtherGameStartsFromCleanCopies) {
+    Client anna(u"Anna", port), bo(u"Bo", port);
+    ASSERT_TRUE(Pump({&anna, &bo},
+                     [&] { return anna.host.joined.size() == 1 && bo.host.joined.size() == 1; }));
+    StartBoth(anna, bo);
+    PlayInStep(anna, bo, 121);
+    // Ready again in the middle of the game: every copy starts over, modes are not doubled.
+    StartBoth(anna, bo);
+    EXPECT_EQ(ServerLinesStartingWith(u"Starting the game"), 2u);
+    Player* held = HeldPlayer(server, anna.player->Id);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(DoublyLinkedList_CountList(held->ModeList), 1);
+    EXPECT_EQ(DoublyLinkedList_CountList(held->ChecksumQueue), 0);
+    PlayInStep(anna, bo, 201);
+    EXPECT_EQ(ServerLinesStartingWith(u"Warning: "), 0u);
+    EXPECT_EQ(server->ops->CountPlayers(server), 2); // nobody was cut off by stale frames
 }

@@ -43,7 +43,9 @@ protected:
 };
 
 [[noreturn]] void WriteToLowAddress() {
-    *reinterpret_cast<volatile int*>(static_cast<uintptr_t>(16)) = 1;
+    // Read back through a volatile so the optimiser cannot see (and reject) the address.
+    volatile uintptr_t address = 16;
+    *reinterpret_cast<volatile int*>(address) = 1;
     std::abort();
 }
 

@@ -145,14 +145,4 @@ TEST(Kovra2Randomizer, HistoryRuleOverManyPieces) {
     EXPECT_EQ(repeats, 3324);
 }
 
-TEST(Kovra2Randomizer, GeneratorIsTheLinearCongruentialOne) {
-    Kovra2History h{};
-    h.Seed = 0;
-    EXPECT_EQ(Kovra2_NextRandom(h), (12345u >> 10) & 0x7FFFu);
-    EXPECT_EQ(h.Seed, 12345u);
-    h.Seed = 0xFFFFFFFFu;
-    Kovra2_NextRandom(h);
-    EXPECT_EQ(h.Seed, static_cast<uint32_t>(0xFFFFFFFFull * 1103515245ull + 12345ull));
-}
-
 } // namespace

@@ -1,6 +1,7 @@
 // The "Dalmor WEXO" rotation system, loaded from the run folder, on real fields.
 #include "Platform_Library.h"
 #include "Vantrel_Adv_Field.h"
+#include "Vantrel_Adv_Player.h"
 #include "Zelvik_ID.h"
 #include "Zelvik_RotationSystem.h"
 
@@ -233,6 +234,137 @@ TEST_F(WexoDalmor, PlacePieceWritesItsBlocksIntoTheField) {
     EXPECT_EQ(Field_GetCell(field, 4, 6)->block, 1);
     EXPECT_EQ(Field_GetCell(field, 4, 7)->block, 1);
     EXPECT_EQ(Field_GetCell(field, 3, 6)->block, 0);
+}
+
+// Turns asked by a real player: the player owns the rotation-system object and the piece.
+class WexoDalmorTurns : public ::testing::Test {
+protected:
+    void SetUp() override {
+        p = Player_Create(nullptr, 1); // 10 x 20, 3 hidden rows
+        ASSERT_NE(p, nullptr);
+        ASSERT_NE(plugin.create, nullptr);
+        p->RotationSystem = rs = plugin.create(nullptr);
+        ASSERT_NE(rs, nullptr);
+    }
+    void TearDown() override { Player_Free(p); }
+    void Take(uint32_t kind, int32_t x, int32_t y, int32_t rotation = 0) {
+        if (p->Piece) rs->ops->FreePiece(rs, p->Piece);
+        p->Piece = rs->ops->CreatePiece(rs, kind, 0);
+        p->X = x;
+        p->Y = y;
+        p->Rotation = rotation;
+    }
+    int32_t Press(uint32_t now, uint32_t before = 0) {
+        p->InputUsed = now;
+        p->PreviousInput = before;
+        return rs->ops->Rotate(rs, p);
+    }
+    void Block(int32_t x, int32_t y) { Field_SetCell(p->Field, x, y, 1, 0, 0); }
+
+    Loaded plugin;
+    Player* p = nullptr;
+    RotationSystemInterface* rs = nullptr;
+};
+
+TEST_F(WexoDalmorTurns, OnlyNewPressesTurn) {
+    Take(Piece_T, 3, 5);
+    EXPECT_EQ(Press(0), 0);
+    EXPECT_EQ(Press(Input_RotCW, Input_RotCW), 0); // held, not new
+    EXPECT_EQ(p->Rotation, 0);
+    EXPECT_EQ(Press(Input_RotCW2), 1);
+    EXPECT_EQ(p->Rotation, 1);
+    EXPECT_EQ(Press(Input_RotCCW | Input_RotCW), 1); // both new: counter-clockwise wins
+    EXPECT_EQ(p->Rotation, 0);
+    EXPECT_EQ(Press(Input_RotCCW2), 1);
+    EXPECT_EQ(p->Rotation, 3);
+    EXPECT_EQ(p->X, 3);
+    EXPECT_EQ(p->Y, 5);
+    // The third pair of keys is the host's to map; it does not turn by itself.
+    EXPECT_EQ(Press(Input_RotCW3 | Input_RotCCW3), 0);
+    // Any rotation value is taken modulo 4.
+    p->Rotation = -1;
+    EXPECT_EQ(Press(Input_RotCW), 1);
+    EXPECT_EQ(p->Rotation, 0);
+}
+
+TEST_F(WexoDalmorTurns, KicksTryTheTableInOrder) {
+    // T in state 0 against the left wall: state 1 would put no block outside, (0, 0) fits.
+    Take(Piece_T, 0, 5);
+    EXPECT_EQ(Press(Input_RotCW), 1);
+    EXPECT_EQ(p->X, 0);
+    // State 1 at the left wall: state 0 sticks out to column -1, the first kick (1, 0) fits.
+    Take(Piece_T, -1, 5, 1);
+    EXPECT_EQ(Press(Input_RotCCW), 1);
+    EXPECT_EQ(p->Rotation, 0);
+    EXPECT_EQ(p->X, 0);
+    EXPECT_EQ(p->Y, 5);
+    // Walled in to its own four cells: nothing fits, state and position stay.
+    Take(Piece_T, 3, 5);
+    ASSERT_EQ(p->ops->TestMove(p, 0, 0, 0), 0);
+    for (int x = 0; x < 10; ++x)
+        for (int y = 2; y < 12; ++y)
+            if (!(y == 6 && x >= 3 && x <= 5) && !(y == 5 && x == 4)) Block(x, y);
+    ASSERT_EQ(p->ops->TestMove(p, 0, 0, 0), 0);
+    EXPECT_EQ(Press(Input_RotCW), 0);
+    EXPECT_EQ(p->Rotation, 0);
+    EXPECT_EQ(p->X, 3);
+    EXPECT_EQ(p->Y, 5);
+}
+
+TEST_F(WexoDalmorTurns, TheIPieceHasItsOwnKicks) {
+    // Horizontal I on the floor row turning to state 1: (0, 0) and (2, 0) leave the column
+    // below the floor, (-1, 0) too; (-1, -2) is the first that fits.
+    Take(Piece_I, 3, 18);
+    EXPECT_EQ(Press(Input_RotCW), 1);
+    EXPECT_EQ(p->Rotation, 1);
+    EXPECT_EQ(p->X, 2);
+    EXPECT_EQ(p->Y, 16);
+}
+
+TEST_F(WexoDalmorTurns, TheSquareTurnsInPlaceOrNotAtAll) {
+    Take(Piece_O, 3, 5);
+    EXPECT_EQ(Press(Input_RotCCW), 1);
+    EXPECT_EQ(p->Rotation, 3);
+    EXPECT_EQ(p->X, 3);
+    Block(3, 5); // beside it, inside its box: still free
+    EXPECT_EQ(Press(Input_RotCW), 1);
+    Block(4, 5); // under one of its blocks
+    EXPECT_EQ(Press(Input_RotCW), 0);
+    EXPECT_EQ(p->Rotation, 0);
+    EXPECT_EQ(p->X, 3);
+}
+
+TEST_F(WexoDalmorTurns, InitialRotationUsesHeldKeysWithoutKicks) {
+    Take(Piece_T, 3, 0);
+    p->InputUsed = Input_RotCCW;
+    p->PreviousInput = Input_RotCCW; // held since before the spawn
+    EXPECT_EQ(rs->ops->InitialRotation(rs, p), 1);
+    EXPECT_EQ(p->Rotation, -1);
+    EXPECT_EQ(Press(Input_RotCCW), 1); // later turns continue from state 3
+    EXPECT_EQ(p->Rotation, 2);
+
+    Take(Piece_T, 3, 0);
+    p->InputUsed = Input_RotCW2;
+    EXPECT_EQ(rs->ops->InitialRotation(rs, p), 1);
+    EXPECT_EQ(p->Rotation, 1);
+
+    Take(Piece_T, 3, 0);
+    Block(4, 2); // state 1's lowest block
+    p->InputUsed = Input_RotCW;
+    EXPECT_EQ(rs->ops->InitialRotation(rs, p), 0);
+    EXPECT_EQ(p->Rotation, 0);
+    EXPECT_EQ(p->X, 3);
+    p->InputUsed = 0;
+    EXPECT_EQ(rs->ops->InitialRotation(rs, p), 0);
+
+    p->PlayerFlags = 0;
+    EXPECT_EQ(rs->ops->StartPlayer(rs, p), 0);
+    EXPECT_EQ(p->PlayerFlags, uint32_t(Flag_InitialRotation));
+}
+
+TEST_F(WexoDalmorTurns, NoPieceNoTurn) {
+    p->InputUsed = Input_RotCW;
+    EXPECT_EQ(rs->ops->Rotate(rs, p), 0);
 }
 
 } // namespace

@@ -134,13 +134,15 @@ TEST_F(Sprite3DScreen, OverallAlphaScalesVertexAlpha) {
 TEST_F(Sprite3DScreen, OutlineBarTurnsClockwiseOntoEachEdge) {
     Sprite3D* bar = Sprite3D_Create(64, 64, 4);
     std::vector<uint8_t> px(64 * 64 * 4, 0);
-    for (int i = 0; i < 64 * 3; ++i) px[i * 4] = px[i * 4 + 1] = px[i * 4 + 2] = px[i * 4 + 3] = 0xFF;
+    for (int i = 0; i < 64 * 3; ++i)
+        px[i * 4] = px[i * 4 + 1] = px[i * 4 + 2] = px[i * 4 + 3] = 0xFF;
     Sprite3D_WritePixels(bar, px.data(), 64, 64);
     Sprite3D_Zoom(bar, 32, 32);
     struct Case {
         double angle;
         int32_t onX, onY, offX, offY;
-    } cases[] = {{0, 16, 0, 16, 31}, {90, 31, 16, 0, 16}, {180, 16, 31, 16, 0}, {270, 0, 16, 31, 16}};
+    } cases[] = {
+        {0, 16, 0, 16, 31}, {90, 31, 16, 0, 16}, {180, 16, 31, 16, 0}, {270, 0, 16, 31, 16}};
     for (const Case& c : cases) {
         Platform_Screen_Clear(0, 0, 0);
         Sprite3D_Rotate(bar, 0, 0);
@@ -179,4 +181,16 @@ TEST_F(Sprite3DScreen, ScreenshotRoundTrip) {
     EXPECT_EQ(Sprite3D_PixelAt(s, 5, 5), 0xFF0000FFu);
     EXPECT_EQ(Sprite3D_PixelAt(s, 20, 20), 0xFF000000u);
     Sprite3D_Free(s);
+}
+
+TEST(Sprite3DLifetime, SpritesOutliveTheirScreenSafely) {
+    ASSERT_TRUE(Platform_Screen_Open(16, 16, true, "first"));
+    Sprite3D* s = Sprite3D_Create(4, 4, 4);
+    ASSERT_NE(s->Texture, nullptr);
+    Platform_Screen_Close(); // the texture goes with the renderer
+    ASSERT_TRUE(Platform_Screen_Open(16, 16, true, "second"));
+    EXPECT_EQ(Sprite3D_Display(s, 0, 0), 0); // not drawn with a dead texture
+    Sprite3D_SetKeyColour(s, 0);             // no upload into it either
+    Sprite3D_Free(s);
+    Platform_Screen_Close();
 }

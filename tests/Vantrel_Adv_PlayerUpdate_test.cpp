@@ -1,5 +1,5 @@
 // The frame loop on its own: a player in a mode's own phase runs frames without any piece, so
-// input, masks, history, counters and the remote-player order show without plug-ins.
+// frame counting, input masks and the remote-player order show without plug-ins.
 #include "DoublyLinkedList.h"
 #include "Vantrel_Adv_Player.h"
 
@@ -22,12 +22,6 @@ protected:
     int32_t Run(uint32_t frames, uint32_t input = 0, int32_t maxFrames = -1) {
         p->FrameTarget = p->FrameCounter + frames;
         return Player_Update(p, input, maxFrames);
-    }
-    std::vector<uint32_t> History() {
-        std::vector<uint32_t> out;
-        for (auto* e = p->InputHistory->First; e; e = e->Next)
-            out.push_back(*static_cast<uint32_t*>(DoublyLinkedList_Data(e)));
-        return out;
     }
 };
 
@@ -63,21 +57,6 @@ TEST_F(PlayerUpdate, MasksCarryAndDisableKeys) {
     EXPECT_EQ(p->InputUsed, uint32_t(Input_Left));
 }
 
-TEST_F(PlayerUpdate, HistoryGroupsNewPressesPerPiece) {
-    Run(1, Input_Left);
-    Run(1, Input_Left); // held: no new press
-    Run(1, Input_RotCW | Input_Hold | Input_SoftDrop);
-    int32_t rows = 0;
-    Player_FireEvent(p, Event_PieceLocked, reinterpret_cast<uintptr_t>(&rows));
-    Run(1, 0);
-    Run(1, Input_Right);
-    // Without a separator a press goes to the front; after one, in front of the first 0.
-    EXPECT_EQ(History(),
-              (std::vector<uint32_t>{Input_Right, 0, Input_RotCW, Input_SoftDrop, Input_Left}));
-    for (int i = 0; i < 2 * kInputHistoryLimit; ++i) Run(1, i % 2 ? uint32_t(Input_Left) : 0u);
-    EXPECT_EQ(p->InputHistory->Count, kInputHistoryLimit) << "the oldest entries go";
-}
-
 TEST_F(PlayerUpdate, RemotePlayersRunInIdOrderWithTheFramesLeft) {
     static std::vector<uint32_t> order;
     order.clear();
@@ -98,27 +77,6 @@ TEST_F(PlayerUpdate, RemotePlayersRunInIdOrderWithTheFramesLeft) {
     EXPECT_EQ(order, (std::vector<uint32_t>{low->Id, low->Id, low->Id, p->Id, p->Id, p->Id}));
     Run(0, 0, -1);
     EXPECT_EQ(high->FrameCounter, 10u);
-}
-
-TEST_F(PlayerUpdate, TimeLimitFinishesAndCountDownEndsTheGame) {
-    Player_SetTimeLimit(p, 4, 0);
-    Run(4);
-    EXPECT_EQ(p->State, State_ModePause);
-    Run(1);
-    EXPECT_EQ(p->State, State_Finished);
-    EXPECT_EQ(p->GameTime, 0);
-    EXPECT_EQ(Run(3), 3) << "a finished game keeps running frames";
-    EXPECT_EQ(p->TimeCounter, 5);
-
-    Player_Reset(p);
-    p->State = State_ModePause;
-    p->PlayerFlags |= Flag_Paused | Flag_TimerCountsDown;
-    p->GameTime = 2;
-    Run(2);
-    EXPECT_EQ(p->State, State_GameOver);
-    EXPECT_EQ(p->StateTimer, 100);
-    EXPECT_EQ(Run(200), 101) << "no field: the animation only runs its timer";
-    EXPECT_EQ(p->State, State_Idle);
 }
 
 } // namespace

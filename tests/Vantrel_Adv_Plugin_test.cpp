@@ -152,13 +152,6 @@ TEST_F(PluginRegistry, FindsByNameTrimmedAndCaseBlind) {
     EXPECT_EQ(Plugin_FindByName(PluginKind_Mode, nullptr), nullptr);
 }
 
-TEST_F(PluginRegistry, CreateExportsAreFoundOnlyWhereTheyExist) {
-    void* mode = LibraryAt(root / "modes" / "b_mode_twin.so");
-    EXPECT_NE(Plugin_GetExport(mode, "CreateModeInterface"), nullptr);
-    EXPECT_EQ(Plugin_GetExport(mode, "CreateRotationSystemInterface"), nullptr);
-    EXPECT_EQ(Plugin_GetExport(nullptr, "CreateModeInterface"), nullptr);
-}
-
 TEST(PluginDescribe, TextsOfEveryKind) {
     ZelvikID mode = Identity(PluginKind_Mode, u"PEXA Master", u"X", 0x0001000000000000ull);
     mode.build = 1259956378;

@@ -1,7 +1,11 @@
 // Replay files on disk: known bytes, round trips, and damaged files.
 #include "DoublyLinkedList.h"
 #include "Platform_Path.h"
+#include "Vantrel_Adv_Game.h"
+#include "Vantrel_Adv_Player.h"
+#include "Vantrel_Adv_Plugin.h"
 #include "Vantrel_Adv_Replay.h"
+#include "Zelvik_Mode.h"
 #include "Zelvik_Player.h"
 
 #include <gtest/gtest.h>
@@ -317,6 +321,24 @@ TEST_F(ReplayFile, OversizedCountsNeverReadPastTheFile) {
     EXPECT_EQ(replay->ops->CountFrames(replay), 0);
 }
 
+TEST_F(ReplayFile, RandomDamageIsRejectedOrReadSafely) {
+    // Counts and sizes overwritten with random bytes: every load either fails or stays within
+    // the file (the sanitizers watch the reads and allocations).
+    const std::vector<uint8_t> clean = Sample().b;
+    uint32_t state = 12345;
+    auto next = [&] { return state = state * 1103515245u + 12345u; };
+    for (int round = 0; round < 300; ++round) {
+        std::vector<uint8_t> bytes = clean;
+        for (int k = 0; k < 4; ++k) bytes[8 + next() % (bytes.size() - 8)] = uint8_t(next() >> 16);
+        PlayerRecord player;
+        if (replay->ops->Load(replay, &player.p, Write("d.er", bytes), round & 1) == 1) {
+            replay->ops->ApplyToPlayer(replay, nullptr);
+            EXPECT_LE(replay->ops->CountFrames(replay), 3);
+            EXPECT_LE(player.p.ValueList->Count, 1);
+        }
+    }
+}
+
 TEST_F(ReplayFile, TextsReadFromAFileEndInsideTheirFields) {
     PlayerRecord player;
     Bytes f;
@@ -344,6 +366,142 @@ TEST_F(ReplayFile, SaveReportsFailedWrites) {
         EXPECT_EQ(replay->ops->Save(replay, u"/dev/full"), 0); // the write fails at close
     }
     EXPECT_EQ(replay->ops->Save(replay, nullptr), 0);
+}
+
+// Whole games on real players with the real plug-ins: record, save, load, play back.
+class ReplayGame : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Plugin_Init();
+        for (const char* sub : {"/dlls/rotationsystem/", "/dlls/randomizer/"})
+            Plugin_ScanFolder(Platform_Path_FromUtf8(std::string(ZELVIK_GAME_DIR) + sub));
+        fs::path modes =
+            fs::temp_directory_path() / ("zelvik_replay_modes_" + std::to_string(getpid()));
+        fs::create_directories(modes);
+        fs::copy_file(fs::path(ZELVIK_TEST_BIN) / "testplugins" / "a_mode.so", modes / "a_mode.so",
+                      fs::copy_options::overwrite_existing);
+        Plugin_ScanFolder(Platform_Path_FromUtf8(modes.string()));
+        fs::remove_all(modes);
+        game = Game_Create(nullptr);
+    }
+    static void TearDownTestSuite() {
+        game->players->ops->FreeList(game->players);
+        std::free(game);
+    }
+    void SetUp() override {
+        folder = fs::temp_directory_path() /
+                 ("zelvik_replaygame_" + std::to_string(getpid()) + "_" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(folder);
+        previous = fs::current_path();
+        fs::current_path(folder);
+    }
+    void TearDown() override {
+        fs::current_path(previous);
+        fs::remove_all(folder);
+    }
+    static Player* NewPlayer() {
+        Player* p = Player_Create(nullptr, 1);
+        EXPECT_NE(p, nullptr);
+        Game_AttachPlayer(game, p);
+        p->Settings.ShiftDelay = 3;
+        p->Settings.LockDelay = 2;
+        p->Settings.LineClearDelay = 10;
+        p->Settings.Gravity = 32;
+        p->Settings.SoftDropSpeed = 512;
+        p->Settings.FramesPerSecond = 60.0;
+        return p;
+    }
+    static void Rules(Player* p) {
+        ASSERT_EQ(Player_SetRotationSystem(
+                      p, Plugin_FindByName(PluginKind_RotationSystem, u"Dalmor WEXO")),
+                  1);
+        ASSERT_EQ(Player_SetRandomizer(p, Plugin_FindByName(PluginKind_Randomizer, u"PEXA")), 1);
+    }
+    static void Step(Player* p, uint32_t input) {
+        p->FrameTarget = p->FrameCounter + 1;
+        Player_Update(p, input, -1);
+    }
+
+    static Game* game;
+    fs::path folder, previous;
+};
+Game* ReplayGame::game = nullptr;
+
+TEST_F(ReplayGame, RecordedGamePlaysBackFrameByFrameWithBothLoadModes) {
+    Player* rec = NewPlayer();
+    Rules(rec);
+    ASSERT_EQ(Player_AddMode(rec, Plugin_GetInfo(PluginKind_Mode, 0)), 1);
+    rec->Seed = 0xC0FFEE;
+    rec->PlayerFlags |= Flag_RecordReplay;
+    ASSERT_EQ(Player_Start(rec), 1);
+    rec->PlayerFlags |= Flag_Paused;
+    rec->FrameTarget = rec->FrameCounter;
+    const uint32_t script[] = {0,
+                               Input_Left,
+                               Input_Left | Input_RotCCW,
+                               0,
+                               Input_HardDrop,
+                               Input_Right,
+                               0,
+                               Input_RotCW,
+                               Input_SoftDrop,
+                               Input_HardDrop};
+    std::vector<uint32_t> checksums;
+    for (int i = 0; i < 600 && rec->State != State_GameOver; ++i) {
+        Step(rec, script[(i / 5) % 10]);
+        checksums.push_back(Player_GetFieldChecksum(rec));
+    }
+    ASSERT_GT(rec->PiecesLocked, 8);
+    ASSERT_EQ(rec->Replay->ops->Save(rec->Replay, u"game.er"), 1);
+    Player_Free(rec);
+
+    for (uint32_t flags : {0u, 1u}) {
+        Player* play = NewPlayer();
+        // Rules of its own, which the replay replaces (its modes are detached first).
+        Rules(play);
+        ASSERT_EQ(Player_AddMode(play, Plugin_GetInfo(PluginKind_Mode, 0)), 1);
+        ModeInterface* own =
+            static_cast<ModeEntry*>(play->ModeList->ops->FirstElement(play->ModeList))->mode;
+        ASSERT_EQ(own->states->Count, 1);
+        ASSERT_EQ(play->Replay->ops->Load(play->Replay, play, u"game.er", flags), 1);
+        play->PlayerFlags |= Flag_PlayReplay;
+        ASSERT_EQ(Player_Start(play), 1);
+        EXPECT_EQ(play->Seed, 0xC0FFEEu);
+        ASSERT_EQ(play->ModeList->Count, 1);
+        EXPECT_NE(static_cast<ModeEntry*>(play->ModeList->ops->FirstElement(play->ModeList))->mode,
+                  nullptr);
+        EXPECT_EQ(play->Replay->ops->CountFrames(play->Replay), int32_t(checksums.size()));
+        play->PlayerFlags |= Flag_Paused;
+        play->FrameTarget = play->FrameCounter;
+        for (size_t i = 0; i < checksums.size(); ++i) {
+            Step(play, 0xFFFF); // ignored: the replay drives the player
+            ASSERT_EQ(Player_GetFieldChecksum(play), checksums[i])
+                << "flags " << flags << " frame " << i;
+        }
+        Player_Free(play);
+    }
+}
+
+TEST_F(ReplayGame, TheEndOfARecordedGameWritesLastReplay) {
+    Player* p = NewPlayer();
+    Rules(p);
+    p->PlayerFlags |= Flag_RecordReplay;
+    ASSERT_EQ(Player_Start(p), 1);
+    p->PlayerFlags |= Flag_Paused;
+    for (int i = 0; i < 30; ++i) Step(p, Input_Left);
+    Player_GameOver(p, 1);
+    ASSERT_TRUE(fs::exists(folder / "LastReplay.er"));
+
+    Replay* loaded = Replay_Create();
+    Player* other = NewPlayer();
+    ASSERT_EQ(loaded->ops->Load(loaded, other, u"LastReplay.er", 0), 1);
+    EXPECT_EQ(loaded->ops->CountFrames(loaded), 30);
+    EXPECT_EQ(loaded->ops->GetInput(loaded, 29), uint32_t(Input_Left));
+    EXPECT_EQ(std::u16string(loaded->ops->GetRandomizerName(loaded)), u"PEXA");
+    loaded->ops->Free(loaded);
+    Player_Free(other);
+    Player_Free(p);
 }
 
 } // namespace

@@ -1,7 +1,11 @@
+#include "DoublyLinkedList.h"
 #include "HighResTimer.h"
 #include "Platform_Socket.h"
 #include "Vantrel_Adv_NetPackets.h"
 #include "Vantrel_Adv_Server.h"
+#include "Zelvik_Player.h"
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -247,4 +251,229 @@ TEST_F(ServerFixture, UnknownRuleNamesChangeNothing) {
     EXPECT_EQ(s->ops->AddRotationSystem(s, &wrongKind), 0);
     EXPECT_EQ(s->ops->SetRandomizer(s, &wrongKind), 0);
     EXPECT_TRUE(lines.empty());
+}
+
+namespace {
+
+uint32_t JoinAs(Server* s, RawClient& c, const char16_t* name) {
+    c.Hello();
+    Bytes join(kSizeJoin);
+    NetCmd_BuildJoin(join.data(), name);
+    c.Send(join);
+    const Bytes& in = c.Await(s, kSizeJoinReplyFixed);
+    if (in.size() < kSizeJoinReplyFixed || in[0] != NetCmd_JoinReply) return 0;
+    const uint32_t id = Net_GetU32(in.data() + 1);
+    c.in.erase(c.in.begin(), c.in.begin() + kSizeJoinReplyFixed);
+    return id;
+}
+
+Bytes Ready(uint32_t id, uint32_t index = 0) {
+    Bytes b(kSizeReady);
+    NetCmd_BuildReady(b.data(), id, index);
+    return b;
+}
+
+Bytes InputOf(uint32_t id, uint32_t first, const std::vector<uint16_t>& entries) {
+    Bytes b(kSizeInputFixed + 2 * entries.size());
+    b[0] = NetCmd_Input;
+    Net_PutU32(b.data() + 1, id);
+    Net_PutU32(b.data() + 5, first);
+    Net_PutU32(b.data() + 9, 0);
+    b[13] = 1;
+    b[14] = 2;
+    b[78] = static_cast<uint8_t>(entries.size() - 1);
+    for (size_t i = 0; i < entries.size(); ++i) Net_PutU16(b.data() + 79 + 2 * i, entries[i]);
+    return b;
+}
+
+ServerClient* ClientOfPlayer(Server* s, uint32_t id) {
+    for (auto* e = s->Clients->First; e; e = e->Next) {
+        auto* c = static_cast<ServerClient*>(DoublyLinkedList_Data(e));
+        if (c->HeldPlayer && c->HeldPlayer->Id == id) return c;
+    }
+    return nullptr;
+}
+
+// Two joined clients and a third that only said hello; everyone ready, game started.
+struct StartedGame : ServerFixture {
+    std::unique_ptr<RawClient> one, two, watcher;
+    uint32_t id1 = 0, id2 = 0;
+    void SetUp() override {
+        ServerFixture::SetUp();
+        one = std::make_unique<RawClient>(port);
+        two = std::make_unique<RawClient>(port);
+        watcher = std::make_unique<RawClient>(port);
+        id1 = JoinAs(s, *one, u"One");
+        id2 = JoinAs(s, *two, u"Two");
+        ASSERT_NE(id1, 0u);
+        ASSERT_NE(id2, 0u);
+        watcher->Hello();
+        one->Await(s, kSizePlayerJoined);
+        two->Await(s, kSizePlayerJoined);
+        one->Send(Ready(id1));
+        two->Await(s, kSizePlayerJoined + kSizeReady); // the relay after the announcement
+        two->Send(Ready(id2));
+        one->Await(s, kSizePlayerJoined + kSizeReady + kSizeStartGame);
+        two->Await(s, kSizePlayerJoined + kSizeReady + kSizeStartGame);
+        watcher->Await(s, 2 * kSizeReady);
+        Run(20);
+    }
+};
+
+} // namespace
+
+TEST_F(ServerFixture, JoiningClientsAreAnnouncedToEachOtherWithTheSeed) {
+    RawClient one(port), two(port);
+    const uint32_t id1 = JoinAs(s, one, u"One");
+    ASSERT_NE(id1, 0u);
+    const uint32_t id2 = JoinAs(s, two, u"Two");
+    ASSERT_NE(id2, 0u);
+    EXPECT_NE(id1, id2);
+    Bytes expect(kSizePlayerJoined);
+    NetCmd_BuildPlayerJoined(expect.data(), id1, u"One", s->SharedSeed);
+    EXPECT_EQ(two.Await(s, kSizePlayerJoined), expect);
+    NetCmd_BuildPlayerJoined(expect.data(), id2, u"Two", s->SharedSeed);
+    EXPECT_EQ(one.Await(s, kSizePlayerJoined), expect);
+    EXPECT_EQ(s->ops->CountPlayers(s), 2);
+    EXPECT_EQ(CountLines(u"Join from Client(127.0.0.1)"), 2u);
+
+    // A second Join from a client that has a player changes nothing.
+    Bytes join(kSizeJoin);
+    NetCmd_BuildJoin(join.data(), u"Again");
+    one.in.clear();
+    one.Send(join);
+    Run(50);
+    one.Await(s, 1, 100);
+    EXPECT_TRUE(one.in.empty());
+    EXPECT_EQ(s->ops->CountPlayers(s), 2);
+}
+
+TEST_F(ServerFixture, ReadyWithAnotherIdIsLoggedAndGoesNowhere) {
+    RawClient one(port), two(port);
+    const uint32_t id1 = JoinAs(s, one, u"One");
+    const uint32_t id2 = JoinAs(s, two, u"Two");
+    one.Await(s, kSizePlayerJoined);
+    two.in.clear();
+    one.Send(Ready(id2));
+    Run(50);
+    const std::u16string prefix = u"Wrong PlayerID from (";
+    size_t wrong = 0;
+    for (const auto& l : lines) wrong += l.rfind(prefix, 0) == 0 && l.back() == u')';
+    EXPECT_EQ(wrong, 1u);
+    two.Await(s, 1, 100);
+    EXPECT_TRUE(two.in.empty());
+    EXPECT_EQ(s->GameRunning, 0u);
+    (void)id1;
+}
+
+TEST_F(StartedGame, EveryoneGetsTheRelaysButOnlyJoinedClientsStart) {
+    Bytes start(kSizeStartGame);
+    NetCmd_BuildStartGame(start.data(), id1, s->SharedSeed);
+    ASSERT_GE(one->in.size(), kSizePlayerJoined + kSizeReady + kSizeStartGame);
+    EXPECT_EQ(Bytes(one->in.begin() + kSizePlayerJoined, one->in.begin() + kSizePlayerJoined + 9),
+              Ready(id2));
+    EXPECT_EQ(Bytes(one->in.end() - kSizeStartGame, one->in.end()), start);
+    NetCmd_BuildStartGame(start.data(), id2, s->SharedSeed);
+    EXPECT_EQ(Bytes(two->in.end() - kSizeStartGame, two->in.end()), start);
+    Bytes readies = Ready(id1);
+    const Bytes r2 = Ready(id2);
+    readies.insert(readies.end(), r2.begin(), r2.end());
+    EXPECT_EQ(watcher->in, readies); // both relays, and no start
+    EXPECT_EQ(CountLines(u"Starting the game"), 1u);
+    EXPECT_EQ(s->GameRunning, 1u);
+}
+
+TEST_F(StartedGame, InputIsRelayedByteForByteAndChecked) {
+    for (auto* c : {one.get(), two.get(), watcher.get()}) c->in.clear();
+    const Bytes first = InputOf(id1, 0, {0x0005, 0x83}); // a word and 4 more like it
+    one->Send(first);
+    EXPECT_EQ(two->Await(s, first.size()), first);
+    EXPECT_EQ(watcher->Await(s, first.size()), first);
+    ServerClient* c1 = ClientOfPlayer(s, id1);
+    ASSERT_NE(c1, nullptr);
+    EXPECT_EQ(c1->NextFrame, 5u);
+
+    // Frames of another player from this connection: logged, neither applied nor relayed.
+    lines.clear();
+    two->in.clear();
+    one->Send(InputOf(id2, 5, {1}));
+    Run(50);
+    EXPECT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines.empty() ? u"" : lines[0].substr(0, 21), u"Wrong PlayerID from (");
+    EXPECT_EQ(c1->NextFrame, 5u);
+    two->Await(s, 1, 100);
+    EXPECT_TRUE(two->in.empty());
+
+    // A gap in the frames ends the connection; the others hear that the player left.
+    watcher->in.clear();
+    one->Send(InputOf(id1, 9, {1}));
+    Bytes left(kSizePlayerLeft);
+    NetCmd_BuildPlayerLeft(left.data(), id1);
+    EXPECT_EQ(two->Await(s, kSizePlayerLeft), left);
+    EXPECT_EQ(s->ops->CountPlayers(s), 1);
+    EXPECT_EQ(ClientOfPlayer(s, id1), nullptr);
+    Run(20);
+    watcher->Await(s, kSizePlayerLeft, 100);
+    EXPECT_TRUE(watcher->in.empty()); // not joined: no departure notice
+}
+
+TEST_F(StartedGame, RepeatWithNothingToRepeatYieldsNothing) {
+    ServerClient* c2 = ClientOfPlayer(s, id2);
+    ASSERT_NE(c2, nullptr);
+    one->in.clear();
+    two->Send(InputOf(id2, 0, {0x85, 0x0003}));
+    one->Await(s, 83);
+    EXPECT_EQ(c2->NextFrame, 1u);
+}
+
+TEST_F(StartedGame, FloodOfFramesDisconnectsTheSender) {
+    std::vector<uint16_t> entries;
+    for (int i = 0; i < 128; ++i) {
+        entries.push_back(3);
+        entries.push_back(0xFF); // 129 frames per pair: over 16000 in one packet
+    }
+    one->Send(InputOf(id1, 0, entries));
+    Bytes left(kSizePlayerLeft);
+    NetCmd_BuildPlayerLeft(left.data(), id1);
+    two->in.clear();
+    EXPECT_EQ(two->Await(s, kSizePlayerLeft), left);
+    EXPECT_EQ(s->ops->CountPlayers(s), 1);
+    // The honest one is still served.
+    two->in.clear();
+    two->Send(GetInfo());
+    EXPECT_EQ(two->Await(s, kSizeInfo), Info(u"Test server", 1));
+}
+
+TEST_F(StartedGame, JoinIsRefusedUntilEveryClientHasLeft) {
+    RawClient late(port);
+    late.Hello();
+    Bytes join(kSizeJoin);
+    NetCmd_BuildJoin(join.data(), u"Late");
+    late.Send(join);
+    EXPECT_EQ(late.Await(s, kSizeMessage),
+              Message(u"Game is already running - You can't join now."));
+    one->Close();
+    two->Close();
+    watcher->Close();
+    Run(30);
+    EXPECT_EQ(s->GameRunning, 1u); // the refused client is still there
+    late.Close();
+    Run(30);
+    EXPECT_EQ(s->ops->CountClients(s), 0);
+    EXPECT_EQ(s->GameRunning, 0u);
+    RawClient fresh(port);
+    EXPECT_NE(JoinAs(s, fresh, u"Fresh"), 0u);
+}
+
+TEST_F(ServerFixture, LeavingBeforeJoiningAnnouncesNothing) {
+    RawClient one(port), idle(port);
+    const uint32_t id1 = JoinAs(s, one, u"One");
+    ASSERT_NE(id1, 0u);
+    idle.Hello();
+    Run(20);
+    idle.Close();
+    Run(30);
+    EXPECT_EQ(s->ops->CountClients(s), 1);
+    one.Await(s, 1, 100);
+    EXPECT_TRUE(one.in.empty());
 }

@@ -81,15 +81,15 @@ TEST_F(ClientCallbacks, FieldCellUsesCellDataColourAndLayout) {
 }
 
 TEST_F(ClientCallbacks, OutlinesFollowTheOpenEdgeFlags) {
-    gClient.Interface.ops->DrawFieldBlock(ci(), 1, 1, 0x404040, 100, CellFlag_LeftOpen | CellFlag_TopOpen,
-                                         user());
+    gClient.Interface.ops->DrawFieldBlock(ci(), 1, 1, 0x404040, 100,
+                                          CellFlag_LeftOpen | CellFlag_TopOpen, user());
     // The bar is 3/64 of the cell: under one pixel at 16, so sample the outermost row/column.
-    EXPECT_EQ(Pixel(16 + 8, 16), 0xFFFFFFu);      // top
-    EXPECT_EQ(Pixel(16, 16 + 8), 0xFFFFFFu);      // left
-    EXPECT_EQ(Pixel(31, 16 + 8), 0x404040u);      // right stays closed
-    EXPECT_EQ(Pixel(16 + 8, 31), 0x404040u);      // bottom stays closed
+    EXPECT_EQ(Pixel(16 + 8, 16), 0xFFFFFFu); // top
+    EXPECT_EQ(Pixel(16, 16 + 8), 0xFFFFFFu); // left
+    EXPECT_EQ(Pixel(31, 16 + 8), 0x404040u); // right stays closed
+    EXPECT_EQ(Pixel(16 + 8, 31), 0x404040u); // bottom stays closed
     gClient.Interface.ops->DrawFieldBlock(ci(), 2, 2, 0x404040, 100,
-                                         CellFlag_RightOpen | CellFlag_BottomOpen, user());
+                                          CellFlag_RightOpen | CellFlag_BottomOpen, user());
     EXPECT_EQ(Pixel(47, 32 + 8), 0xFFFFFFu);
     EXPECT_EQ(Pixel(32 + 8, 47), 0xFFFFFFu);
     EXPECT_EQ(Pixel(32, 32 + 8), 0x404040u);

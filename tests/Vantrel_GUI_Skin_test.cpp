@@ -1,5 +1,9 @@
 #include "FakeEnginePlayer.h"
 
+#include "Platform_Library.h"
+#include "Zelvik_Engine.h"
+#include "Zelvik_Game.h"
+
 #include "DFont.h"
 #include "DoublyLinkedList.h"
 #include "Platform_Image.h"
@@ -19,10 +23,36 @@
 
 namespace {
 
+// Every pixel's RGB within tolerance of the reference picture, except a tiny share.
+void ExpectMatchesReference(const std::string& name) {
+    std::vector<uint8_t> got;
+    ASSERT_TRUE(Platform_Screen_ReadPixels(got));
+    const std::string reference = std::string(ZELVIK_TEST_DATA) + "/" + name;
+    if (std::getenv("ZELVIK_WRITE_REFERENCE")) {
+        Platform_Screen_SaveScreenshot(reference);
+        GTEST_SKIP() << "reference written to " << reference;
+    }
+    Platform_Image want;
+    std::string error;
+    ASSERT_TRUE(Platform_Image_Load(reference, want, &error)) << error;
+    ASSERT_EQ(want.Width, Platform_Screen_Width());
+    ASSERT_EQ(want.Height, Platform_Screen_Height());
+    int64_t off = 0;
+    for (size_t i = 0; i < got.size(); i += 4)
+        for (int k = 0; k < 3; ++k)
+            if (std::abs(int(got[i + k]) - int(want.Pixels[i + k])) > 24) {
+                ++off;
+                break;
+            }
+    EXPECT_LT(off, int64_t(got.size() / 4 / 500)) << off << " pixels differ from " << name;
+}
+
 SkinElement* ChildAt(SkinElement* e, int32_t i) {
     return *static_cast<SkinElement**>(DoublyLinkedList_SelectElement(e->Children, i));
 }
-int32_t ChildCount(SkinElement* e) { return DoublyLinkedList_CountList(e->Children); }
+int32_t ChildCount(SkinElement* e) {
+    return DoublyLinkedList_CountList(e->Children);
+}
 
 // Reads XML into a fresh root; the test owns the tree.
 struct Tree {
@@ -44,7 +74,8 @@ protected:
         ASSERT_TRUE(Client_InitState());
         ASSERT_TRUE(Client_CreateCellSprites());
         cp = Client_AddClientPlayer(nullptr);
-        fake = std::make_unique<FakeEnginePlayer>(&gClient.Interface, reinterpret_cast<uintptr_t>(cp));
+        fake =
+            std::make_unique<FakeEnginePlayer>(&gClient.Interface, reinterpret_cast<uintptr_t>(cp));
         cp->Player = &fake->player;
     }
     void TearDown() override {
@@ -67,9 +98,9 @@ TEST(SkinRead, TagsAreCaseBlindAttributesCaseSensitive) {
               <unknown/></SKIN>)");
     EXPECT_EQ(t.root->Kind, SkinKind_Skin);
     ASSERT_EQ(ChildCount(t.root), 9);
-    const int32_t kinds[9] = {SkinKind_Text, SkinKind_Image, SkinKind_Field, SkinKind_Next,
-                              SkinKind_Hold, SkinKind_Player, SkinKind_Menu, SkinKind_Class,
-                              SkinKind_Skin};
+    const int32_t kinds[9] = {SkinKind_Text, SkinKind_Image, SkinKind_Field,
+                              SkinKind_Next, SkinKind_Hold,  SkinKind_Player,
+                              SkinKind_Menu, SkinKind_Class, SkinKind_Skin};
     for (int32_t i = 0; i < 9; ++i) EXPECT_EQ(ChildAt(t.root, i)->Kind, kinds[i]) << i;
     SkinElement* text = ChildAt(t.root, 0);
     EXPECT_EQ(text->Width, 10.0);
@@ -122,8 +153,8 @@ TEST(SkinRead, ClassesCopyTheirChildrenOnlyWhenDefinedBefore) {
     EXPECT_EQ(ChildCount(ChildAt(user, 0)), 0); // one level deep
     EXPECT_EQ(ChildAt(user, 1)->Name, "label");
     EXPECT_EQ(ChildAt(user, 2)->Name, "own");
-    EXPECT_EQ(user->X, 5.0); // own attributes read after the class
-    EXPECT_EQ(ChildCount(ChildAt(t.root, 4)), 0); // named like its class
+    EXPECT_EQ(user->X, 5.0);                                  // own attributes read after the class
+    EXPECT_EQ(ChildCount(ChildAt(t.root, 4)), 0);             // named like its class
     EXPECT_EQ(ChildCount(ChildAt(ChildAt(t.root, 5), 0)), 0); // an ancestor has the name
     EXPECT_EQ(ChildCount(ChildAt(ChildAt(t.root, 6), 1)), 0); // class below the root
     EXPECT_EQ(ChildCount(ChildAt(t.root, 7)), 0);
@@ -182,7 +213,8 @@ TEST(SkinFormat, TimesValuesModeAndFps) {
     EXPECT_EQ(Skin_FormatText(u"%time%", &cp), u"15:00:00");
     int32_t* level = fake.SetValue(u"level", 250);
     fake.SetValue(u"medal_ac", -1);
-    EXPECT_EQ(Skin_FormatText(u"L%level%/%medal_ac%/%Level%/%nokey%", &cp), u"L250/-1/%Level%/%nokey%");
+    EXPECT_EQ(Skin_FormatText(u"L%level%/%medal_ac%/%Level%/%nokey%", &cp),
+              u"L250/-1/%Level%/%nokey%");
     *level = 251; // live entries read the current value
     EXPECT_EQ(Skin_FormatText(u"%level%", &cp), u"251");
     EXPECT_EQ(Skin_FormatText(u"%mode%", &cp), u"%mode%"); // no mode yet
@@ -191,7 +223,8 @@ TEST(SkinFormat, TimesValuesModeAndFps) {
     gClient.DisplayFPS = 417;
     EXPECT_EQ(Skin_FormatText(u"%fps% fps", &cp), u"417 fps");
     // Without a player.
-    EXPECT_EQ(Skin_FormatText(u"%time%|%time_int%|%mode%|%fps%", nullptr), u"00:00:00|00:00:00|%mode%|417");
+    EXPECT_EQ(Skin_FormatText(u"%time%|%time_int%|%mode%|%fps%", nullptr),
+              u"00:00:00|00:00:00|%mode%|417");
     fake.player.Settings.FramesPerSecond = 0;
     EXPECT_EQ(Skin_FormatText(u"%time%|%level%", &cp), u"00:00:00|%level%");
     gClient.DisplayFPS = 0;
@@ -273,7 +306,7 @@ TEST_F(SkinScreen, LayoutPixelsAt800x600AndFilteredTexts) {
     EXPECT_DOUBLE_EQ(scales[0], 1.25);
     EXPECT_TRUE(filtering[0]); // 0.5 * 2.5 is not whole: filtered
     EXPECT_DOUBLE_EQ(scales[1], 1.0);
-    EXPECT_FALSE(filtering[1]); // 0.4 * 2.5 = 1: sharp
+    EXPECT_FALSE(filtering[1]);         // 0.4 * 2.5 = 1: sharp
     EXPECT_FALSE(Sprite3D_Filtering()); // switched off after the draw
     // Only an idle player has a menu.
     fake->player.State = State_Falling;
@@ -336,7 +369,8 @@ TEST_F(SkinScreen, DefaultSkinFrameMatchesTheReference) {
     ASSERT_GT(ChildCount(skin), 3);
     EXPECT_EQ(Resource_Load(Resource_Skin, "Pexa.xml"), skin); // cached, case-blind
     // A game in progress: a stack with open edges, a landed piece, a ghost, previews, hold.
-    const uint32_t colours[7] = {0x0000E0, 0x00A0E0, 0xE0E000, 0xE00000, 0x00E000, 0xE000E0, 0x00E0E0};
+    const uint32_t colours[7] = {0x0000E0, 0x00A0E0, 0xE0E000, 0xE00000,
+                                 0x00E000, 0xE000E0, 0x00E0E0};
     for (int32_t y = 15; y < 20; ++y)
         for (int32_t x = 0; x < 10; ++x)
             if ((x + y) % 7 != 0)
@@ -344,13 +378,21 @@ TEST_F(SkinScreen, DefaultSkinFrameMatchesTheReference) {
                                        y == 15 ? uint32_t(CellFlag_TopOpen) : 0u});
     for (int32_t x = 3; x < 7; ++x) fake->cells.push_back({x, 3, 0x00A0E0, 95, 0});
     for (int32_t x = 3; x < 7; ++x) fake->cells.push_back({x, 14, 0x505050, 100, CellFlag_Ghost});
-    fake->previews = {{{0, 1, 0x0000E0, 100, 0}, {1, 1, 0x0000E0, 100, 0}, {2, 1, 0x0000E0, 100, 0},
+    fake->previews = {{{0, 1, 0x0000E0, 100, 0},
+                       {1, 1, 0x0000E0, 100, 0},
+                       {2, 1, 0x0000E0, 100, 0},
                        {1, 0, 0x0000E0, 100, 0}},
-                      {{1, 0, 0xE0E000, 100, 0}, {2, 0, 0xE0E000, 100, 0}, {1, 1, 0xE0E000, 100, 0},
+                      {{1, 0, 0xE0E000, 100, 0},
+                       {2, 0, 0xE0E000, 100, 0},
+                       {1, 1, 0xE0E000, 100, 0},
                        {2, 1, 0xE0E000, 100, 0}},
-                      {{0, 1, 0xE000E0, 100, 0}, {1, 1, 0xE000E0, 100, 0}, {2, 1, 0xE000E0, 100, 0},
+                      {{0, 1, 0xE000E0, 100, 0},
+                       {1, 1, 0xE000E0, 100, 0},
+                       {2, 1, 0xE000E0, 100, 0},
                        {3, 1, 0xE000E0, 100, 0}}};
-    fake->hold = {{0, 0, 0x00E000, 100, 0}, {1, 0, 0x00E000, 100, 0}, {1, 1, 0x00E000, 100, 0},
+    fake->hold = {{0, 0, 0x00E000, 100, 0},
+                  {1, 0, 0x00E000, 100, 0},
+                  {1, 1, 0x00E000, 100, 0},
                   {2, 1, 0x00E000, 100, 0}};
     fake->SetMode(u"PEXA Master");
     fake->SetValue(u"level", 123);
@@ -368,24 +410,180 @@ TEST_F(SkinScreen, DefaultSkinFrameMatchesTheReference) {
     gClient.DisplayFPS = 60;
     Platform_Screen_Clear(16, 24, 48);
     SkinElement_Draw(skin, 640, 480, nullptr);
-    std::vector<uint8_t> got;
-    ASSERT_TRUE(Platform_Screen_ReadPixels(got));
-    const std::string reference = std::string(ZELVIK_TEST_DATA) + "/skin_default_frame.png";
-    if (std::getenv("ZELVIK_WRITE_REFERENCE")) {
-        Platform_Screen_SaveScreenshot(reference);
-        GTEST_SKIP() << "reference written to " << reference;
+    ExpectMatchesReference("skin_default_frame.png");
+}
+
+namespace {
+
+const ZelvikID* FindRule(Player* p, intptr_t (*list)(Player*, int32_t),
+                         const std::u16string& name) {
+    for (intptr_t i = 0, n = list(p, -1); i < n; ++i) {
+        auto* id = reinterpret_cast<const ZelvikID*>(list(p, int32_t(i)));
+        if (id && name == id->name) return id;
     }
-    Platform_Image want;
-    std::string error;
-    ASSERT_TRUE(Platform_Image_Load(reference, want, &error)) << error;
-    ASSERT_EQ(want.Width, 640);
-    ASSERT_EQ(want.Height, 480);
-    int64_t off = 0;
-    for (size_t i = 0; i < got.size(); i += 4)
-        for (int k = 0; k < 3; ++k)
-            if (std::abs(int(got[i + k]) - int(want.Pixels[i + k])) > 24) {
-                ++off;
-                break;
+    return nullptr;
+}
+
+} // namespace
+
+// The built engine with its real plug-ins, a game of PEXA Master played for a while by a fixed
+// input script, drawn by the default skin through the client's callbacks.
+TEST_F(SkinScreen, DefaultSkinDrawsARealEngineGame) {
+    Open(640, 480);
+    void* library = Platform_Library_Open(ZELVIK_GAME_DIR "/dlls/zelvik_engine.so");
+    ASSERT_NE(library, nullptr);
+    auto init = reinterpret_cast<Zelvik_InitFn>(Platform_Library_Symbol(library, "Zelvik_Init"));
+    auto gameCreate =
+        reinterpret_cast<Game_CreateFn>(Platform_Library_Symbol(library, "Game_Create"));
+    auto fieldCreate =
+        reinterpret_cast<Field_CreateFn>(Platform_Library_Symbol(library, "Field_Create"));
+    ASSERT_TRUE(init && gameCreate && fieldCreate);
+    init();
+    static Game* game = gameCreate(&gClient.Interface); // games live as long as the host
+    ASSERT_NE(game, nullptr);
+    Player* p = game->ops->AddPlayer(game, reinterpret_cast<uintptr_t>(cp));
+    ASSERT_NE(p, nullptr);
+    cp->Player = p;
+    p->ops->SetField(p, fieldCreate(10, 20, 2));
+    const ZelvikID* rs = FindRule(p, p->ops->GetRotationSystemInfo, u"Dalmor WEXO");
+    const ZelvikID* rnd = FindRule(p, p->ops->GetRandomizerInfo, u"PEXA");
+    const ZelvikID* mode = FindRule(p, p->ops->GetModeInfo, u"PEXA Master");
+    ASSERT_TRUE(rs && rnd && mode) << "plug-ins missing from the run folder";
+    ASSERT_EQ(p->ops->SetRotationSystem(p, rs), 1);
+    ASSERT_EQ(p->ops->SetRandomizer(p, rnd), 1);
+    ASSERT_EQ(p->ops->SetMode(p, mode), 1);
+    p->Seed = 2031;
+    p->PlayerFlags |= Flag_Ghost;
+    ASSERT_EQ(p->ops->Start(p), 1);
+    p->PlayerFlags |= Flag_Paused; // stepped by hand: the same frames on every run
+    p->FrameTarget = p->FrameCounter;
+    // Each piece: a shift pattern, a rotation now and then, a hard drop.
+    uint32_t frame = 0;
+    for (int32_t piece = 0; piece < 14; ++piece) {
+        const uint32_t shift = piece % 3 == 0   ? uint32_t(Input_Left)
+                               : piece % 3 == 1 ? uint32_t(Input_Right)
+                                                : 0u;
+        for (int32_t f = 0; f < 36; ++f, ++frame) {
+            uint32_t input = 0;
+            if (f < 2 * (piece % 4) && (f % 2 == 0)) input |= shift;
+            if (f == 10 && piece % 2) input |= Input_RotCW;
+            if (f == 30) input |= Input_HardDrop;
+            p->FrameTarget = p->FrameCounter + 1;
+            p->ops->Update(p, input, -1);
+        }
+    }
+    // The next piece on its way down, with its ghost below it.
+    p->PlayerFlags |= Flag_Ghost;
+    for (int32_t f = 0; f < 120 && p->State != State_Falling; ++f) {
+        p->FrameTarget = p->FrameCounter + 1;
+        p->ops->Update(p, 0, -1);
+    }
+    ASSERT_EQ(p->State, State_Falling);
+    p->FrameTarget = p->FrameCounter + 2;
+    p->ops->Update(p, 0, -1);
+    gClient.DisplayFPS = 60;
+    Platform_Screen_Clear(16, 24, 48);
+    SkinElement* skin = static_cast<SkinElement*>(Resource_Load(Resource_Skin, "Pexa.xml"));
+    ASSERT_NE(skin, nullptr);
+    SkinElement_Draw(skin, 640, 480, nullptr);
+    EXPECT_EQ(cp->CellW, 12); // hold, the last cell-size writer in the skin
+    ExpectMatchesReference("skin_engine_frame.png");
+    cp->Player = nullptr;
+    p->ops->Free(p);
+}
+
+namespace {
+
+struct Box {
+    int32_t left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1, count = 0;
+};
+
+// Bounds of the bright pixels on the screen.
+Box BrightPixels() {
+    std::vector<uint8_t> rgba;
+    EXPECT_TRUE(Platform_Screen_ReadPixels(rgba));
+    Box b;
+    const int32_t w = Platform_Screen_Width(), h = Platform_Screen_Height();
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            if (rgba[(size_t(y) * w + x) * 4] > 128) {
+                b.left = std::min(b.left, x), b.right = std::max(b.right, x);
+                b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+                ++b.count;
             }
-    EXPECT_LT(off, 640 * 480 / 500) << off << " pixels differ"; // under 0.2 %
+    return b;
+}
+
+} // namespace
+
+TEST_F(SkinScreen, ReadyGoLettersAreCentredInTheField) {
+    Open(640, 480);
+    Tree t(
+        R"(<skin><player id="1"><field font="f1.fnt" fontsize="0.75,0.75" position="120,44" size="80,160"/></player></skin>)");
+    fake->field.width = 0; // no cells: only the words
+    fake->player.State = State_Ready;
+    fake->player.Settings.ReadyTime = 60;
+    fake->player.StateTimer = 30; // half-way: already "Go"
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    const Box go = BrightPixels();
+    ASSERT_GT(go.count, 0);
+    EXPECT_NEAR((go.left + go.right) / 2.0, 320, 6);
+    EXPECT_NEAR((go.top + go.bottom) / 2.0, 248, 10);
+    Platform_Screen_Clear(0, 0, 0);
+    fake->player.StateTimer = 31;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    const Box ready = BrightPixels();
+    EXPECT_GT(ready.right - ready.left, go.right - go.left + 20); // the longer word
+    // Letters swell one after another, so the word leans right of centre but stays inside.
+    EXPECT_GE(ready.left, 240);
+    EXPECT_LT(ready.right, 400);
+    // A READY phase of no length draws no word and does not divide by it.
+    Platform_Screen_Clear(0, 0, 0);
+    fake->player.Settings.ReadyTime = 0;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    EXPECT_EQ(BrightPixels().count, 0);
+    // Idle with the ready flag: "Ready" at the field's corner.
+    fake->player.State = State_Idle;
+    fake->player.ReadyFlag = 1;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    const Box flag = BrightPixels();
+    EXPECT_GE(flag.left, 240);
+    EXPECT_LT(flag.left, 246);
+    EXPECT_LT(flag.top, 100);
+}
+
+TEST_F(SkinScreen, CreditsRollInsideTheFieldOnly) {
+    Open(640, 480);
+    Tree t(
+        R"(<skin><player id="1"><field font="f1.fnt" fontsize="0.5,0.5" position="120,44" size="80,160"/></player></skin>)");
+    fake->field.width = 0;
+    fake->player.State = State_Falling;
+    fake->player.PlayerFlags = Flag_TimeLimitActive;
+    fake->player.TimeLimit = 1000;
+    for (int32_t counter : {0, 250, 500, 750, 999}) {
+        Platform_Screen_Clear(0, 0, 0);
+        fake->player.TimeCounter = counter;
+        SkinElement_Draw(t.root, 640, 480, nullptr);
+        const Box b = BrightPixels();
+        ASSERT_GT(b.count, 0) << counter; // at least the percentage
+        EXPECT_GE(b.left, 240) << counter;
+        EXPECT_LT(b.right, 400) << counter;
+        EXPECT_GE(b.top, 88) << counter;
+        EXPECT_LT(b.bottom, 408) << counter;
+    }
+    // At the start the roll waits below the field: only the percentage in the corner.
+    Platform_Screen_Clear(0, 0, 0);
+    fake->player.TimeCounter = 0;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    EXPECT_LT(BrightPixels().bottom, 88 + 30);
+    // Half-way the lines fill the field.
+    Platform_Screen_Clear(0, 0, 0);
+    fake->player.TimeCounter = 500;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    EXPECT_GT(BrightPixels().bottom, 300);
+    // A time limit of 0 draws nothing and does not divide by it.
+    Platform_Screen_Clear(0, 0, 0);
+    fake->player.TimeLimit = 0;
+    SkinElement_Draw(t.root, 640, 480, nullptr);
+    EXPECT_EQ(BrightPixels().count, 0);
 }

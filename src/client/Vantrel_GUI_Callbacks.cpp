@@ -21,21 +21,37 @@ ClientState gClient;
 namespace {
 
 const ClientInterfaceOps kInterfaceOps = {
-    Client_DrawFieldBlock, Client_DrawNextBlock, Client_DebugLog,      Client_ServerMessage,
-    Client_PlaySound,      Client_StopSound,     Client_PlayMusic,     Client_StopMusic,
+    Client_DrawFieldBlock, Client_DrawNextBlock,  Client_DebugLog,  Client_ServerMessage,
+    Client_PlaySound,      Client_StopSound,      Client_PlayMusic, Client_StopMusic,
     Client_DrawHoldBlock,  Client_LineClearEffect};
 
 constexpr uint32_t kOpaque = 0xFF000000;
 constexpr uint32_t kGrey = 0xDDDDDD;
 constexpr uint32_t kCellJewel = 128;
-const char* const kSoundFiles[kSoundCount] = {
-    "ready.wav",         "go.wav",           "tetromino_i.wav",   "tetromino_t.wav",
-    "tetromino_l.wav",   "tetromino_j.wav",  "tetromino_z.wav",   "tetromino_s.wav",
-    "tetromino_o.wav",   "tetromino_landing.wav", "tetromino_lock.wav", "grade_up.wav",
-    "section_up.wav",    "lineclear.wav",    "lineclear_fall.wav", "irs.wav",
-    "gm.wav",            "siren.wav",        "medal.wav",         "rotate.wav"};
+const char* const kSoundFiles[kSoundCount] = {"ready.wav",
+                                              "go.wav",
+                                              "tetromino_i.wav",
+                                              "tetromino_t.wav",
+                                              "tetromino_l.wav",
+                                              "tetromino_j.wav",
+                                              "tetromino_z.wav",
+                                              "tetromino_s.wav",
+                                              "tetromino_o.wav",
+                                              "tetromino_landing.wav",
+                                              "tetromino_lock.wav",
+                                              "grade_up.wav",
+                                              "section_up.wav",
+                                              "lineclear.wav",
+                                              "lineclear_fall.wav",
+                                              "irs.wav",
+                                              "gm.wav",
+                                              "siren.wav",
+                                              "medal.wav",
+                                              "rotate.wav"};
 
-ClientPlayer* FromUser(uintptr_t userdata) { return reinterpret_cast<ClientPlayer*>(userdata); }
+ClientPlayer* FromUser(uintptr_t userdata) {
+    return reinterpret_cast<ClientPlayer*>(userdata);
+}
 
 std::u16string ToU16(const std::string& s) {
     std::u16string out;
@@ -123,7 +139,8 @@ bool Client_CreateCellSprites() {
     gClient.OutlineSprite = Sprite3D_Create(64, 64, 4);
     std::vector<uint8_t> outline(64 * 64 * 4, 0);
     for (int i = 0; i < 64 * 64; ++i) outline[i * 4 + 3] = 0xFF; // black, keyed out below
-    for (int i = 0; i < 64 * 3; ++i) outline[i * 4] = outline[i * 4 + 1] = outline[i * 4 + 2] = 0xFF;
+    for (int i = 0; i < 64 * 3; ++i)
+        outline[i * 4] = outline[i * 4 + 1] = outline[i * 4 + 2] = 0xFF;
     Sprite3D_WritePixels(gClient.OutlineSprite, outline.data(), 64, 64);
     Sprite3D_SetKeyColour(gClient.OutlineSprite, 0x000000);
     gClient.MaskSprite = static_cast<Sprite3D*>(Resource_Load(Resource_Picture, "piece_mask.png"));
@@ -133,8 +150,8 @@ bool Client_CreateCellSprites() {
 }
 
 void Client_ZoomCellSprites(int32_t cellW, int32_t cellH) {
-    for (Sprite3D* s : {gClient.BlockSprite, gClient.MaskSprite, gClient.JewelMaskSprite,
-                        gClient.OutlineSprite})
+    for (Sprite3D* s :
+         {gClient.BlockSprite, gClient.MaskSprite, gClient.JewelMaskSprite, gClient.OutlineSprite})
         if (s) Sprite3D_Zoom(s, cellW, cellH);
 }
 
@@ -192,7 +209,9 @@ int32_t Client_DrawHoldBlock(ClientInterface*, int32_t x, int32_t y, uint32_t da
     return 0;
 }
 
-int32_t Client_LineClearEffect(ClientInterface*, const uint8_t*, int32_t, uintptr_t) { return 0; }
+int32_t Client_LineClearEffect(ClientInterface*, const uint8_t*, int32_t, uintptr_t) {
+    return 0;
+}
 
 int32_t Client_DebugLog(ClientInterface*, const char16_t* text) {
     if (!text) return 0;

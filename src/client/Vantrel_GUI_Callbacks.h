@@ -52,8 +52,8 @@ using ClientMenuUpdate = int32_t (*)(ClientPlayer* player, DFont* font, int32_t 
 // Process-wide client state. The main loop fills the hooks it provides; every unset hook
 // simply does nothing.
 struct ClientState {
-    ClientInterface Interface;   // handed to Game_Create
-    DoublyLinkedList* Players;   // ClientPlayer elements
+    ClientInterface Interface; // handed to Game_Create
+    DoublyLinkedList* Players; // ClientPlayer elements
     Platform_SoundClip* Sounds[kSoundCount + 1];
     Platform_Music* Bgm[kMusicCount];
     int32_t SoundAvailable;

@@ -32,14 +32,18 @@ int32_t Particle_Draw(Particle* p) {
     return 0;
 }
 
-int32_t Particle_IsFinished(Particle* p) { return !p || p->Life <= 0 ? 1 : 0; }
+int32_t Particle_IsFinished(Particle* p) {
+    return !p || p->Life <= 0 ? 1 : 0;
+}
 
 int32_t Particle_Free(Particle* p) {
     delete p;
     return 0;
 }
 
-DoublyLinkedList* Particle_CreateList() { return DoublyLinkedList_Create(sizeof(Particle*)); }
+DoublyLinkedList* Particle_CreateList() {
+    return DoublyLinkedList_Create(sizeof(Particle*));
+}
 
 bool Particle_Add(DoublyLinkedList* list, Particle* p) {
     if (!list || !p) return false;

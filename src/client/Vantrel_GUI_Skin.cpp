@@ -53,9 +53,12 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-const SkinElementOps kOps = {SkinElement_Clone,    SkinElement_Free,
-                             SkinElement_LoadFile, SkinElement_ReadNode,
-                             SkinElement_AbsolutePosition, SkinElement_Draw};
+const SkinElementOps kOps = {SkinElement_Clone,
+                             SkinElement_Free,
+                             SkinElement_LoadFile,
+                             SkinElement_ReadNode,
+                             SkinElement_AbsolutePosition,
+                             SkinElement_Draw};
 
 SkinElement* Child(DoublyLinkedListElement* e) {
     return *static_cast<SkinElement**>(DoublyLinkedList_Data(e));
@@ -71,8 +74,8 @@ bool AppendChild(SkinElement* parent, SkinElement* child) {
 // ---- number parsing, independent of the C locale ----
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' ||
-                          s.front() == '\r'))
+    while (!s.empty() &&
+           (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
         s.remove_prefix(1);
     return s;
 }
@@ -125,7 +128,8 @@ void XMLCALL OnStart(void* user, const XML_Char* name, const XML_Char** attrs) {
         node = &st->stack.back()->Children.back();
     }
     node->Tag = name;
-    for (int i = 0; attrs[i] && attrs[i + 1]; i += 2) node->Attributes.emplace_back(attrs[i], attrs[i + 1]);
+    for (int i = 0; attrs[i] && attrs[i + 1]; i += 2)
+        node->Attributes.emplace_back(attrs[i], attrs[i + 1]);
     st->stack.push_back(node);
 }
 
@@ -160,7 +164,9 @@ struct Scale {
     double sx, sy;
 };
 
-bool Whole(double v) { return std::floor(v) == v; }
+bool Whole(double v) {
+    return std::floor(v) == v;
+}
 
 void ScaleFont(SkinElement* e, Scale s, double factor = 1.0) {
     DFont_SetScale(e->Font, s.sx * e->FontScaleX * factor, s.sy * e->FontScaleY * factor);
@@ -170,7 +176,9 @@ void DrawText(DFont* font, int32_t x, int32_t y, const std::u16string& text) {
     DFont_DrawText(font, x, y, text.c_str());
 }
 
-Player* EnginePlayer(ClientPlayer* cp) { return cp ? cp->Player : nullptr; }
+Player* EnginePlayer(ClientPlayer* cp) {
+    return cp ? cp->Player : nullptr;
+}
 
 void DrawReadyGo(SkinElement* e, Scale s, SkinPoint at, Player* p) {
     const int32_t readyTime = p->Settings.ReadyTime;
@@ -202,8 +210,8 @@ void DrawCredits(SkinElement* e, Scale s, SkinPoint at, Player* p) {
         ScaleFont(e, s, line.Scale);
         const int32_t w = DFont_TextWidth(e->Font, line.Text);
         const int32_t h = DFont_TextHeight(e->Font, line.Text);
-        const int32_t top = RoundPixel(fieldH + i * 30.0 -
-                                       (30.0 * n + fieldH) * p->TimeCounter / p->TimeLimit);
+        const int32_t top =
+            RoundPixel(fieldH + i * 30.0 - (30.0 * n + fieldH) * p->TimeCounter / p->TimeLimit);
         if (top < 0 || top > RoundPixel(fieldH - h)) continue;
         DFont_DrawText(e->Font, RoundPixel(s.sx * at.X + (s.sx * e->Width - w) / 2),
                        RoundPixel(s.sy * at.Y + top), line.Text);
@@ -274,7 +282,9 @@ std::u16string Two(int64_t v) {
     return Skin_FromUtf8(s.substr(0, 2));
 }
 
-int64_t LastTwoDigits(int64_t v) { return v < 0 ? (-v) % 100 : v % 100; }
+int64_t LastTwoDigits(int64_t v) {
+    return v < 0 ? (-v) % 100 : v % 100;
+}
 
 } // namespace
 
@@ -450,7 +460,8 @@ int32_t SkinElement_Free(SkinElement* e) {
 
 void SkinElement_FreeTree(SkinElement* e) {
     if (!e) return;
-    for (DoublyLinkedListElement* c = e->Children->First; c; c = c->Next) SkinElement_FreeTree(Child(c));
+    for (DoublyLinkedListElement* c = e->Children->First; c; c = c->Next)
+        SkinElement_FreeTree(Child(c));
     SkinElement_Free(e);
 }
 
@@ -497,9 +508,9 @@ void SkinElement_ApplyClass(SkinElement* e, const std::string& className) {
 int32_t SkinElement_ReadNode(SkinElement* e, const SkinXmlNode* node) {
     if (!e || !node) return 0;
     static const std::pair<const char*, int32_t> kTags[] = {
-        {"skin", SkinKind_Skin}, {"class", SkinKind_Class}, {"text", SkinKind_Text},
-        {"image", SkinKind_Image}, {"field", SkinKind_Field}, {"next", SkinKind_Next},
-        {"hold", SkinKind_Hold}, {"player", SkinKind_Player}, {"menu", SkinKind_Menu}};
+        {"skin", SkinKind_Skin},   {"class", SkinKind_Class},   {"text", SkinKind_Text},
+        {"image", SkinKind_Image}, {"field", SkinKind_Field},   {"next", SkinKind_Next},
+        {"hold", SkinKind_Hold},   {"player", SkinKind_Player}, {"menu", SkinKind_Menu}};
     const std::string tag = Resource_Lower(node->Tag);
     e->Kind = SkinKind_Skin;
     for (const auto& [name, kind] : kTags)
@@ -585,7 +596,8 @@ int32_t SkinElement_Draw(SkinElement* e, int32_t screenWidth, int32_t screenHeig
     case SkinKind_Player:
         if (e->Id != 0 && gClient.Players && e->Id - 1 >= 0 &&
             e->Id - 1 < DoublyLinkedList_CountList(gClient.Players))
-            cp = static_cast<ClientPlayer*>(DoublyLinkedList_SelectElement(gClient.Players, e->Id - 1));
+            cp = static_cast<ClientPlayer*>(
+                DoublyLinkedList_SelectElement(gClient.Players, e->Id - 1));
         break;
     case SkinKind_Field:
         DrawField(e, s, at, cp);

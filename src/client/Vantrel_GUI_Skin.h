@@ -47,7 +47,8 @@ struct SkinElementOps {
     int32_t (*LoadFile)(SkinElement* e, const char* path);
     int32_t (*ReadNode)(SkinElement* e, const SkinXmlNode* node);
     int32_t (*AbsolutePosition)(SkinElement* e, SkinPoint* point);
-    int32_t (*Draw)(SkinElement* e, int32_t screenWidth, int32_t screenHeight, ClientPlayer* player);
+    int32_t (*Draw)(SkinElement* e, int32_t screenWidth, int32_t screenHeight,
+                    ClientPlayer* player);
 };
 static_assert(sizeof(SkinElementOps) == 6 * sizeof(void*));
 

@@ -243,6 +243,9 @@ void Net_OnStartGame(Player* p, const uint8_t* d) {
     ForEachRemote(
         p,
         [](Player* r, uintptr_t s) {
+            // Frames relayed before the start are the last game's.
+            if (r->InputQueue) DoublyLinkedList_ClearList(r->InputQueue);
+            if (r->SyncQueue) DoublyLinkedList_ClearList(r->SyncQueue);
             r->ReadyFlag = 0;
             r->Seed = static_cast<uint32_t>(s);
             r->ops->Start(r);
@@ -250,6 +253,7 @@ void Net_OnStartGame(Player* p, const uint8_t* d) {
         seed);
     p->ReadyFlag = 0;
     p->Seed = seed;
+    p->PacketSent = 1; // an unsent packet of the last game never mixes with the new one
     p->ops->Start(p);
 }
 

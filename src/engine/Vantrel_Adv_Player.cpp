@@ -122,7 +122,9 @@ void Release(Player* p) {
     Player_ClearValues(p);
     FreeList(p->ValueList);
 
-    if (p->Connection && !p->IsRemote) Net_ClosePlayerConnection(p);
+    // Also without an open link: the network side may still know the player. A remote
+    // player's link is its local player's and stays open.
+    if (!p->IsRemote) Net_ClosePlayerConnection(p);
     // Remote players belong to the local player that received them.
     if (DoublyLinkedList* remotes = p->RemotePlayers) {
         p->RemotePlayers = nullptr;

@@ -2,6 +2,7 @@
 // Player_Create; the units that implement them are named beside each group.
 #pragma once
 
+#include "DoublyLinkedList.h"
 #include "Zelvik_Player.h"
 
 // Life cycle and accessors (Vantrel_Adv_Player.cpp).
@@ -81,6 +82,11 @@ void Player_HookSpawnStats(Player* p, uintptr_t argument, uintptr_t userdata);
 void Player_ClearValues(Player* p);
 // Deletes every hook without kHookPersistent.
 void Player_RemoveTransientHooks(Player* p);
+// Player_FireEvent for the frame's own events, skipping the call when no hook listens.
+inline void Player_Fire(Player* p, uint32_t event, uintptr_t argument = 0) {
+    DoublyLinkedList* list = p->HookLists[event];
+    if (list && list->First) Player_FireEvent(p, event, argument);
+}
 // Bounds on the per-game lists nobody reads back beyond the newest entries.
 constexpr int32_t kInputHistoryLimit = 4096;
 constexpr int32_t kPieceRecordLimit = 1024;

@@ -123,13 +123,13 @@ int32_t Player_UpdateGravity(Player* p) {
             p->StateTimer = 0;
             p->StateEntered = 0;
         }
-        Player_FireEvent(p, Event_Falling, 0);
+        Player_Fire(p, Event_Falling);
         p->StateTimer += 1;
         if (p->InputUsed & Input_HardDrop)
             HardDrop(p);
         else
             Fall(p);
-        Player_FireEvent(p, Event_AfterGravity, 0);
+        Player_Fire(p, Event_AfterGravity);
     } else if (p->State == State_Landed) {
         if (p->StateEntered == 1) {
             Player_PlaySound(p, Sound_Landing);

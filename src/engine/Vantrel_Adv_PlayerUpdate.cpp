@@ -232,7 +232,7 @@ bool RunFrame(Player* p) {
     if (p->Connection && !p->IsRemote) Net_AddFrameInput(p, p->FrameCounter, p->InputRead);
 
     // Hooks see the new input before the masks; a mode may disable keys for this frame.
-    Player_FireEvent(p, Event_Frame, 0);
+    Player_Fire(p, Event_Frame);
 
     p->InputUsed = p->InputRead;
     p->InputCarried &= p->InputUsed;
@@ -253,7 +253,7 @@ bool RunFrame(Player* p) {
         p->State = State_EntryDelay;
 
     CountTime(p);
-    Player_FireEvent(p, Event_EndOfFrame, 0);
+    Player_Fire(p, Event_EndOfFrame);
     p->PreviousInput = p->InputUsed;
     p->FrameCounter += 1;
     return true;

@@ -116,22 +116,48 @@ std::vector<ServerClient*> LiveClients(Server* s) {
     return out;
 }
 
-// Relays and notices are gathered per connection and leave together at the end of the pass.
+// Relays and notices are gathered per connection and leave together at the end of the pass
+// (or just before a packet that is sent directly, so the order on the wire stays as built).
 void SendTo(ServerClient* c, const uint8_t* data, uint32_t size) {
-    if (c->Gone) return;
-    if (Platform_Socket_Queue(c->ClientConnection, data, size) < 0) c->Broken = 1;
+    if (c->Gone || c->Broken) return;
+    if (c->OutSize + size > c->OutCapacity) {
+        uint32_t capacity = c->OutCapacity ? c->OutCapacity : 4096;
+        while (capacity < c->OutSize + size) capacity *= 2;
+        // A client that lets this much pile up in one pass is not reading.
+        auto* grown = capacity <= kSendBacklogLimit
+                          ? static_cast<uint8_t*>(std::realloc(c->OutData, capacity))
+                          : nullptr;
+        if (!grown) {
+            c->Broken = 1;
+            return;
+        }
+        c->OutData = grown;
+        c->OutCapacity = capacity;
+    }
+    std::memcpy(c->OutData + c->OutSize, data, size);
+    c->OutSize += size;
+}
+
+void FlushClient(ServerClient* c) {
+    if (!c->OutSize || c->Gone) return;
+    if (Platform_Socket_Send(c->ClientConnection, c->OutData, c->OutSize) < 0) c->Broken = 1;
+    c->OutSize = 0;
 }
 
 void FlushAll(Server* s) {
-    for (ServerClient* c : LiveClients(s))
-        if (Platform_Socket_Backlog(c->ClientConnection) &&
-            Platform_Socket_Flush(c->ClientConnection) < 0)
-            c->Broken = 1;
+    ForEach<ServerClient>(s->Clients, FlushClient);
+}
+
+void ReleaseOut(ServerClient* c) {
+    std::free(c->OutData);
+    c->OutData = nullptr;
+    c->OutSize = c->OutCapacity = 0;
 }
 
 void Relay(Server* s, ServerClient* from, const uint8_t* data, uint32_t size) {
-    for (ServerClient* c : LiveClients(s))
+    ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
         if (c != from) SendTo(c, data, size);
+    });
 }
 
 void Disconnect(Server* s, ServerClient* c) {
@@ -146,6 +172,7 @@ void RemoveGone(Server* s) {
         auto* next = e->Next;
         auto* c = static_cast<ServerClient*>(DoublyLinkedList_Data(e));
         if (c->Gone) {
+            ReleaseOut(c);
             s->Clients->Current = e;
             s->Clients->Index = index;
             DoublyLinkedList_DeleteElement(s->Clients);
@@ -262,7 +289,27 @@ int32_t Loaded(Server* s, const ZelvikID* id, bool ok, const char16_t* exportNam
     return ok ? 1 : 0;
 }
 
+// Takes a held player off the server's modes. The mode objects belong to the server (freed at
+// Server_Free), so the player must not hold them when it is freed or reset for a new game.
+void DetachModes(Player* p) {
+    ForEach<ModeEntry>(p->ModeList, [&](ModeEntry* e) {
+        if (ModeInterface* m = e->mode) m->ops->DetachPlayer(m, p);
+    });
+    if (p->ModeList) DoublyLinkedList_ClearList(p->ModeList);
+}
+
+void FreeHeldPlayer(Player* p) {
+    DetachModes(p);
+    Net_ForgetPlayer(p);
+    p->ops->Free(p);
+}
+
+void ClearList(DoublyLinkedList* list) {
+    if (list) DoublyLinkedList_ClearList(list);
+}
+
 void ResetClientStream(ServerClient* c) {
+    c->AwaitingFirst = 1;
     c->NextFrame = 0;
     c->LastWord = 0;
     c->HasLastWord = 0;
@@ -398,6 +445,7 @@ void Server_HandleNetEvent(Server* s) {
             ServerClient* c = clients[i];
             const PlatformPollEntry& e = entries[i + 1];
             if (c->Gone) continue;
+            // What the kernel could not take last time goes out first.
             if (e.writable && Platform_Socket_Flush(c->ClientConnection) < 0) c->Broken = 1;
             if (e.readable || e.hangup) ReadClient(s, c);
         }
@@ -427,8 +475,11 @@ void Server_HandleNetEvent(Server* s) {
 int32_t Server_Process(Server* s) {
     if (!s) return 1;
     Server_HandleNetEvent(s);
-    for (ServerClient* c : LiveClients(s))
-        if (c->HeldPlayer) c->HeldPlayer->ops->Update(c->HeldPlayer, 0, -1);
+    // A held player runs only on received input, so players with none queued are skipped.
+    ForEach<ServerClient>(s->Clients, [](ServerClient* c) {
+        Player* p = c->HeldPlayer;
+        if (p && p->InputQueue && p->InputQueue->Count > 0) p->ops->Update(p, 0, -1);
+    });
     if (DoublyLinkedList_CountList(s->Clients) == 0) {
         s->GameRunning = 0;
         s->SharedSeed = NewSeed();
@@ -493,6 +544,7 @@ void Server_OnHello(Server* s, ServerClient* c) {
     const std::u16string text = u"Your engine version is different from the servers. (Client: " +
                                 VersionToString(version) + u" - Server: " +
                                 VersionToString(kEngineVersion) + u")";
+    FlushClient(c);
     if (Net_SendMessage(c->ClientConnection, text.c_str()) < 0) c->Broken = 1;
 }
 
@@ -500,6 +552,7 @@ void Server_OnJoin(Server* s, ServerClient* c) {
     // One player per client: a second Join would leave the first one orphaned.
     if (!(c->ClientFlags & kClientHelloAccepted) || c->HeldPlayer) return;
     if (s->GameRunning) {
+        FlushClient(c);
         if (Net_SendMessage(c->ClientConnection, u"Game is already running - You can't join now.") <
             0)
             c->Broken = 1;
@@ -516,11 +569,13 @@ void Server_OnJoin(Server* s, ServerClient* c) {
     p->PeerConnection = c->ClientConnection;
     p->IsRemote = 1;
     p->PacketBuffer[0] = NetCmd_JoinReply;
+    FlushClient(c);
     Server_SendNetPacket(s, p);
     for (ServerClient* other : LiveClients(s)) {
         Player* q = other->HeldPlayer;
         if (!q || other == c) continue;
         NetCmd_BuildPlayerJoined(q->PacketBuffer, p->Id, p->NameBuffer, s->SharedSeed);
+        FlushClient(other);
         SendNetPacket(q);
         NetCmd_BuildPlayerJoined(p->PacketBuffer, q->Id, q->NameBuffer, s->SharedSeed);
         SendNetPacket(p);
@@ -539,10 +594,7 @@ void Server_OnReady(Server* s, ServerClient* c) {
     }
     // A further game starts from a clean copy: no doubled modes, no stale
     // checksums.
-    ForEach<ModeEntry>(p->ModeList, [&](ModeEntry* e) {
-        if (ModeInterface* m = e->mode) m->ops->DetachPlayer(m, p);
-    });
-    if (p->ModeList) DoublyLinkedList_ClearList(p->ModeList);
+    DetachModes(p);
     p->ops->Reset(p);
     if (p->ChecksumQueue) DoublyLinkedList_ClearList(p->ChecksumQueue);
     if (!p->ModeList) p->ModeList = DoublyLinkedList_Create(sizeof(ModeEntry));
@@ -573,7 +625,12 @@ void Server_OnReady(Server* s, ServerClient* c) {
         if (!q) continue;
         q->ReadyFlag = 0;
         NetCmd_BuildStartGame(q->PacketBuffer, q->Id, s->SharedSeed);
+        FlushClient(other);
         SendNetPacket(q);
+        // Frames still queued from an earlier game belong to no one now.
+        ClearList(q->InputQueue);
+        ClearList(q->SyncQueue);
+        ClearList(q->ChecksumQueue);
         ResetClientStream(other);
         q->ops->Start(q);
     }
@@ -591,6 +648,11 @@ void Server_OnInputPacket(Server* s, ServerClient* c) {
         return;
     }
     const uint32_t first = Net_GetU32(d + kInputFirstFrame);
+    if (c->AwaitingFirst) {
+        // The client had not seen the start yet when it sent these: the old game's frames.
+        if (first != 0) return;
+        c->AwaitingFirst = 0;
+    }
     const uint32_t entries = (size - kSizeInputFixed) / 2;
     uint32_t last = c->LastWord;
     bool hasLast = c->HasLastWord != 0;
@@ -645,8 +707,7 @@ void Server_OnDisconnect(Server* s, uint32_t connection) {
         hadPlayer = true;
         id = p->Id;
         if (p->Game) p->Game->ops->RemovePlayer(p->Game, p);
-        Net_ForgetPlayer(p);
-        p->ops->Free(p);
+        FreeHeldPlayer(p);
         c->HeldPlayer = nullptr;
     }
     if (!hadPlayer) return;
@@ -659,8 +720,10 @@ void Server_OnDisconnect(Server* s, uint32_t connection) {
 int32_t Server_Free(Server* s) {
     if (!s) return 0;
     if (s->Clients) {
-        for (ServerClient* c : LiveClients(s))
+        for (ServerClient* c : LiveClients(s)) {
+            FlushClient(c);
             Net_SendMessage(c->ClientConnection, u"Server is shutting down");
+        }
         for (ServerClient* c : LiveClients(s)) {
             // Give the goodbye a moment to leave before the connection closes.
             for (int i = 0; i < 10 && Platform_Socket_Backlog(c->ClientConnection); ++i) {
@@ -674,10 +737,8 @@ int32_t Server_Free(Server* s) {
     s->ops->Unregister(s);
     if (s->Clients) {
         for (ServerClient* c : LiveClients(s))
-            if (Player* p = c->HeldPlayer) {
-                Net_ForgetPlayer(p);
-                p->ops->Free(p);
-            }
+            if (Player* p = c->HeldPlayer) FreeHeldPlayer(p);
+        ForEach<ServerClient>(s->Clients, ReleaseOut);
         DoublyLinkedList_FreeList(s->Clients);
     }
     if (s->ServerModes) {

@@ -257,22 +257,11 @@ uintptr_t ModeKovra_AddHook(ModeState* state, uint32_t event, PlayerHookCallback
     return p->ops->AddHook(p, event, callback, reinterpret_cast<uintptr_t>(state), 0);
 }
 
-void ModeKovra_DropHook(ModeState* state, uintptr_t* handle, uint32_t event) {
+void ModeKovra_DropHook(ModeState* state, uintptr_t* handle, uint32_t) {
     if (!*handle) return;
+    // After a reset the player has already deleted the hook; removing it again finds nothing.
     Player* p = state->player;
-    // A reset deletes the mode's hooks behind its back, so the handle is removed only while the
-    // player's list still holds it as ours.
-    DoublyLinkedList* list = p && event < kEventCount ? p->HookLists[event] : nullptr;
-    if (list) {
-        for (DoublyLinkedListElement* e = list->First; e; e = e->Next) {
-            const HookRecord* h = static_cast<const HookRecord*>(DoublyLinkedList_Data(e));
-            if (reinterpret_cast<uintptr_t>(h) == *handle &&
-                h->userdata == reinterpret_cast<uintptr_t>(state)) {
-                p->ops->RemoveHook(p, *handle);
-                break;
-            }
-        }
-    }
+    if (p) p->ops->RemoveHook(p, *handle);
     *handle = 0;
 }
 

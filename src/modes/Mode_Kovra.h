@@ -145,7 +145,7 @@ void ModeKovra_AddLevel(ModeState* state, int32_t levels);
 void ModeKovra_Score(ModeState* state, int32_t rows);
 void ModeKovra_StopAlarm(ModeState* state);
 
-// Hook handles: adds one / removes one (only while the player still holds it) and zeroes it.
+// Hook handles: adds one / removes one (a handle already gone is harmless) and zeroes it.
 uintptr_t ModeKovra_AddHook(ModeState* state, uint32_t event, PlayerHookCallback callback);
 void ModeKovra_DropHook(ModeState* state, uintptr_t* handle, uint32_t event);
 

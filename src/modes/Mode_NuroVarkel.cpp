@@ -41,21 +41,10 @@ VarkelRecord* FindRecord(ModeInterface* mode, Player* player) {
     return nullptr;
 }
 
-// Removes a hook only while the player's list still holds it as this record's.
-void DropHook(VarkelRecord* r, uintptr_t* handle, uint32_t event) {
+// After a reset the player has already deleted the hook; removing it again finds nothing.
+void DropHook(VarkelRecord* r, uintptr_t* handle, uint32_t) {
     if (!*handle) return;
-    Player* p = r->player;
-    DoublyLinkedList* list = p ? p->HookLists[event] : nullptr;
-    if (list) {
-        for (DoublyLinkedListElement* e = list->First; e; e = e->Next) {
-            const HookRecord* h = static_cast<const HookRecord*>(DoublyLinkedList_Data(e));
-            if (reinterpret_cast<uintptr_t>(h) == *handle &&
-                h->userdata == reinterpret_cast<uintptr_t>(r)) {
-                p->ops->RemoveHook(p, *handle);
-                break;
-            }
-        }
-    }
+    if (Player* p = r->player) p->ops->RemoveHook(p, *handle);
     *handle = 0;
 }
 

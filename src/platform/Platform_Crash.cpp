@@ -122,7 +122,8 @@ bool Platform_Crash_Install(const char* logName) {
 
     struct sigaction action {};
     action.sa_sigaction = OnFault;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    // A fault inside the handler itself ends the process the default way instead of looping.
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     bool ok = true;
     for (int signo : {SIGSEGV, SIGBUS, SIGFPE, SIGILL})

@@ -252,7 +252,8 @@ bool Platform_Image_SavePng(const std::string& path, const uint8_t* rgba, int32_
     FilePtr f(std::fopen(path.c_str(), "wb"));
     if (!f) return false;
     PngError err{};
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &err, PngErrorFn, PngWarningFn);
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, &err, PngErrorFn, PngWarningFn);
     if (!png) return false;
     png_infop info = png_create_info_struct(png);
     if (!info) {

@@ -16,7 +16,8 @@ struct Platform_Image {
 
 // The format is chosen from the file's first bytes. False (with a reason in *error when given)
 // for a missing, truncated, corrupt, oversized or unsupported file; out is then empty.
-bool Platform_Image_Load(const std::string& path, Platform_Image& out, std::string* error = nullptr);
+bool Platform_Image_Load(const std::string& path, Platform_Image& out,
+                         std::string* error = nullptr);
 // Writes an 8-bit RGBA PNG; pitch is the byte distance between rows. False on any failure.
 bool Platform_Image_SavePng(const std::string& path, const uint8_t* rgba, int32_t width,
                             int32_t height, int32_t pitch);

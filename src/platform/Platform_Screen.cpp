@@ -17,6 +17,7 @@ struct ScreenState {
     bool videoStarted = false;
 };
 ScreenState g;
+uint32_t gGeneration = 0;
 
 } // namespace
 
@@ -58,6 +59,7 @@ bool Platform_Screen_Open(int32_t width, int32_t height, bool windowed, const st
     SDL_SetRenderDrawBlendMode(g.renderer, SDL_BLENDMODE_BLEND);
     g.width = width;
     g.height = height;
+    ++gGeneration;
     Platform_Screen_Clear(0, 0, 0);
     return true;
 }
@@ -70,12 +72,28 @@ void Platform_Screen_Close() {
     g = ScreenState{};
 }
 
-bool Platform_Screen_IsOpen() { return g.renderer != nullptr; }
-int32_t Platform_Screen_Width() { return g.width; }
-int32_t Platform_Screen_Height() { return g.height; }
-SDL_Renderer* Platform_Screen_Renderer() { return g.renderer; }
-SDL_Window* Platform_Screen_Window() { return g.window; }
-uint32_t Platform_Screen_WindowId() { return g.window ? SDL_GetWindowID(g.window) : 0; }
+uint32_t Platform_Screen_Generation() {
+    return gGeneration;
+}
+
+bool Platform_Screen_IsOpen() {
+    return g.renderer != nullptr;
+}
+int32_t Platform_Screen_Width() {
+    return g.width;
+}
+int32_t Platform_Screen_Height() {
+    return g.height;
+}
+SDL_Renderer* Platform_Screen_Renderer() {
+    return g.renderer;
+}
+SDL_Window* Platform_Screen_Window() {
+    return g.window;
+}
+uint32_t Platform_Screen_WindowId() {
+    return g.window ? SDL_GetWindowID(g.window) : 0;
+}
 
 void Platform_Screen_SetTitle(const std::string& title) {
     if (g.window) SDL_SetWindowTitle(g.window, title.c_str());

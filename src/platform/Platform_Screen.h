@@ -20,6 +20,8 @@ SDL_Renderer* Platform_Screen_Renderer(); // null while closed
 SDL_Window* Platform_Screen_Window();     // null while closed
 uint32_t Platform_Screen_WindowId();      // SDL window id, 0 while closed
 void Platform_Screen_SetTitle(const std::string& title);
+// Counts the screens opened so far: textures made for an earlier screen died with it.
+uint32_t Platform_Screen_Generation();
 // Largest texture side the renderer accepts.
 int32_t Platform_Screen_MaxTextureSize();
 

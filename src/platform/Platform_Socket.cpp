@@ -17,10 +17,18 @@
 
 namespace {
 
-// Bytes the kernel did not take yet, per descriptor. Sockets may be used from worker threads
-// (server queries), so the table is guarded.
-std::mutex backlogLock;
-std::unordered_map<int, std::vector<uint8_t>> backlogs;
+// Bytes the kernel did not take yet, per descriptor. Sockets may be used from several threads
+// (a server beside its clients, server queries), so the table is split into shards, each with
+// its own lock, and threads working on different sockets rarely meet.
+struct BacklogShard {
+    std::mutex lock;
+    std::unordered_map<int, std::vector<uint8_t>> queues;
+};
+constexpr int kShards = 64;
+BacklogShard shards[kShards];
+BacklogShard& ShardOf(int fd) {
+    return shards[static_cast<unsigned>(fd) % kShards];
+}
 
 int Fd(uint32_t handle) {
     return handle ? static_cast<int>(handle - 1) : -1;
@@ -148,15 +156,16 @@ int32_t Platform_Socket_Send(uint32_t handle, const void* data, uint32_t size) {
     if (size > 0x7FFFFFFFu) return -1;
     const int fd = Fd(handle);
     const auto* bytes = static_cast<const uint8_t*>(data);
-    std::lock_guard<std::mutex> guard(backlogLock);
-    auto it = backlogs.find(fd);
+    BacklogShard& shard = ShardOf(fd);
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto it = shard.queues.find(fd);
     size_t taken = 0;
-    if (it == backlogs.end() || it->second.empty()) {
+    if (it == shard.queues.end() || it->second.empty()) {
         const ssize_t n = WriteSome(fd, bytes, size);
         if (n < 0) return -1;
         taken = static_cast<size_t>(n);
         if (taken == size) return static_cast<int32_t>(size);
-        it = backlogs.try_emplace(fd).first;
+        it = shard.queues.try_emplace(fd).first;
     }
     // A peer that does not read must not make us hold unbounded memory.
     if (it->second.size() + (size - taken) > kSendBacklogLimit) return -1;
@@ -167,8 +176,9 @@ int32_t Platform_Socket_Send(uint32_t handle, const void* data, uint32_t size) {
 int32_t Platform_Socket_Queue(uint32_t handle, const void* data, uint32_t size) {
     if (!handle || (!data && size) || size > kSendBacklogLimit) return -1;
     const auto* bytes = static_cast<const uint8_t*>(data);
-    std::lock_guard<std::mutex> guard(backlogLock);
-    auto& backlog = backlogs[Fd(handle)];
+    BacklogShard& shard = ShardOf(Fd(handle));
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto& backlog = shard.queues[Fd(handle)];
     if (backlog.size() + size > kSendBacklogLimit) return -1;
     backlog.insert(backlog.end(), bytes, bytes + size);
     return static_cast<int32_t>(size);
@@ -177,9 +187,10 @@ int32_t Platform_Socket_Queue(uint32_t handle, const void* data, uint32_t size) 
 int32_t Platform_Socket_Flush(uint32_t handle) {
     if (!handle) return -1;
     const int fd = Fd(handle);
-    std::lock_guard<std::mutex> guard(backlogLock);
-    auto it = backlogs.find(fd);
-    if (it == backlogs.end() || it->second.empty()) return 0;
+    BacklogShard& shard = ShardOf(fd);
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto it = shard.queues.find(fd);
+    if (it == shard.queues.end() || it->second.empty()) return 0;
     const ssize_t n = WriteSome(fd, it->second.data(), it->second.size());
     if (n < 0) return -1;
     it->second.erase(it->second.begin(), it->second.begin() + n);
@@ -188,9 +199,10 @@ int32_t Platform_Socket_Flush(uint32_t handle) {
 
 uint32_t Platform_Socket_Backlog(uint32_t handle) {
     if (!handle) return 0;
-    std::lock_guard<std::mutex> guard(backlogLock);
-    auto it = backlogs.find(Fd(handle));
-    return it == backlogs.end() ? 0 : static_cast<uint32_t>(it->second.size());
+    BacklogShard& shard = ShardOf(Fd(handle));
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto it = shard.queues.find(Fd(handle));
+    return it == shard.queues.end() ? 0 : static_cast<uint32_t>(it->second.size());
 }
 
 int32_t Platform_Socket_Receive(uint32_t handle, void* data, uint32_t size) {
@@ -210,14 +222,14 @@ int32_t Platform_Socket_Poll(PlatformPollEntry* entries, uint32_t count, int32_t
     if (count == 0) return 0;
     if (!entries) return -1;
     std::vector<pollfd> fds(count);
-    {
-        std::lock_guard<std::mutex> guard(backlogLock);
-        for (uint32_t i = 0; i < count; ++i) {
-            fds[i].fd = Fd(entries[i].handle); // negative fds are skipped by poll()
-            fds[i].events = POLLIN;
-            auto it = backlogs.find(fds[i].fd);
-            if (it != backlogs.end() && !it->second.empty()) fds[i].events |= POLLOUT;
-        }
+    for (uint32_t i = 0; i < count; ++i) {
+        fds[i].fd = Fd(entries[i].handle); // negative fds are skipped by poll()
+        fds[i].events = POLLIN;
+        if (fds[i].fd < 0) continue;
+        BacklogShard& shard = ShardOf(fds[i].fd);
+        std::lock_guard<std::mutex> guard(shard.lock);
+        auto it = shard.queues.find(fds[i].fd);
+        if (it != shard.queues.end() && !it->second.empty()) fds[i].events |= POLLOUT;
     }
     int rc;
     do {
@@ -252,8 +264,9 @@ void Platform_Socket_Close(uint32_t handle) {
     if (!handle) return;
     const int fd = Fd(handle);
     {
-        std::lock_guard<std::mutex> guard(backlogLock);
-        backlogs.erase(fd);
+        BacklogShard& shard = ShardOf(fd);
+        std::lock_guard<std::mutex> guard(shard.lock);
+        shard.queues.erase(fd);
     }
     close(fd);
 }

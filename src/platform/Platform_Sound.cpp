@@ -53,7 +53,9 @@ void Platform_Sound_Quit() {
     gOpen = false;
 }
 
-bool Platform_Sound_Available() { return gOpen; }
+bool Platform_Sound_Available() {
+    return gOpen;
+}
 
 Platform_SoundClip* Platform_Sound_LoadClip(const std::string& path) {
     if (!gOpen) return nullptr;
@@ -90,9 +92,13 @@ void Platform_Sound_StopLooping() {
     if (gOpen) Mix_HaltChannel(kLoopChannel);
 }
 
-bool Platform_Sound_LoopingPlaying() { return gOpen && Mix_Playing(kLoopChannel) != 0; }
+bool Platform_Sound_LoopingPlaying() {
+    return gOpen && Mix_Playing(kLoopChannel) != 0;
+}
 
-int32_t Platform_Sound_ChannelsPlaying() { return gOpen ? Mix_Playing(-1) : 0; }
+int32_t Platform_Sound_ChannelsPlaying() {
+    return gOpen ? Mix_Playing(-1) : 0;
+}
 
 Platform_Music* Platform_Sound_LoadMusic(const std::string& path) {
     if (!gOpen) return nullptr;
@@ -118,4 +124,6 @@ void Platform_Sound_StopMusic() {
     if (gOpen) Mix_HaltMusic();
 }
 
-bool Platform_Sound_MusicPlaying() { return gOpen && Mix_PlayingMusic() != 0; }
+bool Platform_Sound_MusicPlaying() {
+    return gOpen && Mix_PlayingMusic() != 0;
+}

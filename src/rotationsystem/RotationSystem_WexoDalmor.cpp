@@ -7,6 +7,7 @@
 #include "Zelvik_Player.h"
 #include "Zelvik_RotationSystem.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +96,11 @@ const FieldCell* CellAt(const RotationPiece* piece, int32_t x, int32_t y, int32_
         return nullptr;
     const int32_t r = PositiveMod(rotation, StatesOf(piece));
     return &piece->cells[x + kBox * (y + r * kBox)];
+}
+
+// The 16 cells of one rotation state.
+const FieldCell* StateCells(const RotationPiece* piece, int32_t rotation) {
+    return &piece->cells[kBox * kBox * PositiveMod(rotation, StatesOf(piece))];
 }
 
 bool HasBlock(const RotationPiece* piece, int32_t x, int32_t y, int32_t rotation) {
@@ -220,10 +226,12 @@ uint8_t RotationSystem_GetPieceBlock(RotationSystemInterface*, RotationPiece* pi
 int32_t RotationSystem_Collides(RotationSystemInterface*, RotationPiece* piece, Field* field,
                                 int32_t x, int32_t y, int32_t rotation) {
     if (!piece || !field) return 7;
-    for (int32_t i = 0; i < kBox; ++i)
-        for (int32_t j = 0; j < kBox; ++j)
-            if (HasBlock(piece, j, i, rotation) && field->ops->IsBlocked(field, x + j, y + i))
-                return 1;
+    // The hottest call of a game: reduce the rotation once, not per cell.
+    const FieldCell* cells = StateCells(piece, rotation);
+    const int32_t rows = std::min(piece->height, kBox), columns = std::min(piece->width, kBox);
+    for (int32_t i = 0; i < rows; ++i)
+        for (int32_t j = 0; j < columns; ++j)
+            if (cells[j + kBox * i].block && field->ops->IsBlocked(field, x + j, y + i)) return 1;
     return 0;
 }
 

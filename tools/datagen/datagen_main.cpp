@@ -31,7 +31,8 @@ constexpr double kPi = 3.14159265358979323846;
 struct Picture {
     int32_t w, h;
     std::vector<uint8_t> px; // RGBA
-    Picture(int32_t width, int32_t height) : w(width), h(height), px(size_t(width) * height * 4, 0) {}
+    Picture(int32_t width, int32_t height)
+        : w(width), h(height), px(size_t(width) * height * 4, 0) {}
     void Set(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
         if (x < 0 || y < 0 || x >= w || y >= h) return;
         uint8_t* p = &px[(size_t(y) * w + x) * 4];
@@ -70,7 +71,9 @@ bool SaveJpeg(const fs::path& path, const Picture& pic, int quality) {
     return std::fclose(f) == 0;
 }
 
-uint8_t Clamp8(double v) { return uint8_t(std::clamp(v, 0.0, 255.0) + 0.5); }
+uint8_t Clamp8(double v) {
+    return uint8_t(std::clamp(v, 0.0, 255.0) + 0.5);
+}
 
 // The bevel laid over every cell: light top-left edges, dark bottom-right edges.
 Picture CellMask(bool jewel) {
@@ -256,11 +259,11 @@ bool SaveWav(const fs::path& path, const std::vector<int16_t>& samples) {
 
 struct Effect {
     const char* name;
-    double f0, f1;   // start and end frequency (Hz)
+    double f0, f1; // start and end frequency (Hz)
     double seconds;
-    double noise;    // share of noise 0..1
-    int wave;        // 0 sine, 1 square, 2 triangle
-    int notes;       // >1: the sweep is played as that many steps
+    double noise; // share of noise 0..1
+    int wave;     // 0 sine, 1 square, 2 triangle
+    int notes;    // >1: the sweep is played as that many steps
 };
 
 std::vector<int16_t> Synthesize(const Effect& e, uint32_t seed) {
@@ -442,7 +445,8 @@ int main(int argc, char** argv) {
     ok = Medals().Save(data / "medals.png") && ok;
     ok = MakeFont(argv[2], fonts) && ok;
     for (int32_t i = 0; i < 20; ++i)
-        ok = SaveWav(root / "sounds" / kEffects[i].name, Synthesize(kEffects[i], uint32_t(i))) && ok;
+        ok =
+            SaveWav(root / "sounds" / kEffects[i].name, Synthesize(kEffects[i], uint32_t(i))) && ok;
     for (int32_t i = 0; i < 4; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "bgm_%02d.ogg", i + 1);

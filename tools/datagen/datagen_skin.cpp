@@ -13,7 +13,7 @@ const char* const kDefaultSkinXml = R"(<?xml version="1.0" encoding="UTF-8"?>
   <player id="1">
     <text font="f1.fnt" fontsize="0.5,0.5" position="4,4" content="%mode%"/>
     <image file="panel.png" position="116,40" size="88,168"/>
-    <field font="f1.fnt" fontsize="1,1" position="120,44" size="80,160"/>
+    <field font="f1.fnt" fontsize="0.75,0.75" position="120,44" size="80,160"/>
     <image file="panel.png" position="132,6" size="56,30"/>
     <next id="1" position="144,10" size="8,8"/>
     <image file="panel.png" position="208,40" size="28,48"/>

@@ -1,0 +1,103 @@
+#include "DFont.h"
+#include "Platform_Image.h"
+#include "Platform_Screen.h"
+#include "Sprite3D.h"
+#include "Vantrel_GUI_Resources.h"
+#include "Vantrel_GUI_Skin.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A scratch run folder with a picture, a skin and a replay.
+class ResourceFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous = fs::current_path();
+        // One folder per test: ctest runs the cases of this file side by side.
+        root = fs::path(ZELVIK_TEST_BIN) /
+               (std::string("resource_run_") +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root);
+        fs::create_directories(root / "skins" / "data" / "fonts");
+        fs::create_directories(root / "replays");
+        fs::current_path(root);
+        const uint8_t px[16] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 9, 9, 9, 255};
+        ASSERT_TRUE(Platform_Image_SavePng("skins/data/Tile.PNG", px, 2, 2, 8));
+        std::ofstream("skins/A.xml") << "<skin><text name='a'/></skin>";
+        std::ofstream("skins/b.xml") << "<skin>broken";
+        std::ofstream("replays/one.er") << "x";
+        std::ofstream("replays/notes.txt") << "x";
+        gResources = ResourceState{};
+        ASSERT_TRUE(Platform_Screen_Open(32, 32, true, "Resources test"));
+    }
+    void TearDown() override {
+        Resource_FreeAll();
+        Platform_Screen_Close();
+        fs::current_path(previous);
+        fs::remove_all(root);
+    }
+    fs::path previous, root;
+};
+
+} // namespace
+
+TEST_F(ResourceFolder, NamesAreCaseBlindAndKindsSeparate) {
+    auto* tile = static_cast<Sprite3D*>(Resource_Load(Resource_Picture, "tile.png"));
+    ASSERT_NE(tile, nullptr);
+    EXPECT_EQ(tile->ImageWidth, 2);
+    EXPECT_EQ(Resource_Load(Resource_Picture, "TILE.png"), tile);
+    // The same name as a font is its own entry (and no font).
+    EXPECT_EQ(Resource_Load(Resource_Font, "tile.png"), nullptr);
+    EXPECT_EQ(Resource_Load(3, "tile.png"), nullptr);
+    EXPECT_EQ(Resource_Load(-1, "tile.png"), nullptr);
+}
+
+TEST_F(ResourceFolder, FailuresAreCachedAndNotRetried) {
+    EXPECT_EQ(Resource_Load(Resource_Picture, "late.png"), nullptr);
+    const uint8_t px[4] = {1, 2, 3, 255};
+    ASSERT_TRUE(Platform_Image_SavePng("skins/data/late.png", px, 1, 1, 4));
+    EXPECT_EQ(Resource_Load(Resource_Picture, "late.png"), nullptr);
+    // A skin whose XML is broken still gives its (empty) root, cached like any other.
+    auto* broken = static_cast<SkinElement*>(Resource_Load(Resource_Skin, "b.xml"));
+    ASSERT_NE(broken, nullptr);
+    EXPECT_EQ(broken->Kind, SkinKind_Skin);
+    EXPECT_EQ(Resource_Load(Resource_Skin, "B.XML"), broken);
+    auto* good = static_cast<SkinElement*>(Resource_Load(Resource_Skin, "a.xml"));
+    ASSERT_NE(good, nullptr);
+    EXPECT_NE(good, broken);
+}
+
+TEST_F(ResourceFolder, ListingsAndSkinIndex) {
+    gResources.SkinSetting = "B.xml";
+    Resource_ScanFolders();
+    ASSERT_EQ(gResources.Skins.size(), 2u); // "data" is a folder and not listed
+    EXPECT_EQ(gResources.Skins[0], "A.xml");
+    EXPECT_EQ(gResources.SkinIndex, 1);
+    ASSERT_EQ(gResources.Replays.size(), 1u);
+    EXPECT_EQ(gResources.Replays[0], "replays/one.er");
+    // An unknown setting keeps the index; a folder that vanished keeps its list.
+    gResources.SkinSetting = "none.xml";
+    fs::remove_all("replays");
+    Resource_ScanFolders();
+    EXPECT_EQ(gResources.SkinIndex, 1);
+    EXPECT_EQ(gResources.Replays.size(), 1u);
+    // An empty folder that can be listed empties the list.
+    fs::create_directories("replays");
+    Resource_ScanFolders();
+    EXPECT_TRUE(gResources.Replays.empty());
+}
+
+TEST_F(ResourceFolder, PathsResolveCaseBlindWithEitherSeparator) {
+    EXPECT_EQ(Resource_ResolvePath("SKINS\\DATA\\tile.png"), "skins/data/Tile.PNG");
+    EXPECT_EQ(Resource_ResolvePath("skins/a.XML"), "skins/A.xml");
+    EXPECT_EQ(Resource_ResolvePath("skins/missing.xml"), "skins/missing.xml");
+    const auto names = Resource_ListFolder("skins", "*.XML");
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_TRUE(Resource_ListFolder("nowhere", "*.*").empty());
+}
