@@ -3,17 +3,13 @@
 #include "Platform_Joystick.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace {
 
 const char* const kAxisNames[6] = {"x", "y", "z", "rx", "ry", "rz"};
-const char* const kHatDirs[4] = {"-p%y", "-p%x", "+p%x", "+p%y"};
-
-std::string hatText(int32_t hat, int32_t dir) {
-    std::string t = kHatDirs[dir];
-    t[2] = static_cast<char>('0' + hat);
-    return t;
-}
+// printf forms of the four directions of hat %d.
+const char* const kHatDirs[4] = {"-p%dy", "-p%dx", "+p%dx", "+p%dy"};
 
 // The three angles (1/100 degree) at which each hat direction counts as pressed.
 bool hatMatches(int32_t angle, int32_t dir) {
@@ -62,15 +58,17 @@ int32_t Joystick_IsBindingActive(int32_t joystick, int32_t code, int32_t) {
 }
 
 std::string Joystick_BindingToText(int32_t code) {
+    char text[8] = "";
     if (code >= kBindingButton1 && code < kBindingAxisMinus)
-        return "b" + std::to_string(code - kBindingButton1 + 1);
-    if (code >= kBindingAxisMinus && code < kBindingAxisPlus)
-        return std::string("-") + kAxisNames[code - kBindingAxisMinus];
-    if (code >= kBindingAxisPlus && code < kBindingHat)
-        return std::string("+") + kAxisNames[code - kBindingAxisPlus];
-    if (code >= kBindingHat && code < kBindingEnd)
-        return hatText((code - kBindingHat) / 4, (code - kBindingHat) % 4);
-    return "";
+        std::snprintf(text, sizeof text, "b%d", code - kBindingButton1 + 1);
+    else if (code >= kBindingAxisMinus && code < kBindingAxisPlus)
+        std::snprintf(text, sizeof text, "-%s", kAxisNames[code - kBindingAxisMinus]);
+    else if (code >= kBindingAxisPlus && code < kBindingHat)
+        std::snprintf(text, sizeof text, "+%s", kAxisNames[code - kBindingAxisPlus]);
+    else if (code >= kBindingHat && code < kBindingEnd)
+        std::snprintf(text, sizeof text, kHatDirs[(code - kBindingHat) % 4],
+                      (code - kBindingHat) / 4);
+    return text;
 }
 
 int32_t Joystick_TextToBinding(const std::string& text) {

@@ -2,20 +2,27 @@
 #include "DoublyLinkedList.h"
 #include "HighResTimer.h"
 #include "IniFile.h"
+#include "Platform_Dialog.h"
 #include "Platform_Keyboard.h"
+#include "Platform_Path.h"
 #include "Sprite3D.h"
+#include "Vantrel_Adv_Plugin.h"
+#include "Vantrel_Adv_Server.h"
 #include "Vantrel_GUI.h"
 #include "Vantrel_GUI_Callbacks.h"
 #include "Vantrel_GUI_Menu.h"
 #include "Vantrel_GUI_Resources.h"
 #include "Vantrel_GUI_Settings.h"
 #include "Vantrel_GUI_Skin.h"
+#include "Zelvik_Engine.h"
 #include "Zelvik_Player.h"
 #include "Zelvik_Replay.h"
+#include "Zelvik_Server.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -35,10 +42,24 @@ public:
         dir_ = fs::path(ZELVIK_TEST_BIN) / ("client_" + name);
         fs::remove_all(dir_);
         fs::create_directories(dir_);
-        if (withGame)
-            for (const char* sub : {"dlls", "skins", "sounds", "bgm", "bg"})
-                if (fs::exists(fs::path(ZELVIK_GAME_DIR) / sub))
-                    fs::create_directory_symlink(fs::path(ZELVIK_GAME_DIR) / sub, dir_ / sub);
+        const fs::path game(ZELVIK_GAME_DIR);
+        if (withGame) {
+            for (const char* sub : {"dlls", "sounds", "bgm", "bg"})
+                if (fs::exists(game / sub)) fs::create_directory_symlink(game / sub, dir_ / sub);
+            // The skins folder gets a second skin, so F8 has somewhere to go.
+            if (fs::exists(game / "skins")) {
+                fs::create_directory(dir_ / "skins");
+                for (auto& e : fs::directory_iterator(game / "skins")) {
+                    if (e.is_directory())
+                        fs::create_directory_symlink(e.path(),
+                                                     dir_ / "skins" / e.path().filename());
+                    else
+                        fs::copy_file(e.path(), dir_ / "skins" / e.path().filename());
+                }
+                if (fs::exists(game / "skins/Pexa.xml"))
+                    fs::copy_file(game / "skins/Pexa.xml", dir_ / "skins/Zeta.xml");
+            }
+        }
         fs::current_path(dir_);
     }
     ~RunFolder() { fs::current_path(previous_); }
@@ -106,6 +127,17 @@ std::vector<std::string> filesMatching(const std::string& folder, const std::reg
     return out;
 }
 
+// The field at the game-over event itself, whatever number of frames a pass runs.
+struct GameOverSeen {
+    int count = 0;
+    uint32_t checksum = 0, frame = 0;
+} gOver;
+void onGameOver(Player* p, uintptr_t, uintptr_t) {
+    ++gOver.count;
+    gOver.checksum = p->ops->GetFieldChecksum(p);
+    gOver.frame = p->FrameCounter;
+}
+
 // Lets the engine catch up a second of game time in one pass.
 void fastForward(Player* p, int64_t ms) {
     p->StartTime -= ms;
@@ -161,6 +193,39 @@ TEST(Client, BackgroundSheetsAreCutColumnByColumn) {
     EXPECT_TRUE(Client_CutBackground(nullptr, 1, 1, 1, 1, 1).empty());
 }
 
+TEST(Client, BackgroundSlotAndFrameFollowLevelAndClock) {
+    ClientSettings& s = Client_Settings();
+    s = ClientSettings{};
+    std::vector<uint8_t> px(16 * 16 * 4, 255);
+    for (int slot : {0, 2, 13})
+        for (int i = 0; i < 6; ++i)
+            gMain.Backgrounds[slot].push_back(Sprite3D_FromPixels(px.data(), 16, 16));
+    int32_t slot = -1, frame = -1;
+    s.BackgroundFrames = 6;
+    s.BackgroundFPS = 10;
+    EXPECT_TRUE(Client_BackgroundChoice(250, 0, &slot, &frame));
+    EXPECT_EQ(slot, 2);
+    EXPECT_EQ(frame, 0);
+    EXPECT_TRUE(Client_BackgroundChoice(0, 1500, &slot, &frame)); // 15 frames on: 15 mod 6
+    EXPECT_EQ(slot, 0);
+    EXPECT_EQ(frame, 3);
+    EXPECT_TRUE(Client_BackgroundChoice(1399, 0xFFFFFFFFu, &slot, &frame)); // no overflow
+    EXPECT_EQ(slot, 13);
+    EXPECT_EQ(frame, int32_t(uint64_t(0xFFFFFFFFu) * 10 / 1000 % 6));
+    EXPECT_FALSE(Client_BackgroundChoice(1400, 0, &slot, &frame)); // past the last slot: black
+    EXPECT_FALSE(Client_BackgroundChoice(-100, 0, &slot, &frame));
+    EXPECT_FALSE(Client_BackgroundChoice(100, 0, &slot, &frame)); // an empty slot: black
+    s.BackgroundFrames = 8; // frames 6 and 7 were not on the sheet: black
+    EXPECT_FALSE(Client_BackgroundChoice(0, 700, &slot, &frame));
+    s.BackgroundFrames = 0; // never a divisor: frame 0
+    EXPECT_TRUE(Client_BackgroundChoice(0, 123456, &slot, &frame));
+    EXPECT_EQ(frame, 0);
+    for (auto& frames : gMain.Backgrounds) {
+        for (Sprite3D* f : frames) Sprite3D_Free(f);
+        frames.clear();
+    }
+}
+
 TEST(Client, KeyFramesAndScreenshotNames) {
     Player p{};
     p.Settings.FramesPerSecond = 60;
@@ -187,6 +252,8 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
     Player* p = firstPlayer();
     ASSERT_NE(p, nullptr);
     EXPECT_TRUE(p->PlayerFlags & Flag_RecordReplay);
+    gOver = GameOverSeen{};
+    p->ops->AddHook(p, Event_GameOver, onGameOver, 0, kHookPersistent);
     ASSERT_NE(mainMenu(), nullptr);
     Client_Pass();
 
@@ -218,7 +285,18 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
 
     // Screenshot.
     tap(63);
-    EXPECT_EQ(filesMatching(".", std::regex(R"(zelvik_\d{8}_\d{6}\.png)")).size(), 1u);
+    std::vector<std::string> shots = filesMatching(".", std::regex(R"(zelvik_\d{8}_\d{6}\.png)"));
+    ASSERT_EQ(shots.size(), 1u);
+    {
+        // A PNG of the screen's size: signature, then IHDR width and height (big-endian).
+        std::ifstream png(shots[0], std::ios::binary);
+        unsigned char head[24] = {};
+        png.read(reinterpret_cast<char*>(head), sizeof head);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(head) + 1, 3), "PNG");
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(head) + 12, 4), "IHDR");
+        EXPECT_EQ((head[16] << 24 | head[17] << 16 | head[18] << 8 | head[19]), 640);
+        EXPECT_EQ((head[20] << 24 | head[21] << 16 | head[22] << 8 | head[23]), 480);
+    }
 
     // Hard drops until the stack tops out; the game-over hook saves the replay.
     for (int i = 0; i < 3000 && p->State != State_GameOver && p->State != State_Idle; ++i) {
@@ -228,8 +306,8 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
     }
     key(31, false);
     Client_Pass();
-    const uint32_t checksum = p->ops->GetFieldChecksum(p);
-    const uint32_t frames = p->FrameCounter;
+    ASSERT_EQ(gOver.count, 1);
+    const GameOverSeen recorded = gOver;
     std::vector<std::string> replays = filesMatching("replays", std::regex(R"(.*\.er)"));
     ASSERT_EQ(replays.size(), 1u) << "state " << p->State;
     EXPECT_EQ(replays[0].find(':'), std::string::npos);
@@ -247,20 +325,85 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
     EXPECT_TRUE(p->PlayerFlags & Flag_PlayReplay);
     tap(64);
     EXPECT_EQ(gMenus.ReplayBrowserShown, 0);
-    for (int i = 0; i < 3000 && p->FrameCounter < frames; ++i) {
+
+    // Stepping the paused replay: digits, the jump box, Q to the next level.
+    for (int i = 0; i < 20; ++i) {
         fastForward(p, 30);
         Client_Pass();
     }
-    EXPECT_EQ(p->ops->GetFieldChecksum(p), checksum);
+    tap(62);
+    ASSERT_TRUE((p->PlayerFlags & Flag_Paused) && (p->PlayerFlags & Flag_PlayReplay));
+    const uint32_t at = p->FrameCounter;
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, at);
+    p->FrameTarget = at;
+    tap(4); // "3"
+    EXPECT_EQ(p->FrameTarget, at + 3);
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, at + 3);
+    {
+        std::atomic<bool> done{false};
+        const std::string want = std::to_string(at + 40);
+        std::thread typist([&] {
+            while (!done && !Platform_Dialog_IsOpen())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            for (int tries = 0; !done && tries < 100; ++tries) {
+                // Select the default text, type over it, press Return.
+                SDL_Event t{};
+                t.type = SDL_TEXTINPUT;
+                for (int i = 0; i < 8; ++i) key(14, true), key(14, false); // Backspace
+                std::snprintf(t.text.text, sizeof t.text.text, "%s", want.c_str());
+                SDL_PushEvent(&t);
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                key(28, true);
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                key(28, false);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+        key(11, true); // "0"
+        Client_Pass();
+        key(11, false);
+        Client_Pass(); // the box runs inside this pass
+        done = true;
+        typist.join();
+    }
+    EXPECT_EQ(p->FrameTarget, at + 40);
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, at + 40);
+    const int32_t level = Client_PlayerLevel(p);
+    tap(16); // Q
+    for (int i = 0; i < 2000 && Client_PlayerLevel(p) <= level; ++i) {
+        const uint32_t before = p->FrameCounter;
+        Client_Pass();
+        ASSERT_LE(p->FrameCounter, before + 1); // one frame per pass
+    }
+    EXPECT_EQ(Client_PlayerLevel(p), level + 1);
+    const uint32_t stopped = p->FrameCounter;
+    Client_Pass();
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, stopped);
+    tap(62); // play on
+    for (int i = 0; i < 3000 && gOver.count < 2; ++i) {
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    ASSERT_EQ(gOver.count, 2);
+    EXPECT_EQ(gOver.frame, recorded.frame);
+    EXPECT_EQ(gOver.checksum, recorded.checksum);
 
     // F8: the next skin.
     SkinElement* before = gMain.CurrentSkin;
     const int32_t index = gResources.SkinIndex;
+    ASSERT_EQ(gResources.Skins.size(), 2u);
+    EXPECT_EQ(gResources.Skins[size_t(index)], "Pexa.xml");
     tap(66);
-    if (gResources.Skins.size() > 1) {
-        EXPECT_NE(gResources.SkinIndex, index);
-        EXPECT_NE(gMain.CurrentSkin, before);
-    }
+    EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Zeta.xml");
+    EXPECT_NE(gMain.CurrentSkin, before);
+    EXPECT_NE(gMain.CurrentSkin, nullptr);
+    tap(66); // and round again
+    EXPECT_EQ(gResources.SkinIndex, index);
+    EXPECT_EQ(gMain.CurrentSkin, before);
 
     // Escape quits once released; the settings file keeps unknown keys.
     key(1, true);
@@ -275,4 +418,252 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
     EXPECT_EQ(ini.Get("", "Something"), "kept");
     EXPECT_EQ(ini.Get("", "PlayerName"), "Tester");
     EXPECT_EQ(ini.Get("Keyboard", "Left"), "44");
+}
+
+TEST(Client, CapturesAviFramesOnePerPass) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("avi");
+    run.writeIni("PlayerName = Tester\r\nScreenWidth = 320\r\nScreenHeight = 240\r\n");
+    // Someone presses Return in the codec box (its first choice: uncompressed).
+    std::atomic<bool> done{false};
+    std::thread presser([&] {
+        while (!done && !Platform_Dialog_IsOpen())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!done) {
+            key(28, true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            key(28, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    const int32_t r = Client_Startup({"/wa", "capture.avi"});
+    done = true;
+    presser.join();
+    ASSERT_EQ(r, 0);
+    ASSERT_EQ(Client_Options().WriteAvi, "capture.avi");
+    ASSERT_TRUE(choose(u"PEXA"));
+    ASSERT_TRUE(choose(u""));
+    ASSERT_TRUE(choose(u"PEXA Master"));
+    Player* p = firstPlayer();
+    int passes = 0;
+    for (; passes < 40; ++passes) {
+        fastForward(p, 500); // far behind the clock: still one frame per pass
+        Client_Pass();
+        EXPECT_LE(gMain.FramesRun, 1);
+    }
+    const uint32_t written = gMain.Avi->FrameCount;
+    EXPECT_GE(written, 40u);
+    gMain.Quit = 1;
+    Client_Shutdown();
+    FILE* probe = popen("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                        "stream=width,height,nb_read_frames -of csv=p=0 capture.avi 2>&1",
+                        "r");
+    ASSERT_NE(probe, nullptr);
+    char line[256] = {};
+    ASSERT_NE(fgets(line, sizeof line, probe), nullptr);
+    pclose(probe);
+    EXPECT_EQ(std::string(line), "320,240," + std::to_string(written) + "\n");
+}
+
+TEST(Client, CancelledCodecBoxSwitchesCaptureOff) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("avicancel");
+    run.writeIni("PlayerName = Tester\r\n");
+    std::atomic<bool> done{false};
+    std::thread presser([&] {
+        while (!done && !Platform_Dialog_IsOpen())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!done) {
+            key(1, true); // Escape
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            key(1, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    const int32_t r = Client_Startup({"/writeavi", "cancelled.avi"});
+    done = true;
+    presser.join();
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(Client_Options().WriteAvi, "");
+    EXPECT_EQ(gMain.Avi, nullptr);
+    Platform_Keyboard_Reset(); // the Escape presses meant for the box
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    Client_Pass();
+    EXPECT_EQ(gMain.Quit, 0);
+    gMain.Quit = 1;
+    Client_Shutdown();
+}
+
+TEST(Client, FailedConnectionShowsTheHostAndEnds) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("connect");
+    run.writeIni("PlayerName = Tester\r\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Client_Startup({"/C", "No-Such-Host.invalid"}), 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Could not connect to No-Such-Host.invalid"), std::string::npos) << err;
+    Client_Shutdown(); // the program would end here; the test frees what it made
+}
+
+TEST(Client, MissingReplayIsLoggedAndNeitherPlaysNorRecords) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("noreplay");
+    run.writeIni("PlayerName = Tester\r\n");
+    ASSERT_EQ(Client_Startup({"/r", "missing.er", "/rinp", "other.inp", "1"}), 0);
+    Player* p = firstPlayer();
+    ASSERT_NE(p, nullptr);
+    EXPECT_FALSE(p->PlayerFlags & (Flag_PlayReplay | Flag_RecordReplay));
+    bool logged = false, inpTried = false;
+    for (const std::string& line : gMain.Log) {
+        logged |= line.find(": Could not load missing.er") != std::string::npos;
+        inpTried |= line.find("other.inp") != std::string::npos; // "/r" wins
+    }
+    EXPECT_TRUE(logged);
+    EXPECT_FALSE(inpTried);
+    // F6 while the game has not started lists the (empty) folder and closes again.
+    tap(64);
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 1);
+    tap(64);
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 0);
+    gMain.Quit = 1;
+    Client_Shutdown();
+    // A new settings file gets the dead-zone comment once.
+    std::ifstream in("zelvik.ini", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.find("; Deadzone"), std::string::npos); // the file existed before
+    EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
+}
+
+TEST(Client, NewSettingsFileWithDefaultsAndTheNameFromThePrompt) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("newini");
+    std::atomic<bool> done{false};
+    std::thread typist([&] {
+        while (!done && !Platform_Dialog_IsOpen())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!done) {
+            SDL_Event t{};
+            t.type = SDL_TEXTINPUT;
+            std::snprintf(t.text.text, sizeof t.text.text, "Zoe");
+            SDL_PushEvent(&t);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            key(28, true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            key(28, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    });
+    const int32_t r = Client_Startup({"/FS", "/W"});
+    done = true;
+    typist.join();
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(Client_Settings().PlayerName, "Zoe");
+    gMain.Quit = 1;
+    Client_Shutdown();
+    IniFile ini;
+    ASSERT_TRUE(ini.Load("zelvik.ini"));
+    EXPECT_EQ(ini.Get("", "PlayerName"), "Zoe");
+    EXPECT_EQ(ini.Get("", "Windowed"), "1");
+    EXPECT_EQ(ini.Get("Joystick", "POVHardDrop"), "-p0y");
+    std::ifstream in("zelvik.ini", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("JoystickDeadzone = 0\r\n; Deadzone: 0 (no deadzone) to 10000 (entire "
+                        "range is dead)\r\n"),
+              std::string::npos);
+}
+
+TEST(Client, JoinsAServerAndStartsFromTheRotationSystemChoice) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("network");
+    run.writeIni("PlayerName = Netter\r\n");
+    // The server is the engine linked into the test: a second engine, reached over TCP only,
+    // as a dedicated server in another process would be.
+    Plugin_Init();
+    for (const char* sub : {"modes", "rotationsystem", "randomizer"})
+        Plugin_ScanFolder(Platform_Path_FromUtf8(std::string(ZELVIK_GAME_DIR) + "/dlls/" + sub));
+    Server* server = Server_Create(u"Client test", kGamePort);
+    if (!server) GTEST_SKIP() << "port 2031 is taken";
+    ASSERT_EQ(server->ops->AddModeByName(server, u"PEXA Master"), 1);
+    ASSERT_EQ(server->ops->AddRotationSystemByName(server, u"Dalmor WEXO"), 1);
+    ASSERT_EQ(server->ops->SetRandomizerByName(server, u"PEXA"), 1);
+
+    ASSERT_EQ(Client_Startup({"/connect", "127.0.0.1"}), 0);
+    ClientPlayer* cp = Client_FirstPlayer();
+    ASSERT_NE(cp, nullptr);
+    EXPECT_EQ(cp->MainMenu, nullptr); // made when the server accepts the join
+    EXPECT_EQ(cp->ReplayMenu, nullptr);
+    for (int i = 0; i < 500 && !Client_FirstPlayer()->MainMenu; ++i) {
+        server->ops->Process(server);
+        Client_Pass();
+    }
+    ASSERT_NE(mainMenu(), nullptr);
+    // The randomizer comes from the server: the first choice is the rotation system.
+    EXPECT_EQ(selectedText(mainMenu()), u"Dalmor WEXO");
+    tap(64); // F6 has no browser for a networked player
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 0);
+    ASSERT_TRUE(choose(u"Dalmor WEXO"));
+    Player* p = firstPlayer();
+    for (int i = 0; i < 2000 && (p->State == State_Idle || p->FrameCounter < 60); ++i) {
+        server->ops->Process(server);
+        Client_Pass();
+    }
+    EXPECT_NE(p->State, State_Idle);
+    EXPECT_GE(p->FrameCounter, 60u);
+    EXPECT_EQ(server->ops->CountPlayers(server), 1);
+    gMain.Quit = 1;
+    Client_Shutdown();
+    for (int i = 0; i < 50; ++i) server->ops->Process(server);
+    server->ops->Free(server);
+}
+
+TEST(Client, InputBitsFromKeysJoystickAndHat) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("joystick");
+    run.writeIni("PlayerName = Pad\r\n[Keyboard]\r\nRot180 = 30\r\n[Joystick]\r\nRotCW = b8\r\n");
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);
+    const int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 6, 16, 1);
+    ASSERT_GE(index, 0) << SDL_GetError();
+    ASSERT_EQ(Client_Startup({"/debug"}), 0);
+    SDL_Joystick* pad = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(index));
+    ASSERT_NE(pad, nullptr);
+    ClientPlayer* cp = Client_FirstPlayer();
+    auto inputAfterPass = [&] {
+        Client_Pass();
+        return uint32_t(Client_FirstPlayer()->Input);
+    };
+    EXPECT_EQ(inputAfterPass(), 0u);
+    SDL_JoystickSetVirtualAxis(pad, 0, -32768);        // "-x": left
+    SDL_JoystickSetVirtualButton(pad, 7, SDL_PRESSED); // "b8": rotate (second)
+    EXPECT_EQ(inputAfterPass(), uint32_t(Input_Left | Input_RotCW));
+    SDL_JoystickSetVirtualAxis(pad, 0, 0);
+    SDL_JoystickSetVirtualButton(pad, 7, SDL_RELEASED);
+    SDL_JoystickSetVirtualHat(pad, 0, SDL_HAT_RIGHTDOWN); // POV right and soft drop
+    key(44, true);                                        // Z: left
+    key(30, true);                                        // A is Rot180: never polled
+    EXPECT_EQ(inputAfterPass(), uint32_t(Input_Right | Input_SoftDrop | Input_Left));
+    EXPECT_EQ(uint32_t(cp->LastInput), uint32_t(Input_Left | Input_RotCW));
+    key(44, false);
+    key(30, false);
+    SDL_JoystickSetVirtualHat(pad, 0, SDL_HAT_CENTERED);
+    EXPECT_EQ(inputAfterPass(), 0u);
+    EXPECT_EQ(gMain.FrameTimes.size(), size_t(kFrameTimeEntries)); // the /debug graph's buffer
+    gMain.Quit = 1;
+    Client_Shutdown();
+    SDL_JoystickDetachVirtual(index);
+}
+
+TEST(Client, SettingsFileSpeltInAnotherCaseIsReadAndWrittenInPlace) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("inicase");
+    std::ofstream("Zelvik.INI", std::ios::binary) << "PlayerName = Cased\nScreenWidth = 99999\n";
+    ASSERT_EQ(Client_Startup({}), 0); // no name prompt: the name came from the file
+    EXPECT_EQ(Client_Settings().PlayerName, "Cased");
+    EXPECT_EQ(Client_Settings().ScreenWidth, 640); // out of range: the default
+    gMain.Quit = 1;
+    Client_Shutdown();
+    EXPECT_FALSE(fs::exists("zelvik.ini"));
+    IniFile ini;
+    ASSERT_TRUE(ini.Load("Zelvik.INI"));
+    EXPECT_EQ(ini.Get("", "PlayerName"), "Cased");
+    EXPECT_EQ(ini.Get("", "ScreenWidth"), "640");
 }

@@ -157,9 +157,9 @@ void functionKeys() {
     }
     if (Platform_Keyboard_Released(kDikF4) && p) {
         p->PlayerFlags ^= Flag_Paused;
-        const int64_t fps = std::isfinite(p->Settings.FramesPerSecond)
-                                ? int64_t(std::round(p->Settings.FramesPerSecond))
-                                : 0;
+        // The engine's whole frame rate: to nearest, capped at a million.
+        const double rate = std::min(p->Settings.FramesPerSecond, 1e6);
+        const int64_t fps = rate > 0 ? int64_t(std::nearbyint(rate)) : 0;
         // Without a frame rate yet there is nothing to catch up.
         if (!(p->PlayerFlags & Flag_Paused) && fps > 0)
             p->StartTime = int64_t(GetMilliseconds()) - int64_t(p->FrameCounter) * 1000 / fps;
@@ -261,17 +261,10 @@ void runUpdates() {
 void drawPass() {
     const ClientSettings& s = Client_Settings();
     Platform_Screen_Clear(0, 0, 0);
-    const int32_t slot = gMain.MaxLevel / 100;
-    if (slot >= 0 && slot < kBackgroundCount && !gMain.Backgrounds[slot].empty()) {
-        const auto& frames = gMain.Backgrounds[slot];
-        const int32_t count = int32_t(frames.size());
-        const uint32_t elapsed = uint32_t(GetMilliseconds() - gMain.StartedAt);
-        const int32_t frame =
-            count > 1 ? PositiveMod(int32_t(uint32_t(elapsed * uint32_t(s.BackgroundFPS)) / 1000u),
-                                    std::max(1, s.BackgroundFrames))
-                      : 0;
-        if (frame < count && frames[size_t(frame)]) Sprite3D_Display(frames[size_t(frame)], 0, 0);
-    }
+    int32_t slot = 0, frame = 0;
+    if (Client_BackgroundChoice(gMain.MaxLevel, uint32_t(GetMilliseconds() - gMain.StartedAt),
+                                &slot, &frame))
+        Sprite3D_Display(gMain.Backgrounds[slot][size_t(frame)], 0, 0);
     if (gMain.CurrentSkin)
         SkinElement_Draw(gMain.CurrentSkin, s.ScreenWidth, s.ScreenHeight, nullptr);
 
@@ -338,6 +331,24 @@ std::vector<Sprite3D*> Client_CutBackground(Sprite3D* sheet, int32_t frameW, int
     }
     Sprite3D_Free(sheet);
     return out;
+}
+
+bool Client_BackgroundChoice(int32_t maxLevel, uint32_t elapsedMs, int32_t* slot, int32_t* frame) {
+    const ClientSettings& s = Client_Settings();
+    const int32_t b = maxLevel / 100;
+    if (b < 0 || b >= kBackgroundCount || gMain.Backgrounds[b].empty()) return false;
+    const auto& frames = gMain.Backgrounds[size_t(b)];
+    int32_t f = 0;
+    if (s.BackgroundFrames >= 1) {
+        // 64-bit, so a long run does not jump when the product passes 2^32.
+        const uint64_t step = uint64_t(elapsedMs) * uint64_t(std::max(0, s.BackgroundFPS)) / 1000u;
+        f = int32_t(step % uint64_t(s.BackgroundFrames));
+    }
+    // A frame the sheet did not hold shows black.
+    if (f >= int32_t(frames.size()) || !frames[size_t(f)]) return false;
+    *slot = b;
+    *frame = f;
+    return true;
 }
 
 bool Client_IsKeyFrame(const Player* first, int32_t passCount) {
@@ -437,6 +448,10 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
     // 16-17: the game and the local player.
     gMain.TheGame = gameCreate(&gClient.Interface);
     if (!gMain.TheGame) return 1;
+    // A game has no free operation: it lives to the end of the process, also when the client
+    // is started again in the same process.
+    static auto* games = new std::vector<Game*>;
+    games->push_back(gMain.TheGame);
     ClientPlayer* cp = Client_AddClientPlayer(nullptr);
     if (!cp) return 1;
     cp->Player = gMain.TheGame->ops->AddPlayer(gMain.TheGame, reinterpret_cast<uintptr_t>(cp));

@@ -63,5 +63,8 @@ std::string Client_ScreenshotName();
 // Cuts one background sheet into frames (whole image when the grid is unusable).
 std::vector<Sprite3D*> Client_CutBackground(Sprite3D* sheet, int32_t frameW, int32_t frameH,
                                             int32_t frames, int32_t screenW, int32_t screenH);
+// The background slot (level / 100) and its animation frame for this pass; false when the pass
+// shows black (no slot for the level, an empty slot, a frame the sheet did not hold).
+bool Client_BackgroundChoice(int32_t maxLevel, uint32_t elapsedMs, int32_t* slot, int32_t* frame);
 // Whether this pass's AVI frame is a key frame.
 bool Client_IsKeyFrame(const Player* first, int32_t passCount);

@@ -5,12 +5,15 @@
 #include <imgui_impl_sdl.h>
 #include <imgui_impl_sdlrenderer.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <vector>
 
 namespace {
+
+std::atomic<bool> gOpen{false};
 
 bool isHeadlessDriver(const char* name) {
     return name && (std::strcmp(name, "dummy") == 0 || std::strcmp(name, "offscreen") == 0);
@@ -49,6 +52,7 @@ int runModal(const std::string& title, int w, int h, const std::function<int(boo
     int result = 0;
     int quits = 0;
     bool first = true;
+    int frames = 0;
     while (result == 0) {
         SDL_Event e;
         if (SDL_WaitEventTimeout(&e, 16)) {
@@ -111,7 +115,9 @@ int runModal(const std::string& title, int w, int h, const std::function<int(boo
         SDL_RenderClear(renderer);
         ImGui_ImplSDLRenderer_RenderDrawData(ImGui::GetDrawData());
         SDL_RenderPresent(renderer);
+        if (++frames >= 2) gOpen = true; // the text box has the focus by now
     }
+    gOpen = false;
 
     SDL_StopTextInput();
     ImGui_ImplSDLRenderer_Shutdown();
@@ -130,6 +136,10 @@ int runModal(const std::string& title, int w, int h, const std::function<int(boo
 }
 
 } // namespace
+
+bool Platform_Dialog_IsOpen() {
+    return gOpen;
+}
 
 bool Platform_Dialog_Headless() {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return isHeadlessDriver(SDL_GetCurrentVideoDriver());

@@ -13,5 +13,7 @@ bool Platform_Dialog_Input(const std::string& title, const std::string& prompt,
 // Index of the chosen option, or -1 when cancelled.
 int Platform_Dialog_Choose(const std::string& title, const std::string& prompt,
                            const std::vector<std::string>& options);
+// True from the first drawn frame of a box until it closes (safe to ask from any thread).
+bool Platform_Dialog_IsOpen();
 // True when the video driver shows nothing (tests, servers).
 bool Platform_Dialog_Headless();
