@@ -8,6 +8,7 @@
 #include "Vantrel_Adv_Player.h"
 #include "Vantrel_Adv_Plugin.h"
 #include "Vantrel_Adv_Server.h"
+#include "Vantrel_Adv_ServerList.h"
 
 const EngineApi g_EngineApi = {Player_Create, Field_Create};
 
@@ -55,9 +56,7 @@ Server* Export_ServerCreate(const char16_t* name, int32_t port) {
     return Server_Create(name, port);
 }
 
-// Placeholder until the master-server list is built: no list.
-
 ZELVIK_EXPORT ServerList* Export_ServerListGet() ZELVIK_EXPORT_NAMED(ServerList_Get);
 ServerList* Export_ServerListGet() {
-    return nullptr;
+    return ServerList_Get();
 }
