@@ -11,6 +11,7 @@
 #include <imgui_impl_sdl.h>
 #include <imgui_impl_sdlrenderer.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -79,7 +80,14 @@ int ServerBrowser::Start() {
         Platform_Dialog_Message("", std::string("Cannot open the window: ") + SDL_GetError(), true);
         return 1;
     }
-    window_ = SDL_CreateWindow("ServerList", kLeft, kTop, kWidth, kHeight, SDL_WINDOW_RESIZABLE);
+    // The window's usual place, moved in where a small screen would cut it off.
+    int left = kLeft, top = kTop;
+    SDL_Rect screen;
+    if (SDL_GetDisplayUsableBounds(0, &screen) == 0) {
+        left = std::max(screen.x, std::min(left, screen.x + screen.w - kWidth));
+        top = std::max(screen.y, std::min(top, screen.y + screen.h - kHeight));
+    }
+    window_ = SDL_CreateWindow("ServerList", left, top, kWidth, kHeight, SDL_WINDOW_RESIZABLE);
     if (window_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
     if (!window_ || !renderer_) {
         Platform_Dialog_Message("", std::string("Cannot open the window: ") + SDL_GetError(), true);
