@@ -5,6 +5,7 @@
 #include "Vantrel_Adv_Server.h"
 #include "Zelvik_Player.h"
 
+#include <algorithm>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -221,6 +222,57 @@ TEST_F(ServerFixture, HostilePeersNeverStallTheHonestOnes) {
     Run(30);
     EXPECT_EQ(s->ops->CountClients(s), 3);
     EXPECT_EQ(garbage.in.size(), 0u);
+}
+
+TEST_F(ServerFixture, WaitReturnsWhenAClientNeedsTheServer) {
+    EXPECT_EQ(Server_Wait(s, 0), 0);
+    EXPECT_EQ(Server_Wait(s, 5), 0); // nothing happens: times out
+    RawClient a(port);
+    EXPECT_EQ(Server_Wait(s, 2000), 1); // the pending connection
+    s->ops->Process(s);
+    ASSERT_EQ(s->ops->CountClients(s), 1);
+    EXPECT_EQ(Server_Wait(s, 5), 0);
+    a.Send(GetInfo());
+    EXPECT_EQ(Server_Wait(s, 2000), 1);
+    s->ops->Process(s);
+    EXPECT_EQ(a.Await(s, kSizeInfo), Info(u"Test server", 0));
+    a.Close();
+    EXPECT_EQ(Server_Wait(s, 2000), 1); // the hang-up
+    s->ops->Process(s);
+    EXPECT_EQ(s->ops->CountClients(s), 0);
+
+    EXPECT_EQ(Server_SetPassGap(s, -1), 0);
+    EXPECT_EQ(Server_SetPassGap(s, 100001), 0);
+    EXPECT_EQ(Server_SetPassGap(s, 0), 1);
+}
+
+TEST_F(ServerFixture, RepliesPilingUpForASlowReaderAllArriveInOrder) {
+    RawClient slow(port), other(port);
+    Run(30);
+    ASSERT_EQ(s->ops->CountClients(s), 2);
+    // Clients are kept in connect order: the first is the slow one.
+    auto* c = static_cast<ServerClient*>(DoublyLinkedList_Data(s->Clients->First));
+    // Asks without reading until the server holds replies the kernel would not take.
+    const Bytes batch(64, NetCmd_GetInfo);
+    size_t asked = 0;
+    for (int i = 0; i < 2000 && Platform_Socket_Backlog(c->ClientConnection) == 0; ++i) {
+        slow.Send(batch);
+        asked += batch.size();
+        for (int k = 0; k < 4; ++k) s->ops->Process(s);
+    }
+    ASSERT_GT(Platform_Socket_Backlog(c->ClientConnection), 0u);
+    // The others are still served meanwhile.
+    other.Send(GetInfo());
+    EXPECT_EQ(other.Await(s, kSizeInfo), Info(u"Test server", 0));
+    // The slow reader catches up: every reply, whole and in order, and it stays connected.
+    const Bytes info = Info(u"Test server", 0);
+    slow.Await(s, asked * kSizeInfo, 20000);
+    ASSERT_EQ(slow.in.size(), asked * kSizeInfo);
+    for (size_t i = 0; i < asked; ++i)
+        ASSERT_TRUE(std::equal(info.begin(), info.end(), slow.in.begin() + long(i * kSizeInfo)))
+            << i;
+    EXPECT_EQ(Platform_Socket_Backlog(c->ClientConnection), 0u);
+    EXPECT_EQ(s->ops->CountClients(s), 2);
 }
 
 TEST_F(ServerFixture, ShutdownGreetsEveryClientBeforeClosing) {

@@ -17,10 +17,12 @@
 #include "Zelvik_RotationSystem.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 Game* Game_Create(ClientInterface* clientInterface);
@@ -34,6 +36,21 @@ constexpr uint32_t kReadBudget = 64 * 1024;
 constexpr int32_t kAcceptsPerPass = 64;
 
 bool networkReady = false;
+
+// The server with what only this unit uses: the readiness set over the listener (key 0) and
+// every client (key: its ServerClient), and when the last pass began.
+struct ServerState {
+    Server base;
+    uint32_t WaitSet;
+    uint64_t NextOrder;
+    std::chrono::steady_clock::time_point LastPass;
+    int32_t PassGapUs;
+};
+static_assert(offsetof(ServerState, base) == 0);
+
+ServerState* State(Server* s) {
+    return reinterpret_cast<ServerState*>(s);
+}
 
 // The client interface of server-held players: log and server-message lines go
 // to the host's callback, everything else is a no-op.
@@ -144,8 +161,23 @@ void FlushClient(ServerClient* c) {
     c->OutSize = 0;
 }
 
+// A client whose backlog is waiting is watched for writing until it drains; the others are
+// not, or every wait would return at once.
+void WatchBacklog(Server* s, ServerClient* c) {
+    if (c->Gone) return;
+    const uint32_t watch = Platform_Socket_Backlog(c->ClientConnection) > 0;
+    if (watch == c->WatchWrite) return;
+    c->WatchWrite = watch;
+    Platform_Socket_WaitSetWatchWrite(State(s)->WaitSet, c->ClientConnection,
+                                      reinterpret_cast<uintptr_t>(c), static_cast<int32_t>(watch));
+}
+
 void FlushAll(Server* s) {
-    ForEach<ServerClient>(s->Clients, FlushClient);
+    ForEach<ServerClient>(s->Clients, [s](ServerClient* c) {
+        const bool sending = c->OutSize != 0;
+        FlushClient(c);
+        if (sending || c->WatchWrite) WatchBacklog(s, c);
+    });
 }
 
 void ReleaseOut(ServerClient* c) {
@@ -271,6 +303,9 @@ void AddClient(Server* s, uint32_t connection, uint32_t address) {
     }
     c->ClientConnection = connection;
     c->Address = address;
+    c->Order = State(s)->NextOrder++;
+    if (!Platform_Socket_WaitSetAdd(State(s)->WaitSet, connection, reinterpret_cast<uintptr_t>(c)))
+        c->Broken = 1; // never seen by a pass: dropped at its end
 }
 
 // Loads a plug-in's interface for the server: the shared steps of the three
@@ -320,11 +355,17 @@ void ResetClientStream(ServerClient* c) {
 Server* Server_Create(const char16_t* name, int32_t port) {
     if (!networkReady) networkReady = Platform_Socket_Init() != 0;
     if (!networkReady || port < 0 || port > 0xFFFF) return nullptr;
-    auto* s = static_cast<Server*>(std::calloc(1, sizeof(Server)));
-    if (!s) return nullptr;
+    auto* state = static_cast<ServerState*>(std::calloc(1, sizeof(ServerState)));
+    if (!state) return nullptr;
+    Server* s = &state->base;
+    state->PassGapUs = kServerPassGapUs;
     s->Listener = Platform_Socket_Listen(static_cast<uint16_t>(port));
-    if (!s->Listener) {
-        std::free(s);
+    state->WaitSet = Platform_Socket_WaitSetCreate();
+    if (!s->Listener || !state->WaitSet ||
+        !Platform_Socket_WaitSetAdd(state->WaitSet, s->Listener, 0)) {
+        Platform_Socket_Close(s->Listener);
+        Platform_Socket_WaitSetFree(state->WaitSet);
+        std::free(state);
         return nullptr;
     }
     s->ops = &kServerOps;
@@ -433,47 +474,73 @@ int32_t Server_CountClients(Server* s) {
 }
 
 void Server_HandleNetEvent(Server* s) {
-    // One snapshot per pass: the listener and every client as they were at its
-    // start.
-    std::vector<ServerClient*> clients = LiveClients(s);
-    std::vector<PlatformPollEntry> entries(clients.size() + 1);
-    entries[0].handle = s->Listener;
-    for (size_t i = 0; i < clients.size(); ++i)
-        entries[i + 1].handle = clients[i]->ClientConnection;
-    if (Platform_Socket_Poll(entries.data(), static_cast<uint32_t>(entries.size()), 0) > 0) {
-        for (size_t i = 0; i < clients.size(); ++i) {
-            ServerClient* c = clients[i];
-            const PlatformPollEntry& e = entries[i + 1];
-            if (c->Gone) continue;
-            // What the kernel could not take last time goes out first.
-            if (e.writable && Platform_Socket_Flush(c->ClientConnection) < 0) c->Broken = 1;
-            if (e.readable || e.hangup) ReadClient(s, c);
+    // One snapshot per pass: the listener and the clients that were ready at its start, handled
+    // in connect order.
+    const uint32_t watched = static_cast<uint32_t>(DoublyLinkedList_CountList(s->Clients)) + 1;
+    std::vector<PlatformReadyEntry> ready(watched);
+    const int32_t n = Platform_Socket_WaitSetWait(State(s)->WaitSet, ready.data(), watched, 0);
+    bool accept = false;
+    std::vector<std::pair<ServerClient*, const PlatformReadyEntry*>> clients;
+    for (int32_t i = 0; i < n; ++i) {
+        if (ready[size_t(i)].key == 0)
+            accept = true;
+        else
+            clients.emplace_back(reinterpret_cast<ServerClient*>(ready[size_t(i)].key),
+                                 &ready[size_t(i)]);
+    }
+    std::sort(clients.begin(), clients.end(),
+              [](const auto& a, const auto& b) { return a.first->Order < b.first->Order; });
+    for (const auto& [c, e] : clients) {
+        if (c->Gone) continue;
+        // What the kernel could not take last time goes out first.
+        if (e->writable) {
+            if (Platform_Socket_Flush(c->ClientConnection) < 0) c->Broken = 1;
+            WatchBacklog(s, c);
         }
-        if (entries[0].readable) {
-            for (int32_t i = 0; i < kAcceptsPerPass; ++i) {
-                uint32_t address = 0;
-                const uint32_t connection = Platform_Socket_Accept(s->Listener, &address);
-                if (!connection) break;
-                AddClient(s, connection, address);
-            }
+        if (e->readable || e->hangup) ReadClient(s, c);
+    }
+    if (accept) {
+        for (int32_t i = 0; i < kAcceptsPerPass; ++i) {
+            uint32_t address = 0;
+            const uint32_t connection = Platform_Socket_Accept(s->Listener, &address);
+            if (!connection) break;
+            AddClient(s, connection, address);
         }
     }
     // Clients whose sends failed are gone; their departure may break further
     // ones.
     for (bool again = true; again;) {
         again = false;
-        for (ServerClient* c : LiveClients(s))
-            if (c->Broken) {
+        ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
+            if (c->Broken && !c->Gone) {
                 Disconnect(s, c);
                 again = true;
             }
+        });
     }
     RemoveGone(s);
     FlushAll(s);
 }
 
+int32_t Server_Wait(Server* s, int32_t timeoutMs) {
+    if (!s) return 0;
+    ServerState* state = State(s);
+    const auto earliest = state->LastPass + std::chrono::microseconds(state->PassGapUs);
+    if (std::chrono::steady_clock::now() < earliest) std::this_thread::sleep_until(earliest);
+    PlatformReadyEntry entry{};
+    return Platform_Socket_WaitSetWait(state->WaitSet, &entry, 1,
+                                       int64_t(std::max(timeoutMs, 0)) * 1000) > 0;
+}
+
+int32_t Server_SetPassGap(Server* s, int32_t us) {
+    if (!s || us < 0 || us > 100000) return 0;
+    State(s)->PassGapUs = us;
+    return 1;
+}
+
 int32_t Server_Process(Server* s) {
     if (!s) return 1;
+    State(s)->LastPass = std::chrono::steady_clock::now();
     Server_HandleNetEvent(s);
     // A held player runs only on received input, so players with none queued are skipped.
     ForEach<ServerClient>(s->Clients, [](ServerClient* c) {
@@ -700,6 +767,7 @@ void Server_OnDisconnect(Server* s, uint32_t connection) {
         }
     if (!c) return;
     c->Gone = 1;
+    Platform_Socket_WaitSetRemove(State(s)->WaitSet, c->ClientConnection);
     Platform_Socket_Close(c->ClientConnection);
     bool hadPlayer = false;
     uint32_t id = 0;
@@ -734,6 +802,7 @@ int32_t Server_Free(Server* s) {
         }
     }
     Platform_Socket_Close(s->Listener);
+    Platform_Socket_WaitSetFree(State(s)->WaitSet);
     s->ops->Unregister(s);
     if (s->Clients) {
         for (ServerClient* c : LiveClients(s))

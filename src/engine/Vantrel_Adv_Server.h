@@ -35,6 +35,8 @@ struct ServerClient {
     uint32_t OutSize;
     uint32_t OutCapacity;
     uint32_t AwaitingFirst; // started: frames of the game before are dropped until frame 0
+    uint64_t Order;         // connect order: a pass handles its ready clients in it
+    uint32_t WatchWrite;    // the wait set reports it writable while its backlog drains
 };
 
 // 0 when the network cannot be started or the port cannot be opened. Port 0 picks a free one
@@ -53,6 +55,16 @@ int32_t Server_SetMessageCallback(Server* s, ServerMessageCallback callback);
 int32_t Server_CountPlayers(Server* s);
 int32_t Server_CountClients(Server* s);
 int32_t Server_Free(Server* s);
+// The host's wait between passes: returns once a connection, data or a hang-up is waiting,
+// or a backlog can move, or after timeoutMs. It never returns sooner than the pass gap
+// after the previous Server_Process began, so the relays of a busy moment leave together:
+// at most one send per client per gap instead of one per arriving packet. 1 when something
+// is waiting, 0 on timeout.
+int32_t Server_Wait(Server* s, int32_t timeoutMs);
+// The pass gap in microseconds (0..100000): a longer one costs fewer sends per second and
+// adds up to that much to every relay's latency.
+constexpr int32_t kServerPassGapUs = 1000;
+int32_t Server_SetPassGap(Server* s, int32_t us);
 
 // Handles every network event of one poll snapshot.
 void Server_HandleNetEvent(Server* s);

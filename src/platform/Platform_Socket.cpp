@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -19,12 +20,14 @@ namespace {
 
 // Bytes the kernel did not take yet, per descriptor. Sockets may be used from several threads
 // (a server beside its clients, server queries), so the table is split into shards, each with
-// its own lock, and threads working on different sockets rarely meet.
-struct BacklogShard {
+// its own lock. Below kShards descriptors every socket has a shard of its own, so threads
+// working on different sockets never wait for each other (a send holds the lock during the
+// system call); shards sit on their own cache lines.
+struct alignas(64) BacklogShard {
     std::mutex lock;
     std::unordered_map<int, std::vector<uint8_t>> queues;
 };
-constexpr int kShards = 64;
+constexpr int kShards = 1024;
 BacklogShard shards[kShards];
 BacklogShard& ShardOf(int fd) {
     return shards[static_cast<unsigned>(fd) % kShards];
@@ -249,6 +252,64 @@ int32_t Platform_Socket_Readable(uint32_t handle, int32_t timeoutMs) {
     PlatformPollEntry e{handle, 0, 0, 0};
     if (Platform_Socket_Poll(&e, 1, timeoutMs) <= 0) return 0;
     return e.readable || e.hangup;
+}
+
+uint32_t Platform_Socket_WaitSetCreate() {
+    return Handle(epoll_create1(EPOLL_CLOEXEC));
+}
+
+namespace {
+
+int WaitSetControl(uint32_t set, int op, uint32_t handle, uint64_t key, uint32_t events) {
+    if (!set || !handle) return 0;
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.u64 = key;
+    return epoll_ctl(Fd(set), op, Fd(handle), &ev) == 0 ? 1 : 0;
+}
+
+} // namespace
+
+int32_t Platform_Socket_WaitSetAdd(uint32_t set, uint32_t handle, uint64_t key) {
+    return WaitSetControl(set, EPOLL_CTL_ADD, handle, key, EPOLLIN | EPOLLRDHUP);
+}
+
+int32_t Platform_Socket_WaitSetWatchWrite(uint32_t set, uint32_t handle, uint64_t key,
+                                          int32_t watch) {
+    return WaitSetControl(set, EPOLL_CTL_MOD, handle, key,
+                          EPOLLIN | EPOLLRDHUP | (watch ? EPOLLOUT : 0u));
+}
+
+void Platform_Socket_WaitSetRemove(uint32_t set, uint32_t handle) {
+    WaitSetControl(set, EPOLL_CTL_DEL, handle, 0, 0);
+}
+
+int32_t Platform_Socket_WaitSetWait(uint32_t set, PlatformReadyEntry* entries, uint32_t max,
+                                    int64_t timeoutUs) {
+    if (!set || !entries || max == 0) return -1;
+    if (max > 0x10000u) max = 0x10000u;
+    thread_local std::vector<epoll_event> events;
+    if (events.size() < max) events.resize(max);
+    if (timeoutUs < 0) timeoutUs = 0;
+    const timespec timeout{static_cast<time_t>(timeoutUs / 1000000),
+                           static_cast<long>(timeoutUs % 1000000) * 1000};
+    int rc;
+    do {
+        rc = epoll_pwait2(Fd(set), events.data(), static_cast<int>(max), &timeout, nullptr);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) return -1;
+    for (int i = 0; i < rc; ++i) {
+        const uint32_t r = events[i].events;
+        entries[i].key = events[i].data.u64;
+        entries[i].hangup = (r & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0;
+        entries[i].readable = (r & (EPOLLIN | EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0;
+        entries[i].writable = (r & EPOLLOUT) != 0;
+    }
+    return rc;
+}
+
+void Platform_Socket_WaitSetFree(uint32_t set) {
+    if (set) close(Fd(set));
 }
 
 uint32_t Platform_Socket_PeerAddress(uint32_t handle) {

@@ -44,6 +44,30 @@ int32_t Platform_Socket_Poll(PlatformPollEntry* entries, uint32_t count, int32_t
 // 1 when data (or a hang-up) is waiting within timeoutMs.
 int32_t Platform_Socket_Readable(uint32_t handle, int32_t timeoutMs);
 
+// A readiness set: sockets registered once, each wait reports only the ready ones, so a
+// server with hundreds of clients does not hand the kernel every socket on every pass.
+// A socket belongs to at most one set; closing it takes it out.
+struct PlatformReadyEntry {
+    uint64_t key;     // what the socket was registered with
+    uint8_t readable; // data, a pending connection or a hang-up can be read
+    uint8_t hangup;   // the connection closed or failed
+    uint8_t writable; // reported only while the socket is watched for writing
+};
+// 0 when the set cannot be made.
+uint32_t Platform_Socket_WaitSetCreate();
+// Watches handle for reading, reporting it with key; 1 on success.
+int32_t Platform_Socket_WaitSetAdd(uint32_t set, uint32_t handle, uint64_t key);
+// Also (or no longer) reports the socket as writable: ask for it only while a backlog exists,
+// or every wait returns at once.
+int32_t Platform_Socket_WaitSetWatchWrite(uint32_t set, uint32_t handle, uint64_t key,
+                                          int32_t watch);
+void Platform_Socket_WaitSetRemove(uint32_t set, uint32_t handle);
+// Waits at most timeoutUs (0 = just look) for ready sockets and fills up to max entries.
+// Returns how many, 0 on timeout, -1 on error.
+int32_t Platform_Socket_WaitSetWait(uint32_t set, PlatformReadyEntry* entries, uint32_t max,
+                                    int64_t timeoutUs);
+void Platform_Socket_WaitSetFree(uint32_t set);
+
 // Peer's IPv4 address in host byte order; 0 when unknown.
 uint32_t Platform_Socket_PeerAddress(uint32_t handle);
 // Closes the connection and drops its send queue; a 0 handle is ignored.
