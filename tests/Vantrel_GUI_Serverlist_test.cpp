@@ -89,16 +89,12 @@ protected:
         if (!engine) return nullptr;
         auto create =
             reinterpret_cast<Server_CreateFn>(Platform_Library_Symbol(engine, "Server_Create"));
+        // Only 127.0.0.1 answers: the server listens on that address alone.
+        setenv("ZELVIK_GAME_ADDRESS", "127.0.0.1", 1);
         Server* s = create(name, 0);
+        unsetenv("ZELVIK_GAME_ADDRESS");
         if (!s) return nullptr;
-        // Only 127.0.0.1 answers: the engine's listener, which opens every address, is
-        // replaced by one on that address.
-        const uint16_t port = Platform_Socket_LocalPort(s->Listener);
-        Platform_Socket_Close(s->Listener);
-        const int fd = ListenOn("127.0.0.1", port, nullptr, true);
-        if (fd < 0) return s;
-        s->Listener = static_cast<uint32_t>(fd) + 1;
-        GamePort(port);
+        GamePort(Platform_Socket_LocalPort(s->Listener));
         return s;
     }
     fs::path dir, previous;

@@ -359,7 +359,7 @@ Server* Server_Create(const char16_t* name, int32_t port) {
     if (!state) return nullptr;
     Server* s = &state->base;
     state->PassGapUs = kServerPassGapUs;
-    s->Listener = Platform_Socket_Listen(static_cast<uint16_t>(port));
+    s->Listener = Platform_Socket_Listen(static_cast<uint16_t>(port), ServerList_GameAddress());
     state->WaitSet = Platform_Socket_WaitSetCreate();
     if (!s->Listener || !state->WaitSet ||
         !Platform_Socket_WaitSetAdd(state->WaitSet, s->Listener, 0)) {

@@ -168,6 +168,15 @@ uint16_t ServerList_GamePort() {
     return gamePort.load();
 }
 
+uint32_t ServerList_GameAddress() {
+    const char* text = std::getenv("ZELVIK_GAME_ADDRESS");
+    if (!text) return 0;
+    std::u16string wide;
+    for (; *text && wide.size() < 16; ++text) wide.push_back(static_cast<unsigned char>(*text));
+    uint32_t address = 0;
+    return ServerList_ParseAddress(wide, &address) ? address : 0;
+}
+
 bool ServerList_ParseAddress(std::u16string_view text, uint32_t* address) {
     if (text.empty()) return false;
     uint32_t fields[4] = {0, 0, 0, 0};

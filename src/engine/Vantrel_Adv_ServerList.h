@@ -51,6 +51,9 @@ void DownloadLines_Clear(DoublyLinkedList* lines);
 void ServerList_MasterHost(std::string* host, uint16_t* port);
 // Port the queries ask (ZELVIK_GAME_PORT, else 2031); read again by every ServerList_Get.
 uint16_t ServerList_GamePort();
+// Address game servers listen on (ZELVIK_GAME_ADDRESS, dotted); 0, every address, when unset
+// or unreadable. Lets several servers share one port on one machine, each on its own address.
+uint32_t ServerList_GameAddress();
 
 // Dotted IPv4 text to the stored value (first octet lowest); false for a line to skip:
 // empty, a field above 255, or a character other than digits and dots. Missing fields are 0.

@@ -79,14 +79,17 @@ int32_t Platform_Socket_Init() {
     return 1;
 }
 
-uint32_t Platform_Socket_Listen(uint16_t port) {
+uint32_t Platform_Socket_Listen(uint16_t port, uint32_t ipv4) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return 0;
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    // The stored form keeps the first octet in the lowest byte.
+    const uint32_t hostOrder =
+        (ipv4 & 0xFFu) << 24 | (ipv4 >> 8 & 0xFFu) << 16 | (ipv4 >> 16 & 0xFFu) << 8 | ipv4 >> 24;
+    addr.sin_addr.s_addr = htonl(ipv4 ? hostOrder : INADDR_ANY);
     addr.sin_port = htons(port);
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0 ||
         !SetNonBlocking(fd)) {

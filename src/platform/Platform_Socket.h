@@ -8,7 +8,8 @@
 int32_t Platform_Socket_Init();
 
 // Listening socket on every local address; 0 when the port cannot be opened.
-uint32_t Platform_Socket_Listen(uint16_t port);
+// ipv4 (first octet in the lowest byte) 0 listens on every address.
+uint32_t Platform_Socket_Listen(uint16_t port, uint32_t ipv4 = 0);
 // Port a listener is bound to (useful after listening on port 0); 0 on failure.
 uint16_t Platform_Socket_LocalPort(uint32_t listener);
 // One pending connection, made non-blocking; 0 when none is waiting.
