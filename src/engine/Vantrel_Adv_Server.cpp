@@ -1,0 +1,740 @@
+#include "Vantrel_Adv_Server.h"
+
+#include "DoublyLinkedList.h"
+#include "Platform_Socket.h"
+#include "Vantrel_Adv.h"
+#include "Vantrel_Adv_Game.h"
+#include "Vantrel_Adv_NetClient.h"
+#include "Vantrel_Adv_Player.h"
+#include "Vantrel_Adv_Plugin.h"
+#include "Vantrel_Common.h"
+#include "Zelvik_ClientInterface.h"
+#include "Zelvik_Game.h"
+#include "Zelvik_Mode.h"
+#include "Zelvik_Player.h"
+#include "Zelvik_Randomizer.h"
+#include "Zelvik_RotationSystem.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+Game* Game_Create(ClientInterface* clientInterface);
+
+namespace {
+
+constexpr uint32_t kChunk = 4096;
+// Per client and pass: a client that keeps sending cannot starve the games or
+// the others.
+constexpr uint32_t kReadBudget = 64 * 1024;
+constexpr int32_t kAcceptsPerPass = 64;
+
+bool networkReady = false;
+
+// The client interface of server-held players: log and server-message lines go
+// to the host's callback, everything else is a no-op.
+struct ServerCallbacks {
+    ClientInterface base;
+    Server* server;
+};
+
+int32_t ForwardLine(ClientInterface* ci, const char16_t* text) {
+    Server* s = reinterpret_cast<ServerCallbacks*>(ci)->server;
+    if (s && s->MessageCallback && text) s->MessageCallback(text);
+    return 0;
+}
+
+const ClientInterfaceOps kServerCallbackOps = {
+    [](ClientInterface*, int32_t, int32_t, uint32_t, int32_t, uint32_t, uintptr_t) { return 0; },
+    [](ClientInterface*, int32_t, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
+    ForwardLine,
+    ForwardLine,
+    [](ClientInterface*, int32_t) { return 0; },
+    [](ClientInterface*, int32_t) { return 0; },
+    [](ClientInterface*, int32_t) { return 0; },
+    [](ClientInterface*) { return 0; },
+    [](ClientInterface*, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
+    [](ClientInterface*, const uint8_t*, int32_t, uintptr_t) { return 0; },
+};
+
+// The master-server list is a unit of its own; without it a server is simply
+// not listed.
+int32_t Server_RegisterNone(Server*) {
+    return 0;
+}
+
+const ServerOps kServerOps = {
+    Server_AddMode,
+    Server_AddRotationSystem,
+    Server_SetRandomizer,
+    Server_AddModeByName,
+    Server_AddRotationSystemByName,
+    Server_SetRandomizerByName,
+    Server_Process,
+    Server_SetMessageCallback,
+    Server_RegisterNone,
+    Server_RegisterNone,
+    Server_CountPlayers,
+    Server_CountClients,
+    Server_Free,
+};
+
+std::u16string Dec(uint64_t v) {
+    std::u16string s;
+    do {
+        s.insert(s.begin(), static_cast<char16_t>(u'0' + v % 10));
+        v /= 10;
+    } while (v);
+    return s;
+}
+
+std::u16string Address(uint32_t a) {
+    return Dec(a >> 24) + u"." + Dec((a >> 16) & 0xFF) + u"." + Dec((a >> 8) & 0xFF) + u"." +
+           Dec(a & 0xFF);
+}
+
+void Log(Server* s, const std::u16string& line) {
+    if (s->MessageCallback) s->MessageCallback(line.c_str());
+}
+
+uint32_t NewSeed() {
+    static std::mt19937 rng{std::random_device{}()};
+    std::uniform_int_distribution<uint32_t> half(0, 65535);
+    const uint32_t a = half(rng), b = half(rng);
+    return a << 16 | b;
+}
+
+template <typename T> void ForEach(DoublyLinkedList* list, const auto& fn) {
+    if (!list) return;
+    for (auto* e = list->First; e; e = e->Next) fn(static_cast<T*>(DoublyLinkedList_Data(e)));
+}
+
+// Live clients, in connect order.
+std::vector<ServerClient*> LiveClients(Server* s) {
+    std::vector<ServerClient*> out;
+    ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
+        if (!c->Gone) out.push_back(c);
+    });
+    return out;
+}
+
+// Relays and notices are gathered per connection and leave together at the end of the pass.
+void SendTo(ServerClient* c, const uint8_t* data, uint32_t size) {
+    if (c->Gone) return;
+    if (Platform_Socket_Queue(c->ClientConnection, data, size) < 0) c->Broken = 1;
+    c->Queued = 1;
+}
+
+void FlushAll(Server* s) {
+    ForEach<ServerClient>(s->Clients, [](ServerClient* c) {
+        if (!c->Queued || c->Gone) return;
+        c->Queued = 0;
+        if (Platform_Socket_Flush(c->ClientConnection) < 0) c->Broken = 1;
+    });
+}
+
+void Relay(Server* s, ServerClient* from, const uint8_t* data, uint32_t size) {
+    ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
+        if (c != from) SendTo(c, data, size);
+    });
+}
+
+void Disconnect(Server* s, ServerClient* c) {
+    if (c->Gone) return;
+    const uint32_t connection = c->ClientConnection;
+    Server_OnDisconnect(s, connection);
+}
+
+void RemoveGone(Server* s) {
+    int32_t index = 0;
+    for (auto* e = s->Clients->First; e;) {
+        auto* next = e->Next;
+        auto* c = static_cast<ServerClient*>(DoublyLinkedList_Data(e));
+        if (c->Gone) {
+            s->Clients->Current = e;
+            s->Clients->Index = index;
+            DoublyLinkedList_DeleteElement(s->Clients);
+        } else {
+            ++index;
+        }
+        e = next;
+    }
+}
+
+const char16_t* CommandWord(uint8_t command) {
+    switch (command) {
+    case NetCmd_GetInfo:
+        return u"GetInfo";
+    case NetCmd_Hello:
+        return u"Hello";
+    case NetCmd_Join:
+        return u"Join";
+    case NetCmd_Ready:
+        return u"Ready";
+    default:
+        return nullptr;
+    }
+}
+
+struct FeedContext {
+    Server* server;
+    ServerClient* client;
+};
+
+bool ServerHandles(uint8_t c) {
+    return c == NetCmd_GetInfo || c == NetCmd_Hello || c == NetCmd_Join || c == NetCmd_Ready ||
+           c == NetCmd_Input;
+}
+
+void OnPieceRead(void* ctx, uint8_t command) {
+    auto* f = static_cast<FeedContext*>(ctx);
+    if (const char16_t* word = CommandWord(command))
+        Log(f->server,
+            word + std::u16string(u" from Client(") + Address(f->client->Address) + u")");
+}
+
+bool OnServerPacket(void* ctx, const uint8_t* data, uint32_t) {
+    auto* f = static_cast<FeedContext*>(ctx);
+    switch (data[0]) {
+    case NetCmd_GetInfo:
+        Server_OnGetInfo(f->server, f->client);
+        break;
+    case NetCmd_Hello:
+        Server_OnHello(f->server, f->client);
+        break;
+    case NetCmd_Join:
+        Server_OnJoin(f->server, f->client);
+        break;
+    case NetCmd_Ready:
+        Server_OnReady(f->server, f->client);
+        break;
+    case NetCmd_Input:
+        Server_OnInputPacket(f->server, f->client);
+        break;
+    default:
+        break;
+    }
+    return !f->client->Gone;
+}
+
+void ReadClient(Server* s, ServerClient* c) {
+    FeedContext ctx{s, c};
+    const NetReceiveState state{c->ReceiveBuffer, &c->ReceiveCount, &c->ReceivePartial};
+    const NetFrameSink sink{&ctx,
+                            ServerHandles,
+                            [](void*, const uint8_t*) { return false; },
+                            [](void*, uint32_t) -> uint8_t* { return nullptr; },
+                            OnServerPacket,
+                            OnPieceRead};
+    uint8_t chunk[kChunk];
+    for (uint32_t budget = kReadBudget; budget && !c->Gone;) {
+        const int32_t n = Platform_Socket_Receive(c->ClientConnection, chunk, kChunk);
+        if (n == 0) return;
+        if (n < 0) {
+            // Closed, or a hard error: either way the connection is finished.
+            Disconnect(s, c);
+            return;
+        }
+        budget -= std::min<uint32_t>(budget, static_cast<uint32_t>(n));
+        if (Net_FeedBytes(state, sink, chunk, static_cast<size_t>(n)) == NetFeedResult::Stopped)
+            return;
+    }
+}
+
+void AddClient(Server* s, uint32_t connection, uint32_t address) {
+    auto* c = static_cast<ServerClient*>(DoublyLinkedList_AddElement(s->Clients));
+    if (!c) {
+        Platform_Socket_Close(connection);
+        return;
+    }
+    c->ClientConnection = connection;
+    c->Address = address;
+}
+
+// Loads a plug-in's interface for the server: the shared steps of the three
+// rule operations.
+void* CreateFromLibrary(const ZelvikID* id, const char* exportName, bool* found) {
+    void* library = Plugin_FindLibrary(id);
+    *found = library != nullptr;
+    if (!library) return nullptr;
+    void* fn = Plugin_GetExport(library, exportName);
+    return fn ? reinterpret_cast<void* (*)(const EngineApi*)>(fn)(&g_EngineApi) : nullptr;
+}
+
+int32_t Loaded(Server* s, const ZelvikID* id, bool ok, const char16_t* exportName) {
+    Log(s, Plugin_Describe(id) + (ok ? std::u16string(u" succesfully loaded")
+                                     : u": " + std::u16string(exportName) + u" failed"));
+    return ok ? 1 : 0;
+}
+
+// Takes a held player off the server's modes. The mode objects belong to the server (freed at
+// Server_Free), so the player must not hold them when it is freed or reset for a new game.
+void DetachModes(Player* p) {
+    ForEach<ModeEntry>(p->ModeList, [&](ModeEntry* e) {
+        if (ModeInterface* m = e->mode) m->ops->DetachPlayer(m, p);
+    });
+    if (p->ModeList) DoublyLinkedList_ClearList(p->ModeList);
+}
+
+void FreeHeldPlayer(Player* p) {
+    DetachModes(p);
+    Net_ForgetPlayer(p);
+    p->ops->Free(p);
+}
+
+void ClearList(DoublyLinkedList* list) {
+    if (list) DoublyLinkedList_ClearList(list);
+}
+
+void ResetClientStream(ServerClient* c) {
+    c->AwaitingFirst = 1;
+    c->NextFrame = 0;
+    c->LastWord = 0;
+    c->HasLastWord = 0;
+}
+
+} // namespace
+
+Server* Server_Create(const char16_t* name, int32_t port) {
+    if (!networkReady) networkReady = Platform_Socket_Init() != 0;
+    if (!networkReady || port < 0 || port > 0xFFFF) return nullptr;
+    auto* s = static_cast<Server*>(std::calloc(1, sizeof(Server)));
+    if (!s) return nullptr;
+    s->Listener = Platform_Socket_Listen(static_cast<uint16_t>(port));
+    if (!s->Listener) {
+        std::free(s);
+        return nullptr;
+    }
+    s->ops = &kServerOps;
+    s->Clients = DoublyLinkedList_Create(sizeof(ServerClient));
+    s->ServerModes = DoublyLinkedList_Create(sizeof(ModeEntry));
+    s->ServerRotationSystems = DoublyLinkedList_Create(sizeof(RotationSystemEntry));
+    for (uint32_t i = 0; name && i < kServerNameUnits && name[i]; ++i) s->ServerName[i] = name[i];
+    s->SharedSeed = NewSeed();
+    auto* callbacks = static_cast<ServerCallbacks*>(std::calloc(1, sizeof(ServerCallbacks)));
+    if (callbacks) {
+        callbacks->base.ops = &kServerCallbackOps;
+        callbacks->server = s;
+    }
+    s->ClientCallbacks = callbacks ? &callbacks->base : nullptr;
+    // The game carries the callback object, so engine lines about held players
+    // (the out-of-sync warnings) reach the host's log.
+    s->ServerGame = Game_Create(s->ClientCallbacks);
+    if (!s->Clients || !s->ServerModes || !s->ServerRotationSystems || !s->ServerGame) {
+        Server_Free(s);
+        return nullptr;
+    }
+    return s;
+}
+
+uint16_t Server_GetPort(Server* s) {
+    return s ? Platform_Socket_LocalPort(s->Listener) : 0;
+}
+
+int32_t Server_AddMode(Server* s, const ZelvikID* id) {
+    if (!s || !id) return 0;
+    bool found;
+    void* mode = CreateFromLibrary(id, "CreateModeInterface", &found);
+    if (!found) return 0;
+    auto* entry = static_cast<ModeEntry*>(DoublyLinkedList_AddElement(s->ServerModes));
+    if (!entry) return 0;
+    std::memcpy(&entry->id, id, sizeof(ZelvikID));
+    entry->mode = static_cast<ModeInterface*>(mode);
+    return Loaded(s, id, mode != nullptr, u"CreateModeInterface");
+}
+
+int32_t Server_AddRotationSystem(Server* s, const ZelvikID* id) {
+    if (!s || !id || id->kind != PluginKind_RotationSystem) return 0;
+    bool found;
+    void* rs = CreateFromLibrary(id, "CreateRotationSystemInterface", &found);
+    if (!found) {
+        Log(s, Plugin_Describe(id) + u" invalid");
+        return 0;
+    }
+    auto* entry =
+        static_cast<RotationSystemEntry*>(DoublyLinkedList_AddElement(s->ServerRotationSystems));
+    if (!entry) return 0;
+    std::memcpy(&entry->id, id, sizeof(ZelvikID));
+    entry->rotationSystem = static_cast<RotationSystemInterface*>(rs);
+    return Loaded(s, id, rs != nullptr, u"CreateRotationSystemInterface");
+}
+
+int32_t Server_SetRandomizer(Server* s, const ZelvikID* id) {
+    if (!s || !id || id->kind != PluginKind_Randomizer) return 0;
+    if (!Plugin_FindLibrary(id)) {
+        Log(s, Plugin_Describe(id) + u" invalid");
+        return 0;
+    }
+    // The identity is what players get; it stays even when the interface fails.
+    std::memcpy(&s->ServerRandomizerID, id, sizeof(ZelvikID));
+    bool found;
+    auto* r = static_cast<RandomizerInterface*>(
+        CreateFromLibrary(id, "CreateRandomizerInterface", &found));
+    if (s->ServerRandomizer) s->ServerRandomizer->ops->Free(s->ServerRandomizer);
+    s->ServerRandomizer = r;
+    return Loaded(s, id, r != nullptr, u"CreateRandomizerInterface");
+}
+
+int32_t Server_AddModeByName(Server* s, const char16_t* name) {
+    if (!s || !name) return 0;
+    const ZelvikID* id = Plugin_FindByName(PluginKind_Mode, name);
+    if (!id) id = Plugin_FindByName(PluginKind_ModeExtension, name);
+    return id ? Server_AddMode(s, id) : 0;
+}
+
+int32_t Server_AddRotationSystemByName(Server* s, const char16_t* name) {
+    if (!s || !name) return 0;
+    const ZelvikID* id = Plugin_FindByName(PluginKind_RotationSystem, name);
+    return id ? Server_AddRotationSystem(s, id) : 0;
+}
+
+int32_t Server_SetRandomizerByName(Server* s, const char16_t* name) {
+    if (!s || !name) return 0;
+    const ZelvikID* id = Plugin_FindByName(PluginKind_Randomizer, name);
+    return id ? Server_SetRandomizer(s, id) : 0;
+}
+
+int32_t Server_SetMessageCallback(Server* s, ServerMessageCallback callback) {
+    if (s) s->MessageCallback = callback;
+    return 0;
+}
+
+int32_t Server_CountPlayers(Server* s) {
+    int32_t n = 0;
+    if (s)
+        for (ServerClient* c : LiveClients(s)) n += c->HeldPlayer != nullptr;
+    return n;
+}
+
+int32_t Server_CountClients(Server* s) {
+    return s ? static_cast<int32_t>(LiveClients(s).size()) : 0;
+}
+
+void Server_HandleNetEvent(Server* s) {
+    // One snapshot per pass: the listener and every client as they were at its
+    // start.
+    std::vector<ServerClient*> clients = LiveClients(s);
+    std::vector<PlatformPollEntry> entries(clients.size() + 1);
+    entries[0].handle = s->Listener;
+    for (size_t i = 0; i < clients.size(); ++i)
+        entries[i + 1].handle = clients[i]->ClientConnection;
+    if (Platform_Socket_Poll(entries.data(), static_cast<uint32_t>(entries.size()), 0) > 0) {
+        for (size_t i = 0; i < clients.size(); ++i) {
+            ServerClient* c = clients[i];
+            const PlatformPollEntry& e = entries[i + 1];
+            if (c->Gone) continue;
+            // What the kernel could not take last time goes out first.
+            if (e.writable && Platform_Socket_Flush(c->ClientConnection) < 0) c->Broken = 1;
+            if (e.readable || e.hangup) ReadClient(s, c);
+        }
+        if (entries[0].readable) {
+            for (int32_t i = 0; i < kAcceptsPerPass; ++i) {
+                uint32_t address = 0;
+                const uint32_t connection = Platform_Socket_Accept(s->Listener, &address);
+                if (!connection) break;
+                AddClient(s, connection, address);
+            }
+        }
+    }
+    // Clients whose sends failed are gone; their departure may break further
+    // ones.
+    for (bool again = true; again;) {
+        again = false;
+        for (ServerClient* c : LiveClients(s))
+            if (c->Broken) {
+                Disconnect(s, c);
+                again = true;
+            }
+    }
+    RemoveGone(s);
+    FlushAll(s);
+}
+
+int32_t Server_Process(Server* s) {
+    if (!s) return 1;
+    Server_HandleNetEvent(s);
+    // A held player runs only on received input, so players with none queued are skipped.
+    ForEach<ServerClient>(s->Clients, [](ServerClient* c) {
+        Player* p = c->HeldPlayer;
+        if (p && p->InputQueue && p->InputQueue->Count > 0) p->ops->Update(p, 0, -1);
+    });
+    if (DoublyLinkedList_CountList(s->Clients) == 0) {
+        s->GameRunning = 0;
+        s->SharedSeed = NewSeed();
+    }
+    return 1;
+}
+
+int32_t Server_SendNetPacket(Server* s, Player* p) {
+    if (!s || !p) return 0;
+    int32_t sent = 0;
+    uint32_t size = 0;
+    switch (p->PacketBuffer[0]) {
+    case NetCmd_JoinReply: {
+        std::vector<ZelvikID> modes, systems;
+        ForEach<ModeEntry>(s->ServerModes, [&](ModeEntry* e) { modes.push_back(e->id); });
+        ForEach<RotationSystemEntry>(s->ServerRotationSystems,
+                                     [&](RotationSystemEntry* e) { systems.push_back(e->id); });
+        std::vector<uint8_t> buffer(NetCmd_JoinReplySize(static_cast<uint32_t>(modes.size()),
+                                                         static_cast<uint32_t>(systems.size())));
+        NetCmd_BuildJoinReply(buffer.data(), p->Id, s->ServerRandomizerID, modes.data(),
+                              static_cast<uint32_t>(modes.size()), systems.data(),
+                              static_cast<uint32_t>(systems.size()));
+        sent = Platform_Socket_Send(p->PeerConnection, buffer.data(),
+                                    static_cast<uint32_t>(buffer.size()));
+        break;
+    }
+    case NetCmd_PlayerJoined:
+        size = kSizePlayerJoined;
+        break;
+    case NetCmd_Ready:
+        size = kSizeReady;
+        break;
+    case NetCmd_StartGame:
+        size = kSizeStartGame;
+        break;
+    case NetCmd_Input:
+        if (p->PacketSent) break;
+        size = NetInput_Size(p->PacketBuffer);
+        p->PacketSent = 1;
+        break;
+    default:
+        break;
+    }
+    if (size) sent = Platform_Socket_Send(p->PeerConnection, p->PacketBuffer, size);
+    if (sent < 1) p->SendFailed = 1;
+    return sent;
+}
+
+void Server_OnGetInfo(Server* s, ServerClient* c) {
+    uint8_t info[kSizeInfo];
+    NetCmd_BuildInfo(info, s->ServerName, static_cast<uint32_t>(Server_CountPlayers(s)), -1);
+    SendTo(c, info, kSizeInfo);
+}
+
+void Server_OnHello(Server* s, ServerClient* c) {
+    (void)s;
+    const uint64_t version = Net_GetU64(c->ReceiveBuffer + 1);
+    if (version == kEngineVersion) {
+        c->ClientFlags |= kClientHelloAccepted;
+        return;
+    }
+    const std::u16string text = u"Your engine version is different from the servers. (Client: " +
+                                VersionToString(version) + u" - Server: " +
+                                VersionToString(kEngineVersion) + u")";
+    if (Net_SendMessage(c->ClientConnection, text.c_str()) < 0) c->Broken = 1;
+}
+
+void Server_OnJoin(Server* s, ServerClient* c) {
+    // One player per client: a second Join would leave the first one orphaned.
+    if (!(c->ClientFlags & kClientHelloAccepted) || c->HeldPlayer) return;
+    if (s->GameRunning) {
+        if (Net_SendMessage(c->ClientConnection, u"Game is already running - You can't join now.") <
+            0)
+            c->Broken = 1;
+        return;
+    }
+    // No own field: the modes give every player the same field the clients play
+    // on.
+    Player* p = Player_Create(s->ClientCallbacks, 0);
+    if (!p) return;
+    char16_t name[kTextUnits + 1];
+    PacketReader r(c->ReceiveBuffer + 1, kTextBytes);
+    r.Text(name);
+    p->ops->SetName(p, name);
+    p->PeerConnection = c->ClientConnection;
+    p->IsRemote = 1;
+    p->PacketBuffer[0] = NetCmd_JoinReply;
+    Server_SendNetPacket(s, p);
+    for (ServerClient* other : LiveClients(s)) {
+        Player* q = other->HeldPlayer;
+        if (!q || other == c) continue;
+        NetCmd_BuildPlayerJoined(q->PacketBuffer, p->Id, p->NameBuffer, s->SharedSeed);
+        SendNetPacket(q);
+        NetCmd_BuildPlayerJoined(p->PacketBuffer, q->Id, q->NameBuffer, s->SharedSeed);
+        SendNetPacket(p);
+    }
+    c->HeldPlayer = p;
+}
+
+void Server_OnReady(Server* s, ServerClient* c) {
+    Player* p = c->HeldPlayer;
+    if (!p) return;
+    const uint32_t id = Net_GetU32(c->ReceiveBuffer + 1);
+    const uint32_t index = Net_GetU32(c->ReceiveBuffer + 5);
+    if (id != p->Id) {
+        Log(s, u"Wrong PlayerID from (" + Dec(c->ClientConnection) + u")");
+        return;
+    }
+    // A further game starts from a clean copy: no doubled modes, no stale
+    // checksums.
+    DetachModes(p);
+    p->ops->Reset(p);
+    if (p->ChecksumQueue) DoublyLinkedList_ClearList(p->ChecksumQueue);
+    if (!p->ModeList) p->ModeList = DoublyLinkedList_Create(sizeof(ModeEntry));
+    ForEach<ModeEntry>(s->ServerModes, [&](ModeEntry* e) {
+        ModeInterface* m = e->mode;
+        if (!m || !p->ModeList) return;
+        auto* added = static_cast<ModeEntry*>(DoublyLinkedList_AddElement(p->ModeList));
+        if (added) added->mode = m->ops->AttachPlayer(m, p);
+    });
+    if (auto* rs = static_cast<RotationSystemEntry*>(DoublyLinkedList_SelectElement(
+            s->ServerRotationSystems, index > 0x7FFFFFFF ? -1 : static_cast<int32_t>(index)))) {
+        const ZelvikID rsId = rs->id;
+        p->ops->SetRotationSystem(p, &rsId);
+    }
+    const ZelvikID randomizerId = s->ServerRandomizerID;
+    p->ops->SetRandomizer(p, &randomizerId);
+    s->ServerGame->ops->AttachPlayer(s->ServerGame, p);
+    p->ReadyFlag = 1;
+    Relay(s, c, c->ReceiveBuffer, kSizeReady);
+
+    const std::vector<ServerClient*> clients = LiveClients(s);
+    for (ServerClient* other : clients)
+        if (other->HeldPlayer && !other->HeldPlayer->ReadyFlag) return;
+    Log(s, u"Starting the game");
+    s->GameRunning = 1;
+    for (ServerClient* other : clients) {
+        Player* q = other->HeldPlayer;
+        if (!q) continue;
+        q->ReadyFlag = 0;
+        NetCmd_BuildStartGame(q->PacketBuffer, q->Id, s->SharedSeed);
+        SendNetPacket(q);
+        // Frames still queued from an earlier game belong to no one now.
+        ClearList(q->InputQueue);
+        ClearList(q->SyncQueue);
+        ClearList(q->ChecksumQueue);
+        ResetClientStream(other);
+        q->ops->Start(q);
+    }
+}
+
+void Server_OnInputPacket(Server* s, ServerClient* c) {
+    Player* p = c->HeldPlayer;
+    if (!p) return;
+    const uint8_t* d = c->ReceiveBuffer;
+    const uint32_t size = NetInput_Size(d);
+    if (Net_GetU32(d + kInputId) != p->Id) {
+        // Another player's frames from this connection are neither applied nor
+        // relayed.
+        Log(s, u"Wrong PlayerID from (" + Dec(c->ClientConnection) + u")");
+        return;
+    }
+    const uint32_t first = Net_GetU32(d + kInputFirstFrame);
+    if (c->AwaitingFirst) {
+        // The client had not seen the start yet when it sent these: the old game's frames.
+        if (first != 0) return;
+        c->AwaitingFirst = 0;
+    }
+    const uint32_t entries = (size - kSizeInputFixed) / 2;
+    uint32_t last = c->LastWord;
+    bool hasLast = c->HasLastWord != 0;
+    const uint32_t frames =
+        NetInput_Decode(d + kInputEntries, entries, &last, &hasLast, [](uint32_t, uint32_t) {});
+    const uint32_t queued =
+        p->InputQueue ? static_cast<uint32_t>(DoublyLinkedList_CountList(p->InputQueue)) : 0;
+    // A gap, an overlap or a flood of frames can only come from a broken or
+    // hostile client.
+    if (first != c->NextFrame || queued + frames > Net_MaxQueuedFrames(p)) {
+        Disconnect(s, c);
+        return;
+    }
+    if (!p->ChecksumQueue) p->ChecksumQueue = DoublyLinkedList_Create(sizeof(ChecksumRecord));
+    if (auto* rec = static_cast<ChecksumRecord*>(DoublyLinkedList_AddElement(p->ChecksumQueue))) {
+        rec->frame = first;
+        rec->checksum = Net_GetU32(d + kInputChecksum);
+    }
+    last = c->LastWord;
+    hasLast = c->HasLastWord != 0;
+    NetInput_Decode(d + kInputEntries, entries, &last, &hasLast, [p](uint32_t w, uint32_t n) {
+        for (uint32_t i = 0; i < n; ++i) Net_QueueWord(&p->InputQueue, w);
+    });
+    c->LastWord = last;
+    c->HasLastWord = hasLast;
+    if (!p->SyncQueue) p->SyncQueue = DoublyLinkedList_Create(sizeof(SyncRecord));
+    if (auto* rec = static_cast<SyncRecord*>(DoublyLinkedList_AddElement(p->SyncQueue))) {
+        rec->frame = first;
+        rec->activeKind =
+            static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(d[kInputActive])));
+        for (uint32_t i = 0; i < kPreviewBytes; ++i)
+            rec->previewKinds[i] = static_cast<uint32_t>(
+                static_cast<int32_t>(static_cast<int8_t>(d[kInputPreview + i])));
+    }
+    c->NextFrame = first + frames;
+    Relay(s, c, d, size);
+}
+
+void Server_OnDisconnect(Server* s, uint32_t connection) {
+    ServerClient* c = nullptr;
+    for (ServerClient* x : LiveClients(s))
+        if (x->ClientConnection == connection) {
+            c = x;
+            break;
+        }
+    if (!c) return;
+    c->Gone = 1;
+    Platform_Socket_Close(c->ClientConnection);
+    bool hadPlayer = false;
+    uint32_t id = 0;
+    if (Player* p = c->HeldPlayer) {
+        hadPlayer = true;
+        id = p->Id;
+        if (p->Game) p->Game->ops->RemovePlayer(p->Game, p);
+        FreeHeldPlayer(p);
+        c->HeldPlayer = nullptr;
+    }
+    if (!hadPlayer) return;
+    uint8_t left[kSizePlayerLeft];
+    NetCmd_BuildPlayerLeft(left, id);
+    for (ServerClient* other : LiveClients(s))
+        if (other->HeldPlayer) SendTo(other, left, kSizePlayerLeft);
+}
+
+int32_t Server_Free(Server* s) {
+    if (!s) return 0;
+    if (s->Clients) {
+        for (ServerClient* c : LiveClients(s))
+            Net_SendMessage(c->ClientConnection, u"Server is shutting down");
+        for (ServerClient* c : LiveClients(s)) {
+            // Give the goodbye a moment to leave before the connection closes.
+            for (int i = 0; i < 10 && Platform_Socket_Backlog(c->ClientConnection); ++i) {
+                Platform_Socket_Flush(c->ClientConnection);
+                Platform_Socket_Readable(c->ClientConnection, 1);
+            }
+            Platform_Socket_Close(c->ClientConnection);
+        }
+    }
+    Platform_Socket_Close(s->Listener);
+    s->ops->Unregister(s);
+    if (s->Clients) {
+        for (ServerClient* c : LiveClients(s))
+            if (Player* p = c->HeldPlayer) FreeHeldPlayer(p);
+        DoublyLinkedList_FreeList(s->Clients);
+    }
+    if (s->ServerModes) {
+        ForEach<ModeEntry>(s->ServerModes, [&](ModeEntry* e) {
+            if (ModeInterface* m = e->mode) {
+                Log(s, u"Freeing " + Plugin_Describe(&e->id));
+                m->ops->Free(m);
+            }
+        });
+        DoublyLinkedList_FreeList(s->ServerModes);
+    }
+    if (s->ServerRotationSystems) {
+        ForEach<RotationSystemEntry>(s->ServerRotationSystems, [&](RotationSystemEntry* e) {
+            if (RotationSystemInterface* rs = e->rotationSystem) rs->ops->Free(rs);
+        });
+        DoublyLinkedList_FreeList(s->ServerRotationSystems);
+    }
+    if (s->ServerRandomizer) s->ServerRandomizer->ops->Free(s->ServerRandomizer);
+    if (Game* g = s->ServerGame) {
+        if (g->players) DoublyLinkedList_FreeList(g->players);
+        std::free(g);
+    }
+    std::free(s->ClientCallbacks);
+    std::free(s);
+    return 0;
+}

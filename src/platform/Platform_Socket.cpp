@@ -1,0 +1,272 @@
+#include "Platform_Socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// Bytes the kernel did not take yet, per descriptor. Sockets may be used from several threads
+// (a server beside its clients, server queries), so the table is split into shards, each with
+// its own lock, and threads working on different sockets rarely meet.
+struct BacklogShard {
+    std::mutex lock;
+    std::unordered_map<int, std::vector<uint8_t>> queues;
+};
+constexpr int kShards = 64;
+BacklogShard shards[kShards];
+BacklogShard& ShardOf(int fd) {
+    return shards[static_cast<unsigned>(fd) % kShards];
+}
+
+int Fd(uint32_t handle) {
+    return handle ? static_cast<int>(handle - 1) : -1;
+}
+uint32_t Handle(int fd) {
+    return fd >= 0 ? static_cast<uint32_t>(fd) + 1 : 0;
+}
+
+bool SetNonBlocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL, 0);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+void SetNoDelay(int fd) {
+    // Input packets are small and latency-bound.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+bool WouldBlock(int err) {
+    return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+}
+
+// Writes as much of data as the kernel takes; -1 on a hard error.
+ssize_t WriteSome(int fd, const uint8_t* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = send(fd, data + done, size - done, MSG_NOSIGNAL);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && WouldBlock(errno)) break;
+        return -1;
+    }
+    return static_cast<ssize_t>(done);
+}
+
+} // namespace
+
+int32_t Platform_Socket_Init() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+    return 1;
+}
+
+uint32_t Platform_Socket_Listen(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0 ||
+        !SetNonBlocking(fd)) {
+        close(fd);
+        return 0;
+    }
+    return Handle(fd);
+}
+
+uint16_t Platform_Socket_LocalPort(uint32_t listener) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (!listener || getsockname(Fd(listener), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return 0;
+    return ntohs(addr.sin_port);
+}
+
+uint32_t Platform_Socket_Accept(uint32_t listener, uint32_t* ipv4) {
+    if (!listener) return 0;
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    int fd;
+    do {
+        fd = accept4(Fd(listener), reinterpret_cast<sockaddr*>(&addr), &len,
+                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return 0;
+    SetNoDelay(fd);
+    if (ipv4) *ipv4 = addr.sin_family == AF_INET ? ntohl(addr.sin_addr.s_addr) : 0;
+    return Handle(fd);
+}
+
+uint32_t Platform_Socket_Connect(const char* host, uint16_t port, int32_t timeoutMs) {
+    if (!host || !*host || port == 0) return 0;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) return 0;
+    sockaddr_in addr{};
+    std::memcpy(&addr, found->ai_addr, sizeof addr);
+    freeaddrinfo(found);
+    addr.sin_port = htons(port);
+
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return 0;
+    int rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    if (rc != 0 && errno != EINPROGRESS && errno != EINTR) {
+        close(fd);
+        return 0;
+    }
+    if (rc != 0) {
+        pollfd pfd{fd, POLLOUT, 0};
+        do {
+            rc = poll(&pfd, 1, timeoutMs < 0 ? 0 : timeoutMs);
+        } while (rc < 0 && errno == EINTR);
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (rc != 1 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+            close(fd);
+            return 0;
+        }
+    }
+    SetNoDelay(fd);
+    return Handle(fd);
+}
+
+int32_t Platform_Socket_Send(uint32_t handle, const void* data, uint32_t size) {
+    if (!handle || (!data && size)) return -1;
+    if (size > 0x7FFFFFFFu) return -1;
+    const int fd = Fd(handle);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    BacklogShard& shard = ShardOf(fd);
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto it = shard.queues.find(fd);
+    size_t taken = 0;
+    if (it == shard.queues.end() || it->second.empty()) {
+        const ssize_t n = WriteSome(fd, bytes, size);
+        if (n < 0) return -1;
+        taken = static_cast<size_t>(n);
+        if (taken == size) return static_cast<int32_t>(size);
+        it = shard.queues.try_emplace(fd).first;
+    }
+    // A peer that does not read must not make us hold unbounded memory.
+    if (it->second.size() + (size - taken) > kSendBacklogLimit) return -1;
+    it->second.insert(it->second.end(), bytes + taken, bytes + size);
+    return static_cast<int32_t>(size);
+}
+
+int32_t Platform_Socket_Queue(uint32_t handle, const void* data, uint32_t size) {
+    if (!handle || (!data && size) || size > kSendBacklogLimit) return -1;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    BacklogShard& shard = ShardOf(Fd(handle));
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto& backlog = shard.queues[Fd(handle)];
+    if (backlog.size() + size > kSendBacklogLimit) return -1;
+    backlog.insert(backlog.end(), bytes, bytes + size);
+    return static_cast<int32_t>(size);
+}
+
+int32_t Platform_Socket_Flush(uint32_t handle) {
+    if (!handle) return -1;
+    const int fd = Fd(handle);
+    BacklogShard& shard = ShardOf(fd);
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto it = shard.queues.find(fd);
+    if (it == shard.queues.end() || it->second.empty()) return 0;
+    const ssize_t n = WriteSome(fd, it->second.data(), it->second.size());
+    if (n < 0) return -1;
+    it->second.erase(it->second.begin(), it->second.begin() + n);
+    return static_cast<int32_t>(it->second.size());
+}
+
+uint32_t Platform_Socket_Backlog(uint32_t handle) {
+    if (!handle) return 0;
+    BacklogShard& shard = ShardOf(Fd(handle));
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto it = shard.queues.find(Fd(handle));
+    return it == shard.queues.end() ? 0 : static_cast<uint32_t>(it->second.size());
+}
+
+int32_t Platform_Socket_Receive(uint32_t handle, void* data, uint32_t size) {
+    if (!handle || !data) return -1;
+    if (size == 0) return 0;
+    if (size > 0x7FFFFFFFu) size = 0x7FFFFFFFu;
+    for (;;) {
+        const ssize_t n = recv(Fd(handle), data, size, 0);
+        if (n > 0) return static_cast<int32_t>(n);
+        if (n == 0) return -1; // orderly close
+        if (errno == EINTR) continue;
+        return WouldBlock(errno) ? 0 : -1;
+    }
+}
+
+int32_t Platform_Socket_Poll(PlatformPollEntry* entries, uint32_t count, int32_t timeoutMs) {
+    if (count == 0) return 0;
+    if (!entries) return -1;
+    std::vector<pollfd> fds(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        fds[i].fd = Fd(entries[i].handle); // negative fds are skipped by poll()
+        fds[i].events = POLLIN;
+        if (fds[i].fd < 0) continue;
+        BacklogShard& shard = ShardOf(fds[i].fd);
+        std::lock_guard<std::mutex> guard(shard.lock);
+        auto it = shard.queues.find(fds[i].fd);
+        if (it != shard.queues.end() && !it->second.empty()) fds[i].events |= POLLOUT;
+    }
+    int rc;
+    do {
+        rc = poll(fds.data(), count, timeoutMs < 0 ? 0 : timeoutMs);
+    } while (rc < 0 && errno == EINTR);
+    for (uint32_t i = 0; i < count; ++i) {
+        const short r = rc > 0 ? fds[i].revents : 0;
+        entries[i].readable = (r & POLLIN) != 0;
+        entries[i].hangup = (r & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        entries[i].writable = (r & POLLOUT) != 0;
+    }
+    return rc < 0 ? -1 : rc;
+}
+
+int32_t Platform_Socket_Readable(uint32_t handle, int32_t timeoutMs) {
+    if (!handle) return 0;
+    PlatformPollEntry e{handle, 0, 0, 0};
+    if (Platform_Socket_Poll(&e, 1, timeoutMs) <= 0) return 0;
+    return e.readable || e.hangup;
+}
+
+uint32_t Platform_Socket_PeerAddress(uint32_t handle) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (!handle || getpeername(Fd(handle), reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        addr.sin_family != AF_INET)
+        return 0;
+    return ntohl(addr.sin_addr.s_addr);
+}
+
+void Platform_Socket_Close(uint32_t handle) {
+    if (!handle) return;
+    const int fd = Fd(handle);
+    {
+        BacklogShard& shard = ShardOf(fd);
+        std::lock_guard<std::mutex> guard(shard.lock);
+        shard.queues.erase(fd);
+    }
+    close(fd);
+}

@@ -1,0 +1,373 @@
+// Networked games over real loopback sockets: one server and two clients in this process, the
+// clients' frames and the server's passes interleaved, each client stepped one frame at a time.
+#include "DoublyLinkedList.h"
+#include "HighResTimer.h"
+#include "Platform_Path.h"
+#include "Platform_Socket.h"
+#include "Vantrel_Adv_Game.h"
+#include "Vantrel_Adv_NetClient.h"
+#include "Vantrel_Adv_NetPackets.h"
+#include "Vantrel_Adv_Player.h"
+#include "Vantrel_Adv_Plugin.h"
+#include "Vantrel_Adv_Server.h"
+#include "Zelvik_ClientInterface.h"
+#include "Zelvik_Field.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::vector<std::u16string> serverLines;
+int32_t ServerLog(const char16_t* text) {
+    serverLines.emplace_back(text);
+    return 0;
+}
+
+size_t ServerLinesStartingWith(const std::u16string& prefix) {
+    size_t n = 0;
+    for (const auto& l : serverLines) n += l.rfind(prefix, 0) == 0;
+    return n;
+}
+
+// A host: its log and server-message lines, and the remote players it was told about.
+struct Host {
+    ClientInterface ci;
+    std::vector<std::u16string> log, chat;
+    std::vector<Player*> joined, left;
+    bool connected = false;
+};
+
+Host* HostOf(ClientInterface* ci) {
+    return reinterpret_cast<Host*>(ci);
+}
+const ClientInterfaceOps kHostOps = {
+    [](ClientInterface*, int32_t, int32_t, uint32_t, int32_t, uint32_t, uintptr_t) { return 0; },
+    [](ClientInterface*, int32_t, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
+    [](ClientInterface* ci, const char16_t* t) {
+        HostOf(ci)->log.emplace_back(t);
+        return 0;
+    },
+    [](ClientInterface* ci, const char16_t* t) {
+        HostOf(ci)->chat.emplace_back(t);
+        return 0;
+    },
+    [](ClientInterface*, int32_t) { return 0; },
+    [](ClientInterface*, int32_t) { return 0; },
+    [](ClientInterface*, int32_t) { return 0; },
+    [](ClientInterface*) { return 0; },
+    [](ClientInterface*, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
+    [](ClientInterface*, const uint8_t*, int32_t, uintptr_t) { return 0; },
+};
+
+Host* HostOfPlayer(Player* p) {
+    return reinterpret_cast<Host*>(p->Game->clientInterface);
+}
+
+void OnConnected(Player* p) {
+    HostOfPlayer(p)->connected = true;
+}
+void OnJoined(Player* p, Player* remote) {
+    remote->UserData = p->UserData;
+    HostOfPlayer(p)->joined.push_back(remote);
+}
+void OnLeft(Player* p, Player* remote) {
+    HostOfPlayer(p)->left.push_back(remote);
+}
+
+struct Client {
+    Host host;
+    Game* game = nullptr;
+    Player* player = nullptr;
+
+    Client(const char16_t* name, uint16_t port) {
+        host.ci.ops = &kHostOps;
+        game = Game_Create(&host.ci);
+        player = game ? Game_AddPlayer(game, 0) : nullptr;
+        if (!player) return;
+        player->ops->SetName(player, name);
+        player->ops->Connect(player, u"127.0.0.1", port, OnConnected, OnJoined, OnLeft);
+    }
+    ~Client() {
+        if (player) player->ops->Free(player);
+        if (game) {
+            DoublyLinkedList_FreeList(game->players);
+            std::free(game);
+        }
+    }
+    Player* Remote(uint32_t id) {
+        Player* r = Net_FindPlayer(player, id);
+        return r == player ? nullptr : r;
+    }
+};
+
+Player* HeldPlayer(Server* s, uint32_t id) {
+    for (auto* e = s->Clients->First; e; e = e->Next) {
+        auto* c = static_cast<ServerClient*>(DoublyLinkedList_Data(e));
+        if (c->HeldPlayer && c->HeldPlayer->Id == id) return c->HeldPlayer;
+    }
+    return nullptr;
+}
+
+const ZelvikID* FirstOf(int32_t kind) {
+    return Plugin_GetInfo(kind, 0);
+}
+
+uint32_t Script(uint32_t frame, uint32_t salt);
+
+struct NetworkGame : ::testing::Test {
+    Server* server = nullptr;
+    uint16_t port = 0;
+
+    static void SetUpTestSuite() {
+        HighResTimer_ChooseClocks();
+        Plugin_Init();
+        const std::string dir = std::string(ZELVIK_GAME_DIR) + "/dlls/";
+        for (const char* sub : {"modes/", "randomizer/", "rotationsystem/"})
+            Plugin_ScanFolder(Platform_Path_FromUtf8(dir + sub));
+    }
+
+    void SetUp() override {
+        serverLines.clear();
+        server = Server_Create(u"Loopback", 0);
+        ASSERT_NE(server, nullptr);
+        port = Server_GetPort(server);
+        server->ops->SetMessageCallback(server, ServerLog);
+        const ZelvikID* mode = Plugin_FindByName(PluginKind_Mode, u"PEXA Master");
+        if (!mode) mode = FirstOf(PluginKind_Mode);
+        ASSERT_NE(mode, nullptr) << "no mode plug-in built";
+        ASSERT_NE(FirstOf(PluginKind_RotationSystem), nullptr);
+        ASSERT_NE(FirstOf(PluginKind_Randomizer), nullptr);
+        EXPECT_EQ(server->ops->AddMode(server, mode), 1);
+        EXPECT_EQ(server->ops->AddRotationSystem(server, FirstOf(PluginKind_RotationSystem)), 1);
+        EXPECT_EQ(server->ops->SetRandomizer(server, FirstOf(PluginKind_Randomizer)), 1);
+    }
+
+    void TearDown() override {
+        if (server) server->ops->Free(server);
+    }
+
+    // Pumps everyone (no frames for paused or idle players) until done() or the time is up.
+    template <typename Done> bool Pump(std::vector<Client*> clients, Done done, int ms = 3000) {
+        const uint32_t start = GetMilliseconds();
+        while (!done()) {
+            if (uint32_t(GetMilliseconds() - start) > uint32_t(ms)) return false;
+            server->ops->Process(server);
+            for (Client* c : clients) c->player->ops->Update(c->player, 0, -1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+    // Both clients run frames 0..frames-1 of the game in step (one frame per update), then
+    // stop; every copy catches up and the field checksums agree.
+    void PlayInStep(Client& x, Client& y, uint32_t frames) {
+        for (Client* c : {&x, &y}) {
+            c->player->PlayerFlags &= ~uint32_t(Flag_Paused);
+            ASSERT_EQ(c->player->FrameCounter, 0u);
+        }
+        const uint32_t deadline = GetMilliseconds() + 30000;
+        while ((x.player->FrameCounter < frames || y.player->FrameCounter < frames) &&
+               int32_t(deadline - GetMilliseconds()) > 0) {
+            for (Client* c : {&x, &y}) {
+                Player* p = c->player;
+                if (p->FrameCounter < frames)
+                    p->ops->Update(p, Script(p->FrameCounter, p == y.player), 1);
+                if (p->FrameCounter == frames) p->PlayerFlags |= Flag_Paused;
+            }
+            server->ops->Process(server);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_EQ(x.player->FrameCounter, frames);
+        ASSERT_EQ(y.player->FrameCounter, frames);
+        const uint32_t a = x.player->Id, b = y.player->Id;
+        Player* heldA = HeldPlayer(server, a);
+        Player* heldB = HeldPlayer(server, b);
+        ASSERT_TRUE(heldA && heldB && x.Remote(b) && y.Remote(a));
+        ASSERT_TRUE(Pump(
+            {&x, &y},
+            [&] {
+                return heldA->FrameCounter == frames && heldB->FrameCounter == frames &&
+                       x.Remote(b)->FrameCounter == frames && y.Remote(a)->FrameCounter == frames;
+            },
+            10000));
+        const uint32_t sumA = x.player->ops->GetFieldChecksum(x.player);
+        const uint32_t sumB = y.player->ops->GetFieldChecksum(y.player);
+        EXPECT_EQ(heldA->ops->GetFieldChecksum(heldA), sumA);
+        EXPECT_EQ(y.Remote(a)->ops->GetFieldChecksum(y.Remote(a)), sumA);
+        EXPECT_EQ(heldB->ops->GetFieldChecksum(heldB), sumB);
+        EXPECT_EQ(x.Remote(b)->ops->GetFieldChecksum(x.Remote(b)), sumB);
+    }
+
+    // Both ask to start; returns when both run the new game.
+    void StartBoth(Client& x, Client& y) {
+        // The host resets a player before it asks for a further game.
+        for (Client* c : {&x, &y})
+            if (c->player->State != State_Idle) c->player->ops->Reset(c->player);
+        EXPECT_EQ(x.player->ops->RequestStart(x.player), 1);
+        EXPECT_EQ(y.player->ops->RequestStart(y.player), 1);
+        ASSERT_TRUE(Pump({&x, &y}, [&] {
+            return x.player->ReadyFlag == 0 && y.player->ReadyFlag == 0 &&
+                   x.player->State != State_Idle && y.player->State != State_Idle &&
+                   x.player->FrameCounter == 0 && y.player->FrameCounter == 0;
+        }));
+    }
+};
+
+// Scripted input: moves, rotations, holds and a hard drop every 24 frames.
+uint32_t Script(uint32_t frame, uint32_t salt) {
+    const uint32_t f = frame + salt * 7;
+    uint32_t in = 0;
+    if (f % 24 == 23) in |= Input_HardDrop;
+    if (f % 24 < 4 && (f / 24) % 3 == 0) in |= Input_Left;
+    if (f % 24 < 5 && (f / 24) % 3 == 1) in |= Input_Right;
+    if (f % 24 == 8 || f % 48 == 10) in |= Input_RotCW;
+    if (f % 96 == 12) in |= Input_Hold;
+    if (f % 24 >= 14 && f % 24 < 18) in |= Input_SoftDrop;
+    return in;
+}
+
+} // namespace
+
+TEST_F(NetworkGame, TwoClientsPlayTheSameGameAsTheServer) {
+    Client anna(u"Anna", port), bo(u"Bo", port);
+    ASSERT_NE(anna.player, nullptr);
+    ASSERT_NE(anna.player->Connection, 0u);
+    ASSERT_NE(bo.player->Connection, 0u);
+    ASSERT_TRUE(Pump({&anna, &bo}, [&] {
+        return anna.host.connected && bo.host.connected && anna.host.joined.size() == 1 &&
+               bo.host.joined.size() == 1;
+    }));
+    const uint32_t a = anna.player->Id, b = bo.player->Id;
+    EXPECT_NE(a, b);
+    ASSERT_NE(anna.Remote(b), nullptr);
+    ASSERT_NE(bo.Remote(a), nullptr);
+    EXPECT_EQ(anna.Remote(b)->Game, anna.game);
+    EXPECT_EQ(anna.Remote(b)->Seed, server->SharedSeed);
+    EXPECT_EQ(server->ops->CountPlayers(server), 2);
+
+    EXPECT_EQ(anna.player->ops->RequestStart(anna.player), 1);
+    ASSERT_TRUE(Pump({&anna, &bo}, [&] { return bo.Remote(a)->ReadyFlag == 1; }));
+    EXPECT_EQ(ServerLinesStartingWith(u"Starting the game"), 0u);
+    EXPECT_EQ(bo.player->ops->RequestStart(bo.player), 1);
+    ASSERT_TRUE(Pump({&anna, &bo}, [&] {
+        return anna.player->ReadyFlag == 0 && bo.player->ReadyFlag == 0 &&
+               anna.player->State != State_Idle && bo.player->State != State_Idle;
+    }));
+    EXPECT_EQ(ServerLinesStartingWith(u"Starting the game"), 1u);
+    EXPECT_EQ(anna.player->Seed, bo.player->Seed);
+    EXPECT_EQ(server->GameRunning, 1u);
+
+    // Several hundred frames, one per update, with the server passes in between.
+    constexpr uint32_t kFrames = 401; // frames 0..400: the last (even) frame is sent at once
+    for (Client* c : {&anna, &bo}) ASSERT_EQ(c->player->FrameCounter, 0u);
+    const uint32_t deadline = GetMilliseconds() + 30000;
+    while ((anna.player->FrameCounter < kFrames || bo.player->FrameCounter < kFrames) &&
+           int32_t(deadline - GetMilliseconds()) > 0) {
+        for (Client* c : {&anna, &bo}) {
+            Player* p = c->player;
+            if (p->FrameCounter < kFrames)
+                p->ops->Update(p, Script(p->FrameCounter, p == bo.player), 1);
+            if (p->FrameCounter == kFrames) p->PlayerFlags |= Flag_Paused;
+        }
+        server->ops->Process(server);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(anna.player->FrameCounter, kFrames);
+    ASSERT_EQ(bo.player->FrameCounter, kFrames);
+
+    Player* heldA = HeldPlayer(server, a);
+    Player* heldB = HeldPlayer(server, b);
+    ASSERT_NE(heldA, nullptr);
+    ASSERT_NE(heldB, nullptr);
+    ASSERT_TRUE(Pump(
+        {&anna, &bo},
+        [&] {
+            return heldA->FrameCounter == kFrames && heldB->FrameCounter == kFrames &&
+                   anna.Remote(b)->FrameCounter == kFrames && bo.Remote(a)->FrameCounter == kFrames;
+        },
+        10000))
+        << heldA->FrameCounter << " " << heldB->FrameCounter << " " << anna.Remote(b)->FrameCounter
+        << " " << bo.Remote(a)->FrameCounter;
+    const uint32_t sumA = anna.player->ops->GetFieldChecksum(anna.player);
+    const uint32_t sumB = bo.player->ops->GetFieldChecksum(bo.player);
+    EXPECT_NE(sumA, sumB); // different scripts: a vacuous match would prove nothing
+    EXPECT_EQ(heldA->ops->GetFieldChecksum(heldA), sumA);
+    EXPECT_EQ(bo.Remote(a)->ops->GetFieldChecksum(bo.Remote(a)), sumA);
+    EXPECT_EQ(heldB->ops->GetFieldChecksum(heldB), sumB);
+    EXPECT_EQ(anna.Remote(b)->ops->GetFieldChecksum(anna.Remote(b)), sumB);
+    EXPECT_EQ(ServerLinesStartingWith(u"Warning: "), 0u);
+    for (Client* c : {&anna, &bo})
+        for (const auto& line : c->host.log)
+            EXPECT_EQ(line.find(u"out of sync"), std::u16string::npos);
+
+    // Anna's field goes wrong behind the game's back: the server notices at her next packet.
+    Field* f = anna.player->Field;
+    ASSERT_NE(f, nullptr);
+    FieldCell* cell = f->ops->GetCell(f, 0, f->height - 1);
+    ASSERT_NE(cell, nullptr);
+    f->ops->SetCell(f, 0, f->height - 1, cell->block ? 0 : 1, 0x12345, 0);
+    anna.player->PlayerFlags &= ~uint32_t(Flag_Paused);
+    const uint32_t next = anna.player->FrameCounter; // odd: the next packet starts here
+    ASSERT_TRUE(Pump(
+        {&anna}, [&] { return heldA->FrameCounter > next + 4; }, 5000));
+    EXPECT_EQ(ServerLinesStartingWith(u"Warning: "), 1u);
+    std::u16string want = u"Warning: Anna is out of sync (frame ";
+    for (char c : std::to_string(next)) want += static_cast<char16_t>(c);
+    want += u")";
+    EXPECT_EQ(ServerLinesStartingWith(want), 1u);
+}
+
+TEST_F(NetworkGame, DepartureIsAnnouncedAndTheServerReopensWhenEmpty) {
+    auto anna = std::make_unique<Client>(u"Anna", port);
+    Client bo(u"Bo", port);
+    ASSERT_TRUE(Pump({anna.get(), &bo}, [&] { return bo.host.joined.size() == 1; }));
+    const uint32_t a = anna->player->Id;
+    anna->player->ops->RequestStart(anna->player);
+    bo.player->ops->RequestStart(bo.player);
+    ASSERT_TRUE(Pump({anna.get(), &bo}, [&] { return server->GameRunning == 1; }));
+
+    // A latecomer is refused while the game runs, with the running message.
+    Client late(u"Late", port);
+    ASSERT_TRUE(Pump({anna.get(), &bo, &late}, [&] { return !late.host.chat.empty(); }));
+    EXPECT_EQ(late.host.chat[0], u"Game is already running - You can't join now.");
+    EXPECT_FALSE(late.host.connected);
+    EXPECT_EQ(server->ops->CountPlayers(server), 2);
+    EXPECT_EQ(server->ops->CountClients(server), 3);
+
+    anna.reset(); // frees the player, which closes its connection
+    ASSERT_TRUE(Pump({&bo, &late}, [&] { return bo.host.left.size() == 1; }));
+    EXPECT_EQ(bo.Remote(a), nullptr);
+    bool logged = false;
+    for (const auto& l : bo.host.log)
+        logged |= l == u"Player " + [&] {
+            std::u16string s;
+            for (char c : std::to_string(a)) s += static_cast<char16_t>(c);
+            return s;
+        }() + u" disconnected";
+    EXPECT_TRUE(logged);
+    EXPECT_EQ(server->ops->CountPlayers(server), 1);
+    EXPECT_EQ(server->GameRunning, 1u); // still refused: clients remain
+}
+
+TEST_F(NetworkGame, FurtherGameStartsFromCleanCopies) {
+    Client anna(u"Anna", port), bo(u"Bo", port);
+    ASSERT_TRUE(Pump({&anna, &bo},
+                     [&] { return anna.host.joined.size() == 1 && bo.host.joined.size() == 1; }));
+    StartBoth(anna, bo);
+    PlayInStep(anna, bo, 121);
+    // Ready again in the middle of the game: every copy starts over, modes are not doubled.
+    StartBoth(anna, bo);
+    EXPECT_EQ(ServerLinesStartingWith(u"Starting the game"), 2u);
+    Player* held = HeldPlayer(server, anna.player->Id);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(DoublyLinkedList_CountList(held->ModeList), 1);
+    EXPECT_EQ(DoublyLinkedList_CountList(held->ChecksumQueue), 0);
+    PlayInStep(anna, bo, 201);
+    EXPECT_EQ(ServerLinesStartingWith(u"Warning: "), 0u);
+    EXPECT_EQ(server->ops->CountPlayers(server), 2); // nobody was cut off by stale frames
+}

@@ -1,0 +1,479 @@
+#include "DoublyLinkedList.h"
+#include "HighResTimer.h"
+#include "Platform_Socket.h"
+#include "Vantrel_Adv_NetPackets.h"
+#include "Vantrel_Adv_Server.h"
+#include "Zelvik_Player.h"
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::vector<std::u16string> lines;
+int32_t Collect(const char16_t* text) {
+    lines.emplace_back(text);
+    return 0;
+}
+
+size_t CountLines(const std::u16string& line) {
+    size_t n = 0;
+    for (const auto& l : lines) n += l == line;
+    return n;
+}
+
+struct ServerFixture : ::testing::Test {
+    Server* s = nullptr;
+    uint16_t port = 0;
+    void SetUp() override {
+        HighResTimer_ChooseClocks();
+        lines.clear();
+        s = Server_Create(u"Test server", 0);
+        ASSERT_NE(s, nullptr);
+        port = Server_GetPort(s);
+        s->ops->SetMessageCallback(s, Collect);
+    }
+    void TearDown() override {
+        if (s) s->ops->Free(s);
+    }
+    // Runs the server for about ms milliseconds.
+    void Run(int ms) {
+        const uint32_t start = GetMilliseconds();
+        while (uint32_t(GetMilliseconds() - start) < uint32_t(ms)) {
+            s->ops->Process(s);
+            Platform_Socket_Readable(s->Listener, 1);
+        }
+    }
+};
+
+// A hand-driven client speaking raw bytes.
+struct RawClient {
+    uint32_t h = 0;
+    Bytes in;
+    explicit RawClient(uint16_t port) { h = Platform_Socket_Connect("127.0.0.1", port, 2000); }
+    ~RawClient() { Close(); }
+    void Close() {
+        Platform_Socket_Close(h);
+        h = 0;
+    }
+    void Send(const Bytes& b) {
+        ASSERT_EQ(Platform_Socket_Send(h, b.data(), static_cast<uint32_t>(b.size())),
+                  int32_t(b.size()));
+    }
+    void Hello(uint64_t version = kEngineVersion) {
+        Bytes b(kSizeHello);
+        NetCmd_BuildHello(b.data(), version);
+        Send(b);
+    }
+    // Serves until at least want bytes arrived (or the time is up); returns what arrived.
+    const Bytes& Await(Server* s, size_t want, int ms = 2000) {
+        const uint32_t start = GetMilliseconds();
+        uint8_t chunk[4096];
+        while (in.size() < want && uint32_t(GetMilliseconds() - start) < uint32_t(ms)) {
+            s->ops->Process(s);
+            if (!Platform_Socket_Readable(h, 1)) continue;
+            const int32_t n = Platform_Socket_Receive(h, chunk, sizeof chunk);
+            if (n <= 0) break;
+            in.insert(in.end(), chunk, chunk + n);
+        }
+        return in;
+    }
+};
+
+Bytes Message(const char16_t* text) {
+    Bytes b(kSizeMessage);
+    NetCmd_BuildMessage(b.data(), text);
+    return b;
+}
+
+Bytes Info(const char16_t* name, uint32_t players) {
+    Bytes b(kSizeInfo);
+    NetCmd_BuildInfo(b.data(), name, players, -1);
+    return b;
+}
+
+Bytes GetInfo() {
+    return Bytes{NetCmd_GetInfo};
+}
+
+} // namespace
+
+TEST(ServerCreate, BusyPortFailsAndOtherPortsWork) {
+    Server* a = Server_Create(u"a", 0);
+    ASSERT_NE(a, nullptr);
+    const uint16_t port = Server_GetPort(a);
+    EXPECT_NE(port, 0);
+    EXPECT_EQ(Server_Create(u"b", port), nullptr);
+    EXPECT_EQ(Server_Create(u"c", 70000), nullptr);
+    EXPECT_EQ(a->GameRunning, 0u);
+    a->ops->Free(a);
+}
+
+TEST(ServerCreate, LongNameIsCutTo256Units) {
+    std::u16string name(300, u'n');
+    name[255] = u'e';
+    Server* a = Server_Create(name.c_str(), 0);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(std::u16string(a->ServerName), name.substr(0, 256));
+    a->ops->Free(a);
+}
+
+TEST_F(ServerFixture, EmptyServerDrawsAFreshSeedEveryPass) {
+    std::vector<uint32_t> seeds;
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(s->ops->Process(s), 1);
+        EXPECT_EQ(s->GameRunning, 0u);
+        seeds.push_back(s->SharedSeed);
+    }
+    int changes = 0;
+    for (size_t i = 1; i < seeds.size(); ++i) changes += seeds[i] != seeds[i - 1];
+    EXPECT_GE(changes, 5); // 16 random bits each half: repeats are rare
+    EXPECT_EQ(s->ops->CountClients(s), 0);
+    EXPECT_EQ(s->ops->CountPlayers(s), 0);
+}
+
+TEST_F(ServerFixture, GetInfoAnswersAnyClient) {
+    RawClient c(port);
+    ASSERT_NE(c.h, 0u);
+    c.Send(GetInfo());
+    EXPECT_EQ(c.Await(s, kSizeInfo), Info(u"Test server", 0));
+    EXPECT_EQ(s->ops->CountClients(s), 1);
+    EXPECT_EQ(CountLines(u"GetInfo from Client(127.0.0.1)"), 1u);
+}
+
+TEST_F(ServerFixture, VersionMismatchIsAnsweredWithItsMessage) {
+    RawClient c(port);
+    c.Hello(0x0001000200000003ull);
+    EXPECT_EQ(c.Await(s, kSizeMessage),
+              Message(u"Your engine version is different from the servers. (Client: 0.1.2.3 - "
+                      u"Server: 0.2.1.0)"));
+    EXPECT_EQ(CountLines(u"Hello from Client(127.0.0.1)"), 1u);
+    // Not admitted: a Join after it is ignored, and the connection stays open.
+    Bytes join(kSizeJoin);
+    NetCmd_BuildJoin(join.data(), u"Late");
+    c.Send(join);
+    c.in.clear();
+    c.Send(GetInfo());
+    EXPECT_EQ(c.Await(s, kSizeInfo), Info(u"Test server", 0));
+    EXPECT_EQ(s->ops->CountPlayers(s), 0);
+}
+
+TEST_F(ServerFixture, JoinBeforeHelloIsIgnored) {
+    RawClient c(port);
+    Bytes join(kSizeJoin);
+    NetCmd_BuildJoin(join.data(), u"Eager");
+    c.Send(join);
+    c.Send(GetInfo());
+    // The only answer is the info: no reply, no message.
+    EXPECT_EQ(c.Await(s, kSizeInfo + 1, 300), Info(u"Test server", 0));
+    EXPECT_EQ(s->ops->CountPlayers(s), 0);
+}
+
+TEST_F(ServerFixture, CommandInPiecesIsLoggedPerPieceAndHandledOnce) {
+    RawClient c(port);
+    Bytes hello(kSizeHello);
+    NetCmd_BuildHello(hello.data(), 5);
+    c.Send(Bytes(hello.begin(), hello.begin() + 3));
+    Run(30);
+    c.Send(Bytes(hello.begin() + 3, hello.begin() + 6));
+    Run(30);
+    EXPECT_TRUE(c.in.empty());
+    c.Send(Bytes(hello.begin() + 6, hello.end()));
+    c.Await(s, kSizeMessage);
+    EXPECT_EQ(c.in.size(), kSizeMessage); // one mismatch message, not three
+    EXPECT_EQ(CountLines(u"Hello from Client(127.0.0.1)"), 3u);
+}
+
+TEST_F(ServerFixture, HostilePeersNeverStallTheHonestOnes) {
+    RawClient honest(port);
+    RawClient garbage(port);
+    RawClient half(port);
+    RawClient quitter(port);
+    Run(30);
+    ASSERT_EQ(s->ops->CountClients(s), 4);
+
+    Bytes noise(5000);
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>(i * 131 + 7);
+    for (uint8_t& b : noise)
+        if (b == NetCmd_GetInfo) b = 0; // keep replies out of the count below
+    garbage.Send(noise);
+    Bytes join(kSizeJoin);
+    NetCmd_BuildJoin(join.data(), u"Staller");
+    half.Send(Bytes(join.begin(), join.begin() + 200)); // and then nothing more
+    Bytes ready(kSizeReady);
+    NetCmd_BuildReady(ready.data(), 1, 0);
+    quitter.Send(Bytes(ready.begin(), ready.begin() + 4));
+    Run(30);
+    quitter.Close(); // gone in the middle of a packet
+
+    for (int round = 0; round < 3; ++round) {
+        honest.in.clear();
+        honest.Send(GetInfo());
+        EXPECT_EQ(honest.Await(s, kSizeInfo), Info(u"Test server", 0)) << round;
+    }
+    Run(30);
+    EXPECT_EQ(s->ops->CountClients(s), 3);
+    EXPECT_EQ(garbage.in.size(), 0u);
+}
+
+TEST_F(ServerFixture, ShutdownGreetsEveryClientBeforeClosing) {
+    RawClient a(port), b(port), c(port);
+    Run(30);
+    ASSERT_EQ(s->ops->CountClients(s), 3);
+    s->ops->Free(s);
+    s = nullptr;
+    for (RawClient* x : {&a, &b, &c}) {
+        uint8_t chunk[1024];
+        while (Platform_Socket_Readable(x->h, 1000)) {
+            const int32_t n = Platform_Socket_Receive(x->h, chunk, sizeof chunk);
+            if (n <= 0) break;
+            x->in.insert(x->in.end(), chunk, chunk + n);
+        }
+        EXPECT_EQ(x->in, Message(u"Server is shutting down"));
+    }
+}
+
+TEST_F(ServerFixture, UnknownRuleNamesChangeNothing) {
+    EXPECT_EQ(s->ops->AddModeByName(s, u"No such mode"), 0);
+    EXPECT_EQ(s->ops->AddRotationSystemByName(s, u"No such system"), 0);
+    EXPECT_EQ(s->ops->SetRandomizerByName(s, u"Nothing"), 0);
+    EXPECT_EQ(s->ops->AddMode(s, nullptr), 0);
+    ZelvikID wrongKind{};
+    wrongKind.size = sizeof wrongKind;
+    wrongKind.kind = PluginKind_Mode;
+    EXPECT_EQ(s->ops->AddRotationSystem(s, &wrongKind), 0);
+    EXPECT_EQ(s->ops->SetRandomizer(s, &wrongKind), 0);
+    EXPECT_TRUE(lines.empty());
+}
+
+namespace {
+
+uint32_t JoinAs(Server* s, RawClient& c, const char16_t* name) {
+    c.Hello();
+    Bytes join(kSizeJoin);
+    NetCmd_BuildJoin(join.data(), name);
+    c.Send(join);
+    const Bytes& in = c.Await(s, kSizeJoinReplyFixed);
+    if (in.size() < kSizeJoinReplyFixed || in[0] != NetCmd_JoinReply) return 0;
+    const uint32_t id = Net_GetU32(in.data() + 1);
+    c.in.erase(c.in.begin(), c.in.begin() + kSizeJoinReplyFixed);
+    return id;
+}
+
+Bytes Ready(uint32_t id, uint32_t index = 0) {
+    Bytes b(kSizeReady);
+    NetCmd_BuildReady(b.data(), id, index);
+    return b;
+}
+
+Bytes InputOf(uint32_t id, uint32_t first, const std::vector<uint16_t>& entries) {
+    Bytes b(kSizeInputFixed + 2 * entries.size());
+    b[0] = NetCmd_Input;
+    Net_PutU32(b.data() + 1, id);
+    Net_PutU32(b.data() + 5, first);
+    Net_PutU32(b.data() + 9, 0);
+    b[13] = 1;
+    b[14] = 2;
+    b[78] = static_cast<uint8_t>(entries.size() - 1);
+    for (size_t i = 0; i < entries.size(); ++i) Net_PutU16(b.data() + 79 + 2 * i, entries[i]);
+    return b;
+}
+
+ServerClient* ClientOfPlayer(Server* s, uint32_t id) {
+    for (auto* e = s->Clients->First; e; e = e->Next) {
+        auto* c = static_cast<ServerClient*>(DoublyLinkedList_Data(e));
+        if (c->HeldPlayer && c->HeldPlayer->Id == id) return c;
+    }
+    return nullptr;
+}
+
+// Two joined clients and a third that only said hello; everyone ready, game started.
+struct StartedGame : ServerFixture {
+    std::unique_ptr<RawClient> one, two, watcher;
+    uint32_t id1 = 0, id2 = 0;
+    void SetUp() override {
+        ServerFixture::SetUp();
+        one = std::make_unique<RawClient>(port);
+        two = std::make_unique<RawClient>(port);
+        watcher = std::make_unique<RawClient>(port);
+        id1 = JoinAs(s, *one, u"One");
+        id2 = JoinAs(s, *two, u"Two");
+        ASSERT_NE(id1, 0u);
+        ASSERT_NE(id2, 0u);
+        watcher->Hello();
+        one->Await(s, kSizePlayerJoined);
+        two->Await(s, kSizePlayerJoined);
+        one->Send(Ready(id1));
+        two->Await(s, kSizePlayerJoined + kSizeReady); // the relay after the announcement
+        two->Send(Ready(id2));
+        one->Await(s, kSizePlayerJoined + kSizeReady + kSizeStartGame);
+        two->Await(s, kSizePlayerJoined + kSizeReady + kSizeStartGame);
+        watcher->Await(s, 2 * kSizeReady);
+        Run(20);
+    }
+};
+
+} // namespace
+
+TEST_F(ServerFixture, JoiningClientsAreAnnouncedToEachOtherWithTheSeed) {
+    RawClient one(port), two(port);
+    const uint32_t id1 = JoinAs(s, one, u"One");
+    ASSERT_NE(id1, 0u);
+    const uint32_t id2 = JoinAs(s, two, u"Two");
+    ASSERT_NE(id2, 0u);
+    EXPECT_NE(id1, id2);
+    Bytes expect(kSizePlayerJoined);
+    NetCmd_BuildPlayerJoined(expect.data(), id1, u"One", s->SharedSeed);
+    EXPECT_EQ(two.Await(s, kSizePlayerJoined), expect);
+    NetCmd_BuildPlayerJoined(expect.data(), id2, u"Two", s->SharedSeed);
+    EXPECT_EQ(one.Await(s, kSizePlayerJoined), expect);
+    EXPECT_EQ(s->ops->CountPlayers(s), 2);
+    EXPECT_EQ(CountLines(u"Join from Client(127.0.0.1)"), 2u);
+
+    // A second Join from a client that has a player changes nothing.
+    Bytes join(kSizeJoin);
+    NetCmd_BuildJoin(join.data(), u"Again");
+    one.in.clear();
+    one.Send(join);
+    Run(50);
+    one.Await(s, 1, 100);
+    EXPECT_TRUE(one.in.empty());
+    EXPECT_EQ(s->ops->CountPlayers(s), 2);
+}
+
+TEST_F(ServerFixture, ReadyWithAnotherIdIsLoggedAndGoesNowhere) {
+    RawClient one(port), two(port);
+    const uint32_t id1 = JoinAs(s, one, u"One");
+    const uint32_t id2 = JoinAs(s, two, u"Two");
+    one.Await(s, kSizePlayerJoined);
+    two.in.clear();
+    one.Send(Ready(id2));
+    Run(50);
+    const std::u16string prefix = u"Wrong PlayerID from (";
+    size_t wrong = 0;
+    for (const auto& l : lines) wrong += l.rfind(prefix, 0) == 0 && l.back() == u')';
+    EXPECT_EQ(wrong, 1u);
+    two.Await(s, 1, 100);
+    EXPECT_TRUE(two.in.empty());
+    EXPECT_EQ(s->GameRunning, 0u);
+    (void)id1;
+}
+
+TEST_F(StartedGame, EveryoneGetsTheRelaysButOnlyJoinedClientsStart) {
+    Bytes start(kSizeStartGame);
+    NetCmd_BuildStartGame(start.data(), id1, s->SharedSeed);
+    ASSERT_GE(one->in.size(), kSizePlayerJoined + kSizeReady + kSizeStartGame);
+    EXPECT_EQ(Bytes(one->in.begin() + kSizePlayerJoined, one->in.begin() + kSizePlayerJoined + 9),
+              Ready(id2));
+    EXPECT_EQ(Bytes(one->in.end() - kSizeStartGame, one->in.end()), start);
+    NetCmd_BuildStartGame(start.data(), id2, s->SharedSeed);
+    EXPECT_EQ(Bytes(two->in.end() - kSizeStartGame, two->in.end()), start);
+    Bytes readies = Ready(id1);
+    const Bytes r2 = Ready(id2);
+    readies.insert(readies.end(), r2.begin(), r2.end());
+    EXPECT_EQ(watcher->in, readies); // both relays, and no start
+    EXPECT_EQ(CountLines(u"Starting the game"), 1u);
+    EXPECT_EQ(s->GameRunning, 1u);
+}
+
+TEST_F(StartedGame, InputIsRelayedByteForByteAndChecked) {
+    for (auto* c : {one.get(), two.get(), watcher.get()}) c->in.clear();
+    const Bytes first = InputOf(id1, 0, {0x0005, 0x83}); // a word and 4 more like it
+    one->Send(first);
+    EXPECT_EQ(two->Await(s, first.size()), first);
+    EXPECT_EQ(watcher->Await(s, first.size()), first);
+    ServerClient* c1 = ClientOfPlayer(s, id1);
+    ASSERT_NE(c1, nullptr);
+    EXPECT_EQ(c1->NextFrame, 5u);
+
+    // Frames of another player from this connection: logged, neither applied nor relayed.
+    lines.clear();
+    two->in.clear();
+    one->Send(InputOf(id2, 5, {1}));
+    Run(50);
+    EXPECT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines.empty() ? u"" : lines[0].substr(0, 21), u"Wrong PlayerID from (");
+    EXPECT_EQ(c1->NextFrame, 5u);
+    two->Await(s, 1, 100);
+    EXPECT_TRUE(two->in.empty());
+
+    // A gap in the frames ends the connection; the others hear that the player left.
+    watcher->in.clear();
+    one->Send(InputOf(id1, 9, {1}));
+    Bytes left(kSizePlayerLeft);
+    NetCmd_BuildPlayerLeft(left.data(), id1);
+    EXPECT_EQ(two->Await(s, kSizePlayerLeft), left);
+    EXPECT_EQ(s->ops->CountPlayers(s), 1);
+    EXPECT_EQ(ClientOfPlayer(s, id1), nullptr);
+    Run(20);
+    watcher->Await(s, kSizePlayerLeft, 100);
+    EXPECT_TRUE(watcher->in.empty()); // not joined: no departure notice
+}
+
+TEST_F(StartedGame, RepeatWithNothingToRepeatYieldsNothing) {
+    ServerClient* c2 = ClientOfPlayer(s, id2);
+    ASSERT_NE(c2, nullptr);
+    one->in.clear();
+    two->Send(InputOf(id2, 0, {0x85, 0x0003}));
+    one->Await(s, 83);
+    EXPECT_EQ(c2->NextFrame, 1u);
+}
+
+TEST_F(StartedGame, FloodOfFramesDisconnectsTheSender) {
+    std::vector<uint16_t> entries;
+    for (int i = 0; i < 128; ++i) {
+        entries.push_back(3);
+        entries.push_back(0xFF); // 129 frames per pair: over 16000 in one packet
+    }
+    one->Send(InputOf(id1, 0, entries));
+    Bytes left(kSizePlayerLeft);
+    NetCmd_BuildPlayerLeft(left.data(), id1);
+    two->in.clear();
+    EXPECT_EQ(two->Await(s, kSizePlayerLeft), left);
+    EXPECT_EQ(s->ops->CountPlayers(s), 1);
+    // The honest one is still served.
+    two->in.clear();
+    two->Send(GetInfo());
+    EXPECT_EQ(two->Await(s, kSizeInfo), Info(u"Test server", 1));
+}
+
+TEST_F(StartedGame, JoinIsRefusedUntilEveryClientHasLeft) {
+    RawClient late(port);
+    late.Hello();
+    Bytes join(kSizeJoin);
+    NetCmd_BuildJoin(join.data(), u"Late");
+    late.Send(join);
+    EXPECT_EQ(late.Await(s, kSizeMessage),
+              Message(u"Game is already running - You can't join now."));
+    one->Close();
+    two->Close();
+    watcher->Close();
+    Run(30);
+    EXPECT_EQ(s->GameRunning, 1u); // the refused client is still there
+    late.Close();
+    Run(30);
+    EXPECT_EQ(s->ops->CountClients(s), 0);
+    EXPECT_EQ(s->GameRunning, 0u);
+    RawClient fresh(port);
+    EXPECT_NE(JoinAs(s, fresh, u"Fresh"), 0u);
+}
+
+TEST_F(ServerFixture, LeavingBeforeJoiningAnnouncesNothing) {
+    RawClient one(port), idle(port);
+    const uint32_t id1 = JoinAs(s, one, u"One");
+    ASSERT_NE(id1, 0u);
+    idle.Hello();
+    Run(20);
+    idle.Close();
+    Run(30);
+    EXPECT_EQ(s->ops->CountClients(s), 1);
+    one.Await(s, 1, 100);
+    EXPECT_TRUE(one.in.empty());
+}
