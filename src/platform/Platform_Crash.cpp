@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <fcntl.h>
 #include <initializer_list>
 #include <ucontext.h>

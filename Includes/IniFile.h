@@ -1,0 +1,45 @@
+// Settings files in the shared ini form: "[Group]" lines, "; " comments and "key = value"
+// entries. Reads LF or CR LF with or without a UTF-8 byte-order mark; groups and keys compare
+// case-blind; lines it does not understand are kept. Writes the whole file back as UTF-8 with a
+// byte-order mark, " = " between key and value and CR LF line ends.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class IniFile {
+public:
+    // False when the file cannot be read; the object is then empty.
+    bool Load(const std::string& path);
+    void Parse(std::string_view text);
+    // False when the file cannot be written.
+    bool Save(const std::string& path) const;
+    std::string Serialize() const;
+
+    // group "" is the part before the first group line.
+    bool Has(std::string_view group, std::string_view key) const;
+    std::string Get(std::string_view group, std::string_view key,
+                    std::string_view fallback = "") const;
+    // Replaces the entry where it stands, or appends it to its group (made at the end).
+    void Set(std::string_view group, std::string_view key, std::string_view value);
+    // Appends "; " + text to the group.
+    void AddComment(std::string_view group, std::string_view text);
+
+private:
+    struct Line {
+        enum Kind { Entry, Other } kind = Other;
+        std::string key, value; // Entry
+        std::string raw;        // Other: written back as it came
+    };
+    struct Group {
+        std::string name;
+        std::vector<Line> lines;
+    };
+    Group* find(std::string_view group);
+    const Group* find(std::string_view group) const;
+    Group& make(std::string_view group);
+    std::vector<Group> groups_;
+};
+
+bool IniFile_EqualsNoCase(std::string_view a, std::string_view b);

@@ -1,0 +1,195 @@
+#include "Platform_Dialog.h"
+
+#include <SDL.h>
+#include <imgui.h>
+#include <imgui_impl_sdl.h>
+#include <imgui_impl_sdlrenderer.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+namespace {
+
+std::atomic<bool> gOpen{false};
+
+bool isHeadlessDriver(const char* name) {
+    return name && (std::strcmp(name, "dummy") == 0 || std::strcmp(name, "offscreen") == 0);
+}
+
+// Runs one modal Dear ImGui window until body() returns something other than 0:
+// 1 accept, -1 cancel. Quit requests seen meanwhile are put back for the caller's loop.
+int runModal(const std::string& title, int w, int h, const std::function<int(bool first)>& body) {
+    bool startedVideo = false;
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
+        startedVideo = true;
+    }
+    SDL_Window* window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED,
+                                          SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_SHOWN);
+    if (!window) {
+        if (startedVideo) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return -1;
+    }
+    SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, 0);
+    if (!renderer) renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+    if (!renderer) {
+        SDL_DestroyWindow(window);
+        if (startedVideo) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return -1;
+    }
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    ImGuiContext* ctx = ImGui::CreateContext();
+    ImGui::SetCurrentContext(ctx);
+    ImGui::GetIO().IniFilename = nullptr;
+    ImGui_ImplSDL2_InitForSDLRenderer(window);
+    ImGui_ImplSDLRenderer_Init(renderer);
+    SDL_StartTextInput();
+
+    const Uint32 id = SDL_GetWindowID(window);
+    int result = 0;
+    int quits = 0;
+    bool first = true;
+    int frames = 0;
+    while (result == 0) {
+        SDL_Event e;
+        if (SDL_WaitEventTimeout(&e, 16)) {
+            do {
+                if (e.type == SDL_QUIT) {
+                    ++quits;
+                    result = -1;
+                    continue;
+                }
+                if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_CLOSE) {
+                    if (e.window.windowID != id) ++quits;
+                    result = -1;
+                    continue;
+                }
+                Uint32 target = 0;
+                switch (e.type) {
+                case SDL_KEYDOWN:
+                case SDL_KEYUP:
+                    target = e.key.windowID;
+                    break;
+                case SDL_TEXTINPUT:
+                    target = e.text.windowID;
+                    break;
+                case SDL_MOUSEMOTION:
+                    target = e.motion.windowID;
+                    break;
+                case SDL_MOUSEBUTTONDOWN:
+                case SDL_MOUSEBUTTONUP:
+                    target = e.button.windowID;
+                    break;
+                case SDL_MOUSEWHEEL:
+                    target = e.wheel.windowID;
+                    break;
+                case SDL_WINDOWEVENT:
+                    target = e.window.windowID;
+                    break;
+                default:
+                    target = id;
+                    break;
+                }
+                // Events of other windows are dropped while the box is up; 0 is an event
+                // injected without a window.
+                if (target == id || target == 0) ImGui_ImplSDL2_ProcessEvent(&e);
+            } while (SDL_PollEvent(&e));
+        }
+        if (result != 0) break;
+        ImGui_ImplSDLRenderer_NewFrame();
+        ImGui_ImplSDL2_NewFrame();
+        ImGui::NewFrame();
+        ImGui::SetNextWindowPos(ImVec2(0, 0));
+        ImGui::SetNextWindowSize(ImVec2(static_cast<float>(w), static_cast<float>(h)));
+        ImGui::Begin("##modal", nullptr,
+                     ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
+                         ImGuiWindowFlags_NoSavedSettings);
+        result = body(first);
+        first = false;
+        ImGui::End();
+        ImGui::Render();
+        SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
+        SDL_RenderClear(renderer);
+        ImGui_ImplSDLRenderer_RenderDrawData(ImGui::GetDrawData());
+        SDL_RenderPresent(renderer);
+        if (++frames >= 2) gOpen = true; // the text box has the focus by now
+    }
+    gOpen = false;
+
+    SDL_StopTextInput();
+    ImGui_ImplSDLRenderer_Shutdown();
+    ImGui_ImplSDL2_Shutdown();
+    ImGui::DestroyContext(ctx);
+    ImGui::SetCurrentContext(previous);
+    SDL_DestroyRenderer(renderer);
+    SDL_DestroyWindow(window);
+    for (int i = 0; i < quits; ++i) {
+        SDL_Event q{};
+        q.type = SDL_QUIT;
+        SDL_PushEvent(&q);
+    }
+    if (startedVideo) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return result;
+}
+
+} // namespace
+
+bool Platform_Dialog_IsOpen() {
+    return gOpen;
+}
+
+bool Platform_Dialog_Headless() {
+    if (SDL_WasInit(SDL_INIT_VIDEO)) return isHeadlessDriver(SDL_GetCurrentVideoDriver());
+    return isHeadlessDriver(SDL_getenv("SDL_VIDEODRIVER"));
+}
+
+void Platform_Dialog_Message(const std::string& title, const std::string& text, bool error) {
+    if (!Platform_Dialog_Headless() &&
+        SDL_ShowSimpleMessageBox(error ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_INFORMATION,
+                                 title.c_str(), text.c_str(), nullptr) == 0)
+        return;
+    std::fprintf(stderr, "%s%s%s\n", title.c_str(), title.empty() ? "" : ": ", text.c_str());
+}
+
+bool Platform_Dialog_Input(const std::string& title, const std::string& prompt,
+                           const std::string& initial, std::string* answer) {
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, "%s", initial.c_str());
+    int r = runModal(title.empty() ? " " : title, 360, 110, [&](bool first) {
+        ImGui::TextUnformatted(prompt.c_str());
+        if (first) ImGui::SetKeyboardFocusHere();
+        ImGui::SetNextItemWidth(-1);
+        bool enter = ImGui::InputText("##answer", buffer, sizeof buffer,
+                                      ImGuiInputTextFlags_EnterReturnsTrue);
+        if (ImGui::Button("OK") || enter) return 1;
+        ImGui::SameLine();
+        if (ImGui::Button("Cancel") || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape)))
+            return -1;
+        return 0;
+    });
+    if (r != 1) return false;
+    if (answer) *answer = buffer;
+    return true;
+}
+
+int Platform_Dialog_Choose(const std::string& title, const std::string& prompt,
+                           const std::vector<std::string>& options) {
+    if (options.empty()) return -1;
+    int selected = 0;
+    int r = runModal(
+        title.empty() ? " " : title, 360, 80 + 24 * static_cast<int>(options.size()), [&](bool) {
+            ImGui::TextUnformatted(prompt.c_str());
+            for (size_t i = 0; i < options.size(); ++i)
+                ImGui::RadioButton(options[i].c_str(), &selected, static_cast<int>(i));
+            if (ImGui::Button("OK") || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Enter)))
+                return 1;
+            ImGui::SameLine();
+            if (ImGui::Button("Cancel") || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape)))
+                return -1;
+            return 0;
+        });
+    return r == 1 ? selected : -1;
+}

@@ -1,0 +1,606 @@
+// The client in-process: start-up, passes of the main loop with injected key events, shutdown.
+#include "DoublyLinkedList.h"
+#include "HighResTimer.h"
+#include "IniFile.h"
+#include "Platform_Dialog.h"
+#include "Platform_Keyboard.h"
+#include "Platform_Path.h"
+#include "Sprite3D.h"
+#include "Vantrel_Adv_Plugin.h"
+#include "Vantrel_Adv_Server.h"
+#include "Vantrel_GUI.h"
+#include "Vantrel_GUI_Callbacks.h"
+#include "Vantrel_GUI_Menu.h"
+#include "Vantrel_GUI_Resources.h"
+#include "Vantrel_GUI_Settings.h"
+#include "Vantrel_GUI_Skin.h"
+#include "Zelvik_Engine.h"
+#include "Zelvik_Player.h"
+#include "Zelvik_Replay.h"
+#include "Zelvik_Server.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A run folder of its own for each test: the built engine, plug-ins and data linked in, the
+// settings file and replays kept apart.
+class RunFolder {
+public:
+    explicit RunFolder(const std::string& name, bool withGame = true) {
+        previous_ = fs::current_path();
+        dir_ = fs::path(ZELVIK_TEST_BIN) / ("client_" + name);
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        const fs::path game(ZELVIK_GAME_DIR);
+        if (withGame) {
+            for (const char* sub : {"dlls", "sounds", "bgm", "bg"})
+                if (fs::exists(game / sub)) fs::create_directory_symlink(game / sub, dir_ / sub);
+            // The skins folder gets a second skin, so F8 has somewhere to go.
+            if (fs::exists(game / "skins")) {
+                fs::create_directory(dir_ / "skins");
+                for (auto& e : fs::directory_iterator(game / "skins")) {
+                    if (e.is_directory())
+                        fs::create_directory_symlink(e.path(),
+                                                     dir_ / "skins" / e.path().filename());
+                    else
+                        fs::copy_file(e.path(), dir_ / "skins" / e.path().filename());
+                }
+                if (fs::exists(game / "skins/Pexa.xml"))
+                    fs::copy_file(game / "skins/Pexa.xml", dir_ / "skins/Zeta.xml");
+            }
+        }
+        fs::current_path(dir_);
+    }
+    ~RunFolder() { fs::current_path(previous_); }
+    void writeIni(const std::string& text) {
+        std::ofstream(dir_ / "zelvik.ini", std::ios::binary) << text;
+    }
+    static bool gameBuilt() {
+        return fs::exists(fs::path(ZELVIK_GAME_DIR) / "dlls/zelvik_engine.so") &&
+               fs::exists(fs::path(ZELVIK_GAME_DIR) / "skins");
+    }
+
+private:
+    fs::path previous_, dir_;
+};
+
+void key(int32_t dik, bool down) {
+    SDL_Event e{};
+    e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    e.key.keysym.scancode = SDL_Scancode(Platform_Keyboard_ToScancode(dik));
+    SDL_PushEvent(&e);
+}
+
+// Press, a pass, release, a pass.
+void tap(int32_t dik) {
+    key(dik, true);
+    Client_Pass();
+    key(dik, false);
+    Client_Pass();
+}
+
+Player* firstPlayer() {
+    ClientPlayer* cp = Client_FirstPlayer();
+    return cp ? cp->Player : nullptr;
+}
+
+Menu* mainMenu() {
+    return Client_FirstPlayer() ? Client_FirstPlayer()->MainMenu : nullptr;
+}
+
+std::u16string selectedText(Menu* m) {
+    MenuItem* item = m ? Menu_Item(m, m->Selected) : nullptr;
+    return item ? item->Text : u"";
+}
+
+// Moves the highlight (soft drop key) to the item starting with wanted and releases a rotate
+// key on it.
+bool choose(const std::u16string& wanted) {
+    Menu* m = mainMenu();
+    for (int i = 0; m && i < 64; ++i) {
+        if (selectedText(m).rfind(wanted, 0) == 0) {
+            tap(50); // RotCCW key
+            return true;
+        }
+        tap(45); // SoftDrop key
+        m = mainMenu();
+    }
+    return false;
+}
+
+std::vector<std::string> filesMatching(const std::string& folder, const std::regex& re) {
+    std::vector<std::string> out;
+    if (!fs::exists(folder)) return out;
+    for (auto& e : fs::directory_iterator(folder))
+        if (std::regex_match(e.path().filename().string(), re)) out.push_back(e.path().string());
+    return out;
+}
+
+// The field at the game-over event itself, whatever number of frames a pass runs.
+struct GameOverSeen {
+    int count = 0;
+    uint32_t checksum = 0, frame = 0;
+} gOver;
+void onGameOver(Player* p, uintptr_t, uintptr_t) {
+    ++gOver.count;
+    gOver.checksum = p->ops->GetFieldChecksum(p);
+    gOver.frame = p->FrameCounter;
+}
+
+// Lets the engine catch up a second of game time in one pass.
+void fastForward(Player* p, int64_t ms) {
+    p->StartTime -= ms;
+}
+
+} // namespace
+
+TEST(Client, MissingEngineEndsWithExitCodeOne) {
+    RunFolder run("noengine", false);
+    EXPECT_EQ(Client_Startup({"/w"}), 1);
+    EXPECT_FALSE(fs::exists("zelvik.ini")); // nothing written on this path
+    EXPECT_TRUE(fs::is_directory("replays"));
+    Client_FreeState();
+}
+
+TEST(Client, UnknownParametersAndJoystickCountAreLogged) {
+    RunFolder run("log", false);
+    Client_Startup({"/bogus", "/D"});
+    ASSERT_GE(gMain.Log.size(), 2u);
+    EXPECT_NE(gMain.Log[0].find(": Unknown parameter \"/bogus\""), std::string::npos)
+        << gMain.Log[0];
+    EXPECT_NE(gMain.Log[1].find("Joystick(s) found"), std::string::npos) << gMain.Log[1];
+    EXPECT_EQ(Client_Settings().Debug, 1);
+    gMain.Log.clear();
+    Client_FreeState();
+}
+
+TEST(Client, BackgroundSheetsAreCutColumnByColumn) {
+    // 3 columns of 2 frames, 64 x 48 each, on a 192 x 96 sheet; each frame's colour is its index.
+    std::vector<uint8_t> px(192 * 96 * 4);
+    for (int y = 0; y < 96; ++y)
+        for (int x = 0; x < 192; ++x) {
+            int frame = (x / 64) * 2 + y / 48;
+            uint8_t* p = &px[(size_t(y) * 192 + x) * 4];
+            p[0] = uint8_t(frame * 40);
+            p[3] = 255;
+        }
+    Sprite3D* sheet = Sprite3D_FromPixels(px.data(), 192, 96);
+    ASSERT_NE(sheet, nullptr);
+    std::vector<Sprite3D*> frames = Client_CutBackground(sheet, 64, 48, 7, 640, 480);
+    ASSERT_EQ(frames.size(), 6u); // the seventh would lie past the sheet: dropped
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(Sprite3D_PixelAt(frames[i], 10, 10) & 0xFF, i * 40) << i;
+        EXPECT_EQ(frames[i]->Quad->Width, 640);
+        Sprite3D_Free(frames[i]);
+    }
+    // A sheet shorter than one frame keeps the whole picture as the one frame.
+    sheet = Sprite3D_FromPixels(px.data(), 192, 96);
+    frames = Client_CutBackground(sheet, 64, 240, 6, 640, 480);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], sheet);
+    Sprite3D_Free(sheet);
+    EXPECT_TRUE(Client_CutBackground(nullptr, 1, 1, 1, 1, 1).empty());
+}
+
+TEST(Client, BackgroundSlotAndFrameFollowLevelAndClock) {
+    ClientSettings& s = Client_Settings();
+    s = ClientSettings{};
+    std::vector<uint8_t> px(16 * 16 * 4, 255);
+    for (int slot : {0, 2, 13})
+        for (int i = 0; i < 6; ++i)
+            gMain.Backgrounds[slot].push_back(Sprite3D_FromPixels(px.data(), 16, 16));
+    int32_t slot = -1, frame = -1;
+    s.BackgroundFrames = 6;
+    s.BackgroundFPS = 10;
+    EXPECT_TRUE(Client_BackgroundChoice(250, 0, &slot, &frame));
+    EXPECT_EQ(slot, 2);
+    EXPECT_EQ(frame, 0);
+    EXPECT_TRUE(Client_BackgroundChoice(0, 1500, &slot, &frame)); // 15 frames on: 15 mod 6
+    EXPECT_EQ(slot, 0);
+    EXPECT_EQ(frame, 3);
+    EXPECT_TRUE(Client_BackgroundChoice(1399, 0xFFFFFFFFu, &slot, &frame)); // no overflow
+    EXPECT_EQ(slot, 13);
+    EXPECT_EQ(frame, int32_t(uint64_t(0xFFFFFFFFu) * 10 / 1000 % 6));
+    EXPECT_FALSE(Client_BackgroundChoice(1400, 0, &slot, &frame)); // past the last slot: black
+    EXPECT_FALSE(Client_BackgroundChoice(-100, 0, &slot, &frame));
+    EXPECT_FALSE(Client_BackgroundChoice(100, 0, &slot, &frame)); // an empty slot: black
+    s.BackgroundFrames = 8; // frames 6 and 7 were not on the sheet: black
+    EXPECT_FALSE(Client_BackgroundChoice(0, 700, &slot, &frame));
+    s.BackgroundFrames = 0; // never a divisor: frame 0
+    EXPECT_TRUE(Client_BackgroundChoice(0, 123456, &slot, &frame));
+    EXPECT_EQ(frame, 0);
+    for (auto& frames : gMain.Backgrounds) {
+        for (Sprite3D* f : frames) Sprite3D_Free(f);
+        frames.clear();
+    }
+}
+
+TEST(Client, KeyFramesAndScreenshotNames) {
+    Player p{};
+    p.Settings.FramesPerSecond = 60;
+    for (int32_t t : {0, 300, 600}) {
+        p.GameTime = t;
+        EXPECT_TRUE(Client_IsKeyFrame(&p, 5)) << t;
+    }
+    p.GameTime = 301;
+    EXPECT_FALSE(Client_IsKeyFrame(&p, 0));
+    p.Settings.FramesPerSecond = 0; // no rate yet: once a second, on the latching pass
+    EXPECT_TRUE(Client_IsKeyFrame(&p, 0));
+    EXPECT_FALSE(Client_IsKeyFrame(&p, 3));
+    EXPECT_TRUE(Client_IsKeyFrame(nullptr, 0));
+    EXPECT_FALSE(Client_IsKeyFrame(nullptr, 1));
+    EXPECT_TRUE(
+        std::regex_match(Client_ScreenshotName(), std::regex(R"(zelvik_\d{8}_\d{6}\.png)")));
+}
+
+TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("game");
+    run.writeIni("PlayerName = Tester\r\nSomething = kept\r\n");
+    ASSERT_EQ(Client_Startup({"/w", "/rs", "12345"}), 0);
+    Player* p = firstPlayer();
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(p->PlayerFlags & Flag_RecordReplay);
+    gOver = GameOverSeen{};
+    p->ops->AddHook(p, Event_GameOver, onGameOver, 0, kHookPersistent);
+    ASSERT_NE(mainMenu(), nullptr);
+    Client_Pass();
+
+    // Randomizer, rotation system, mode: the game starts.
+    ASSERT_TRUE(choose(u"PEXA")) << "no randomizer";
+    ASSERT_TRUE(choose(u"")) << "no rotation system";
+    ASSERT_TRUE(choose(u"PEXA Master")) << "no mode";
+    for (int i = 0; i < 50 && p->State == State_Idle; ++i) Client_Pass();
+    ASSERT_NE(p->State, State_Idle);
+    EXPECT_EQ(p->Seed, 12345u);
+
+    // A few hundred frames of play.
+    for (int i = 0; i < 400 && p->FrameCounter < 300; ++i) {
+        fastForward(p, 20);
+        Client_Pass();
+    }
+    EXPECT_GE(p->FrameCounter, 300u);
+
+    // Pause: no frames pass, and none are caught up afterwards.
+    tap(62);
+    ASSERT_TRUE(p->PlayerFlags & Flag_Paused);
+    const uint32_t pausedAt = p->FrameCounter;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, pausedAt);
+    tap(62);
+    EXPECT_FALSE(p->PlayerFlags & Flag_Paused);
+    EXPECT_LE(p->FrameCounter, pausedAt + 3);
+
+    // Screenshot.
+    tap(63);
+    EXPECT_EQ(filesMatching(".", std::regex(R"(zelvik_\d{8}_\d{6}\.png)")).size(), 1u);
+
+    // Hard drops until the stack tops out; the game-over hook saves the replay.
+    for (int i = 0; i < 3000 && p->State != State_GameOver && p->State != State_Idle; ++i) {
+        key(31, i % 2 == 0);
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    key(31, false);
+    Client_Pass();
+    ASSERT_EQ(gOver.count, 1);
+    const GameOverSeen recorded = gOver;
+    std::vector<std::string> replays = filesMatching("replays", std::regex(R"(.*\.er)"));
+    ASSERT_EQ(replays.size(), 1u) << "state " << p->State;
+    EXPECT_EQ(replays[0].find(':'), std::string::npos);
+
+    // F6: the browser lists it; playing it back gives the same field.
+    for (int i = 0; i < 600 && p->State != State_Idle; ++i) {
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    tap(64);
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 1);
+    ASSERT_EQ(Menu_Count(Client_FirstPlayer()->ReplayMenu), 1);
+    MenuAction_LoadReplay(Client_FirstPlayer(), 0, 0);
+    tap(50); // play it
+    EXPECT_TRUE(p->PlayerFlags & Flag_PlayReplay);
+    tap(64);
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 0);
+
+    // Stepping the paused replay: digits, the jump box, Q to the next level.
+    for (int i = 0; i < 20; ++i) {
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    tap(62);
+    ASSERT_TRUE((p->PlayerFlags & Flag_Paused) && (p->PlayerFlags & Flag_PlayReplay));
+    const uint32_t at = p->FrameCounter;
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, at);
+    p->FrameTarget = at;
+    tap(4); // "3"
+    EXPECT_EQ(p->FrameTarget, at + 3);
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, at + 3);
+    {
+        std::atomic<bool> done{false};
+        const std::string want = std::to_string(at + 40);
+        std::thread typist([&] {
+            while (!done && !Platform_Dialog_IsOpen())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            for (int tries = 0; !done && tries < 100; ++tries) {
+                // Select the default text, type over it, press Return.
+                SDL_Event t{};
+                t.type = SDL_TEXTINPUT;
+                for (int i = 0; i < 8; ++i) key(14, true), key(14, false); // Backspace
+                std::snprintf(t.text.text, sizeof t.text.text, "%s", want.c_str());
+                SDL_PushEvent(&t);
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                key(28, true);
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                key(28, false);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+        key(11, true); // "0"
+        Client_Pass();
+        key(11, false);
+        Client_Pass(); // the box runs inside this pass
+        done = true;
+        typist.join();
+    }
+    EXPECT_EQ(p->FrameTarget, at + 40);
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, at + 40);
+    const int32_t level = Client_PlayerLevel(p);
+    tap(16); // Q
+    for (int i = 0; i < 2000 && Client_PlayerLevel(p) <= level; ++i) {
+        const uint32_t before = p->FrameCounter;
+        Client_Pass();
+        ASSERT_LE(p->FrameCounter, before + 1); // one frame per pass
+    }
+    EXPECT_EQ(Client_PlayerLevel(p), level + 1);
+    const uint32_t stopped = p->FrameCounter;
+    Client_Pass();
+    Client_Pass();
+    EXPECT_EQ(p->FrameCounter, stopped);
+    tap(62); // play on
+    for (int i = 0; i < 3000 && gOver.count < 2; ++i) {
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    ASSERT_EQ(gOver.count, 2);
+    EXPECT_EQ(gOver.frame, recorded.frame);
+    EXPECT_EQ(gOver.checksum, recorded.checksum);
+
+    // F8: the next skin.
+    SkinElement* before = gMain.CurrentSkin;
+    const int32_t index = gResources.SkinIndex;
+    ASSERT_EQ(gResources.Skins.size(), 2u);
+    EXPECT_EQ(gResources.Skins[size_t(index)], "Pexa.xml");
+    tap(66);
+    EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Zeta.xml");
+    EXPECT_NE(gMain.CurrentSkin, before);
+    EXPECT_NE(gMain.CurrentSkin, nullptr);
+    tap(66); // and round again
+    EXPECT_EQ(gResources.SkinIndex, index);
+    EXPECT_EQ(gMain.CurrentSkin, before);
+
+    // Escape quits once released; the settings file keeps unknown keys.
+    key(1, true);
+    Client_Pass();
+    EXPECT_EQ(gMain.Quit, 0);
+    key(1, false);
+    Client_Pass();
+    EXPECT_EQ(gMain.Quit, 1);
+    Client_Shutdown();
+    IniFile ini;
+    ASSERT_TRUE(ini.Load("zelvik.ini"));
+    EXPECT_EQ(ini.Get("", "Something"), "kept");
+    EXPECT_EQ(ini.Get("", "PlayerName"), "Tester");
+    EXPECT_EQ(ini.Get("Keyboard", "Left"), "44");
+}
+
+TEST(Client, CapturesAviFramesOnePerPass) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("avi");
+    run.writeIni("PlayerName = Tester\r\nScreenWidth = 320\r\nScreenHeight = 240\r\n");
+    // Someone presses Return in the codec box (its first choice: uncompressed).
+    std::atomic<bool> done{false};
+    std::thread presser([&] {
+        while (!done && !Platform_Dialog_IsOpen())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!done) {
+            key(28, true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            key(28, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    const int32_t r = Client_Startup({"/wa", "capture.avi"});
+    done = true;
+    presser.join();
+    ASSERT_EQ(r, 0);
+    ASSERT_EQ(Client_Options().WriteAvi, "capture.avi");
+    ASSERT_TRUE(choose(u"PEXA"));
+    ASSERT_TRUE(choose(u""));
+    ASSERT_TRUE(choose(u"PEXA Master"));
+    Player* p = firstPlayer();
+    int passes = 0;
+    for (; passes < 40; ++passes) {
+        fastForward(p, 500); // far behind the clock: still one frame per pass
+        Client_Pass();
+        EXPECT_LE(gMain.FramesRun, 1);
+    }
+    const uint32_t written = gMain.Avi->FrameCount;
+    EXPECT_GE(written, 40u);
+    gMain.Quit = 1;
+    Client_Shutdown();
+    FILE* probe = popen("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                        "stream=width,height,nb_read_frames -of csv=p=0 capture.avi 2>&1",
+                        "r");
+    ASSERT_NE(probe, nullptr);
+    char line[256] = {};
+    ASSERT_NE(fgets(line, sizeof line, probe), nullptr);
+    pclose(probe);
+    EXPECT_EQ(std::string(line), "320,240," + std::to_string(written) + "\n");
+}
+
+TEST(Client, CancelledCodecBoxSwitchesCaptureOff) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("avicancel");
+    run.writeIni("PlayerName = Tester\r\n");
+    std::atomic<bool> done{false};
+    std::thread presser([&] {
+        while (!done && !Platform_Dialog_IsOpen())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!done) {
+            key(1, true); // Escape
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            key(1, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    const int32_t r = Client_Startup({"/writeavi", "cancelled.avi"});
+    done = true;
+    presser.join();
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(Client_Options().WriteAvi, "");
+    EXPECT_EQ(gMain.Avi, nullptr);
+    Platform_Keyboard_Reset(); // the Escape presses meant for the box
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    Client_Pass();
+    EXPECT_EQ(gMain.Quit, 0);
+    gMain.Quit = 1;
+    Client_Shutdown();
+}
+
+TEST(Client, FailedConnectionShowsTheHostAndEnds) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("connect");
+    run.writeIni("PlayerName = Tester\r\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Client_Startup({"/C", "No-Such-Host.invalid"}), 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Could not connect to No-Such-Host.invalid"), std::string::npos) << err;
+    Client_Shutdown(); // the program would end here; the test frees what it made
+}
+
+TEST(Client, MissingReplayIsLoggedAndNeitherPlaysNorRecords) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("noreplay");
+    run.writeIni("PlayerName = Tester\r\n");
+    ASSERT_EQ(Client_Startup({"/r", "missing.er", "/rinp", "other.inp", "1"}), 0);
+    Player* p = firstPlayer();
+    ASSERT_NE(p, nullptr);
+    EXPECT_FALSE(p->PlayerFlags & (Flag_PlayReplay | Flag_RecordReplay));
+    bool logged = false, inpTried = false;
+    for (const std::string& line : gMain.Log) {
+        logged |= line.find(": Could not load missing.er") != std::string::npos;
+        inpTried |= line.find("other.inp") != std::string::npos; // "/r" wins
+    }
+    EXPECT_TRUE(logged);
+    EXPECT_FALSE(inpTried);
+    // F6 while the game has not started lists the (empty) folder and closes again.
+    tap(64);
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 1);
+    tap(64);
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 0);
+    gMain.Quit = 1;
+    Client_Shutdown();
+    // A new settings file gets the dead-zone comment once.
+    std::ifstream in("zelvik.ini", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.find("; Deadzone"), std::string::npos); // the file existed before
+    EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
+}
+
+TEST(Client, NewSettingsFileWithDefaultsAndTheNameFromThePrompt) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("newini");
+    std::atomic<bool> done{false};
+    std::thread typist([&] {
+        while (!done && !Platform_Dialog_IsOpen())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!done) {
+            SDL_Event t{};
+            t.type = SDL_TEXTINPUT;
+            std::snprintf(t.text.text, sizeof t.text.text, "Zoe");
+            SDL_PushEvent(&t);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            key(28, true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            key(28, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    });
+    const int32_t r = Client_Startup({"/FS", "/W"});
+    done = true;
+    typist.join();
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(Client_Settings().PlayerName, "Zoe");
+    gMain.Quit = 1;
+    Client_Shutdown();
+    IniFile ini;
+    ASSERT_TRUE(ini.Load("zelvik.ini"));
+    EXPECT_EQ(ini.Get("", "PlayerName"), "Zoe");
+    EXPECT_EQ(ini.Get("", "Windowed"), "1");
+    EXPECT_EQ(ini.Get("Joystick", "POVHardDrop"), "-p0y");
+    std::ifstream in("zelvik.ini", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("JoystickDeadzone = 0\r\n; Deadzone: 0 (no deadzone) to 10000 (entire "
+                        "range is dead)\r\n"),
+              std::string::npos);
+}
+
+TEST(Client, JoinsAServerAndStartsFromTheRotationSystemChoice) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("network");
+    run.writeIni("PlayerName = Netter\r\n");
+    // The server is the engine linked into the test: a second engine, reached over TCP only,
+    // as a dedicated server in another process would be.
+    Plugin_Init();
+    for (const char* sub : {"modes", "rotationsystem", "randomizer"})
+        Plugin_ScanFolder(Platform_Path_FromUtf8(std::string(ZELVIK_GAME_DIR) + "/dlls/" + sub));
+    Server* server = Server_Create(u"Client test", kGamePort);
+    if (!server) GTEST_SKIP() << "port 2031 is taken";
+    ASSERT_EQ(server->ops->AddModeByName(server, u"PEXA Master"), 1);
+    ASSERT_EQ(server->ops->AddRotationSystemByName(server, u"Dalmor WEXO"), 1);
+    ASSERT_EQ(server->ops->SetRandomizerByName(server, u"PEXA"), 1);
+
+    ASSERT_EQ(Client_Startup({"/connect", "127.0.0.1"}), 0);
+    ClientPlayer* cp = Client_FirstPlayer();
+    ASSERT_NE(cp, nullptr);
+    EXPECT_EQ(cp->MainMenu, nullptr); // made when the server accepts the join
+    EXPECT_EQ(cp->ReplayMenu, nullptr);
+    for (int i = 0; i < 500 && !Client_FirstPlayer()->MainMenu; ++i) {
+        server->ops->Process(server);
+        Client_Pass();
+    }
+    ASSERT_NE(mainMenu(), nullptr);
+    // The randomizer comes from the server: the first choice is the rotation system.
+    EXPECT_EQ(selectedText(mainMenu()), u"Dalmor WEXO");
+    tap(64); // F6 has no browser for a networked player
+    EXPECT_EQ(gMenus.ReplayBrowserShown, 0);
+    ASSERT_TRUE(choose(u"Dalmor WEXO"));
+    Player* p = firstPlayer();
+    for (int i = 0; i < 2000 && (p->State == State_Idle || p->FrameCounter < 60); ++i) {
+        server->ops->Process(server);
+        Client_Pass();
+    }
+    EXPECT_NE(p->State, State_Idle);
+    EXPECT_GE(p->FrameCounter, 60u);
+    EXPECT_EQ(server->ops->CountPlayers(server), 1);
+    gMain.Quit = 1;
+    Client_Shutdown();
+    for (int i = 0; i < 50; ++i) server->ops->Process(server);
+    server->ops->Free(server);
+}
