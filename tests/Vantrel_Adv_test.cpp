@@ -58,9 +58,6 @@ TEST_F(EngineCopy, ExportsTheSixEntryPointsOnly) {
     for (const char* name : {"_Z11Plugin_Initv", "_Z11Game_CreateP15ClientInterface",
                              "GetMilliseconds", "_Z23DoublyLinkedList_Createj"})
         EXPECT_EQ(Platform_Library_Symbol(engine, name), nullptr) << name;
-    // The network exports are placeholders until the server and list exist.
-    EXPECT_EQ(Export<Server_CreateFn>(engine, "Server_Create")(u"x", kGamePort), nullptr);
-    EXPECT_EQ(Export<ServerList_GetFn>(engine, "ServerList_Get")(), nullptr);
 
     Field* field = Export<Field_CreateFn>(engine, "Field_Create")(10, 20, 2);
     ASSERT_NE(field, nullptr);

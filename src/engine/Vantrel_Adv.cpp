@@ -7,6 +7,8 @@
 #include "Vantrel_Adv_Game.h"
 #include "Vantrel_Adv_Player.h"
 #include "Vantrel_Adv_Plugin.h"
+#include "Vantrel_Adv_Server.h"
+#include "Vantrel_Adv_ServerList.h"
 
 const EngineApi g_EngineApi = {Player_Create, Field_Create};
 
@@ -48,14 +50,13 @@ Player* Export_PlayerCreate(void* ignored, uint32_t createOwnField) {
     return Player_Create(ignored, createOwnField);
 }
 
-// Placeholders until the game server and the master-server list are built: no server, no list.
 ZELVIK_EXPORT Server* Export_ServerCreate(const char16_t* name, int32_t port)
     ZELVIK_EXPORT_NAMED(Server_Create);
-Server* Export_ServerCreate(const char16_t*, int32_t) {
-    return nullptr;
+Server* Export_ServerCreate(const char16_t* name, int32_t port) {
+    return Server_Create(name, port);
 }
 
 ZELVIK_EXPORT ServerList* Export_ServerListGet() ZELVIK_EXPORT_NAMED(ServerList_Get);
 ServerList* Export_ServerListGet() {
-    return nullptr;
+    return ServerList_Get();
 }

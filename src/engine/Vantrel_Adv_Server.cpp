@@ -7,6 +7,7 @@
 #include "Vantrel_Adv_NetClient.h"
 #include "Vantrel_Adv_Player.h"
 #include "Vantrel_Adv_Plugin.h"
+#include "Vantrel_Adv_ServerList.h"
 #include "Vantrel_Common.h"
 #include "Zelvik_ClientInterface.h"
 #include "Zelvik_Game.h"
@@ -60,12 +61,6 @@ const ClientInterfaceOps kServerCallbackOps = {
     [](ClientInterface*, const uint8_t*, int32_t, uintptr_t) { return 0; },
 };
 
-// The master-server list is a unit of its own; without it a server is simply
-// not listed.
-int32_t Server_RegisterNone(Server*) {
-    return 0;
-}
-
 const ServerOps kServerOps = {
     Server_AddMode,
     Server_AddRotationSystem,
@@ -75,8 +70,8 @@ const ServerOps kServerOps = {
     Server_SetRandomizerByName,
     Server_Process,
     Server_SetMessageCallback,
-    Server_RegisterNone,
-    Server_RegisterNone,
+    Server_Register,
+    Server_Unregister,
     Server_CountPlayers,
     Server_CountClients,
     Server_Free,

@@ -21,7 +21,7 @@ constexpr const char* kUsage =
     "Keeps the list of Zelvik game servers that the server browser shows.\n"
     "\n"
     "  --address ADDR   address to listen on (default 0.0.0.0)\n"
-    "  --port N         port to listen on (default 80)\n"
+    "  --port N         port to listen on (default 80; 0 takes a free one)\n"
     "  --state FILE     file that keeps the list across restarts (default zelvik_master.txt)\n"
     "  --expire SECONDS forget a server that has not registered again for this long\n"
     "                   (default 600; 0 keeps servers until they unregister)\n"
@@ -73,12 +73,15 @@ private:
         if (servers_.size() != before) Save();
     }
 
+    // Line by line, so one damaged line costs only itself.
     void Load() {
         std::ifstream in(stateFile_);
-        std::string address;
-        long long when = 0;
-        while (in >> address >> when) {
-            if (IsDottedIPv4(address)) servers_[address] = when;
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string address;
+            long long when = 0;
+            if (fields >> address >> when && IsDottedIPv4(address)) servers_[address] = when;
         }
     }
 
@@ -187,11 +190,24 @@ int main(int argc, char** argv) {
         res.set_content(registry.List(), "text/plain");
     });
 
+    // Requests carry no body: a caller must not make us hold one.
+    server.set_payload_max_length(4096);
+    server.set_read_timeout(5, 0);
+    server.set_write_timeout(5, 0);
+
     g_server = &server;
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
-    if (!server.bind_to_port(address.c_str(), static_cast<int>(port))) {
-        std::cerr << "zelvik_master: cannot listen on " << address << ":" << port << "\n";
+    // Port 0 takes any free port; the line below names the one taken.
+    const long wanted = port;
+    if (port == 0) {
+        port = server.bind_to_any_port(address.c_str());
+        if (port <= 0) port = -1;
+    } else if (!server.bind_to_port(address.c_str(), static_cast<int>(port))) {
+        port = -1;
+    }
+    if (port < 0) {
+        std::cerr << "zelvik_master: cannot listen on " << address << ":" << wanted << "\n";
         return 1;
     }
     std::cout << "zelvik_master: listening on " << address << ":" << port << std::endl;

@@ -1,0 +1,289 @@
+#include "Vantrel_GUI_Serverlist.h"
+
+#include "Platform_Dialog.h"
+#include "Platform_Library.h"
+#include "Platform_Path.h"
+#include "Platform_Process.h"
+#include "Zelvik_Engine.h"
+
+#include <SDL.h>
+#include <imgui.h>
+#include <imgui_impl_sdl.h>
+#include <imgui_impl_sdlrenderer.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+constexpr int kWidth = 600;
+constexpr int kHeight = 300;
+constexpr int kLeft = 723;
+constexpr int kTop = 380;
+constexpr uint64_t kRefreshMs = 5000;
+constexpr int kEventWaitMs = 10;
+constexpr const char* kNoServer = "no server online";
+
+// Old lists have no free operation; they stay reachable here until the process ends.
+std::vector<ServerList*>* retiredLists = new std::vector<ServerList*>;
+
+// Workers still running, abandoned or not (never destroyed, like the lists).
+std::atomic<int>* runningWorkers = new std::atomic<int>(0);
+
+void PingThread(std::shared_ptr<PingJob> job) {
+    job->info.ops->Query(&job->info);
+    job->done.store(1, std::memory_order_release);
+    runningWorkers->fetch_sub(1);
+}
+
+BrowserRow NewRow(uint32_t address) {
+    return {"(" + ServerBrowser_Address(address) + ")", "n/a", "n/a"};
+}
+
+void Place(int x, int y) {
+    ImGui::SetCursorPos(ImVec2(static_cast<float>(x), static_cast<float>(y)));
+}
+
+} // namespace
+
+int ServerBrowser_RunningWorkers() {
+    return runningWorkers->load();
+}
+
+std::string ServerBrowser_Address(uint32_t a) {
+    return std::to_string(a & 0xFF) + "." + std::to_string(a >> 8 & 0xFF) + "." +
+           std::to_string(a >> 16 & 0xFF) + "." + std::to_string(a >> 24);
+}
+
+std::string ServerBrowser_Name(const ServerInfo& info) {
+    size_t n = 0;
+    while (n < kServerInfoNameUnits && info.name[n]) ++n;
+    return Platform_Path_ToUtf8(std::u16string_view(info.name, n));
+}
+
+int ServerBrowser::Start() {
+    engine_ = Platform_Library_Open(kEngineLibraryPath);
+    if (engine_)
+        getList_ =
+            reinterpret_cast<ServerList_GetFn>(Platform_Library_Symbol(engine_, "ServerList_Get"));
+    if (!engine_ || !getList_) {
+        Platform_Dialog_Message("", "Engine dll/so cannot be found", true);
+        return 1;
+    }
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        Platform_Dialog_Message("", std::string("Cannot open the window: ") + SDL_GetError(), true);
+        return 1;
+    }
+    window_ = SDL_CreateWindow("ServerList", kLeft, kTop, kWidth, kHeight, SDL_WINDOW_RESIZABLE);
+    if (window_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (!window_ || !renderer_) {
+        Platform_Dialog_Message("", std::string("Cannot open the window: ") + SDL_GetError(), true);
+        return 1;
+    }
+    imgui_ = ImGui::CreateContext();
+    ImGui::SetCurrentContext(imgui_);
+    ImGui::GetIO().IniFilename = nullptr;
+    ImGui::StyleColorsLight();
+    ImGui_ImplSDL2_InitForSDLRenderer(window_);
+    ImGui_ImplSDLRenderer_Init(renderer_);
+    return 0;
+}
+
+uint32_t ServerBrowser::WindowId() const {
+    return window_ ? SDL_GetWindowID(window_) : 0;
+}
+
+void ServerBrowser::Refresh() {
+    const int32_t remembered = selected_;
+    ServerList* list = getList_();
+    if (list) retiredLists->push_back(list);
+    list_ = list;
+    // Workers still querying are abandoned: nothing reads their records any more.
+    ++generation_;
+    jobs_.clear();
+    collected_.clear();
+    rows_.clear();
+    const int32_t count = list_ ? list_->ops->Count(list_) : 0;
+    for (int32_t i = 0; i < count; ++i) {
+        ServerInfo* entry = list_->ops->GetEntry(list_, i);
+        if (!entry) break;
+        auto job = std::make_shared<PingJob>();
+        job->info = *entry;
+        // An answer sets the ping; anything else must read "timeout", never ping 0.
+        job->info.ping = -1;
+        job->row = i;
+        job->generation = generation_;
+        rows_.push_back(NewRow(entry->address));
+        jobs_.push_back(job);
+        collected_.push_back(false);
+        try {
+            runningWorkers->fetch_add(1);
+            std::thread(PingThread, job).detach();
+        } catch (...) {
+            runningWorkers->fetch_sub(1);
+            job->done.store(1); // no thread to be had: the row reads "timeout"
+        }
+    }
+    if (count == 0) rows_.push_back({kNoServer, "", ""});
+    selected_ =
+        remembered >= 0 && remembered < static_cast<int32_t>(rows_.size()) ? remembered : -1;
+}
+
+void ServerBrowser::CollectFinished() {
+    for (size_t i = 0; i < jobs_.size(); ++i) {
+        PingJob& job = *jobs_[i];
+        if (collected_[i] || job.generation != generation_ ||
+            !job.done.load(std::memory_order_acquire))
+            continue;
+        collected_[i] = true;
+        if (ServerInfo* entry = list_ ? list_->ops->GetEntry(list_, job.row) : nullptr) {
+            std::copy(std::begin(job.info.name), std::end(job.info.name), std::begin(entry->name));
+            entry->ping = job.info.ping;
+            entry->players = job.info.players;
+            entry->maximum = job.info.maximum;
+        }
+        BrowserRow& row = rows_[static_cast<size_t>(job.row)];
+        if (job.info.ping != -1) {
+            const std::string address = ServerBrowser_Address(job.info.address);
+            row.name = ServerBrowser_Name(job.info) + " (" + address + ")";
+            row.players = std::to_string(job.info.players) + "/" + std::to_string(job.info.maximum);
+            row.ping = std::to_string(job.info.ping);
+        } else {
+            row.ping = "timeout";
+        }
+    }
+}
+
+void ServerBrowser::SelectRow(int32_t row, bool doubleClick) {
+    if (row < 0 || row >= static_cast<int32_t>(rows_.size())) return;
+    selected_ = row;
+    ServerInfo* entry = list_ ? list_->ops->GetEntry(list_, row) : nullptr;
+    if (!entry) return;
+    info_ = "IP: " + ServerBrowser_Address(entry->address) +
+            "\r\nName: " + ServerBrowser_Name(*entry) + "\r\nPing: " + std::to_string(entry->ping);
+    if (doubleClick) Connect();
+}
+
+void ServerBrowser::Connect() {
+    if (selected_ < 0 || !list_) return;
+    ServerInfo* entry = list_->ops->GetEntry(list_, selected_);
+    if (!entry) return;
+    Platform_Process_Start(clientProgram, {"/c", ServerBrowser_Address(entry->address)}, "");
+}
+
+bool ServerBrowser::Step() {
+    const uint64_t now = SDL_GetTicks64();
+    if (!refreshedOnce_ || lastRefresh_ + kRefreshMs < now) {
+        Refresh();
+        refreshedOnce_ = true;
+        lastRefresh_ = SDL_GetTicks64();
+    }
+    CollectFinished();
+    SDL_Event e;
+    if (SDL_WaitEventTimeout(&e, kEventWaitMs)) {
+        do {
+            if (e.type == SDL_QUIT ||
+                (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_CLOSE))
+                quit_ = true;
+            ImGui::SetCurrentContext(imgui_);
+            ImGui_ImplSDL2_ProcessEvent(&e);
+        } while (SDL_PollEvent(&e));
+    }
+    if (!quit_) Draw();
+    return !quit_;
+}
+
+void ServerBrowser::Draw() {
+    ImGui::SetCurrentContext(imgui_);
+    ImGui_ImplSDLRenderer_NewFrame();
+    ImGui_ImplSDL2_NewFrame();
+    ImGui::NewFrame();
+    int w = kWidth, h = kHeight;
+    SDL_GetWindowSize(window_, &w, &h);
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(ImVec2(static_cast<float>(w), static_cast<float>(h)));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+    ImGui::Begin("##browser", nullptr,
+                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
+                     ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus);
+    ImGui::PopStyleVar();
+
+    Place(10, 10);
+    const ImGuiTableFlags flags = ImGuiTableFlags_Reorderable | ImGuiTableFlags_Borders |
+                                  ImGuiTableFlags_RowBg | ImGuiTableFlags_ScrollY |
+                                  ImGuiTableFlags_SizingFixedFit;
+    if (ImGui::BeginTable("servers", 3, flags, ImVec2(430, 280))) {
+        ImGui::TableSetupScrollFreeze(0, 1);
+        ImGui::TableSetupColumn("Name (IP)", ImGuiTableColumnFlags_WidthFixed, 300);
+        ImGui::TableSetupColumn("Player", ImGuiTableColumnFlags_WidthFixed, 50);
+        ImGui::TableSetupColumn("Ping", ImGuiTableColumnFlags_WidthFixed, 50);
+        ImGui::TableHeadersRow();
+        for (size_t i = 0; i < rows_.size(); ++i) {
+            const int32_t row = static_cast<int32_t>(i);
+            ImGui::TableNextRow();
+            ImGui::TableSetColumnIndex(0);
+            ImGui::PushID(row);
+            if (ImGui::Selectable(rows_[i].name.c_str(), selected_ == row,
+                                  ImGuiSelectableFlags_SpanAllColumns |
+                                      ImGuiSelectableFlags_AllowDoubleClick))
+                SelectRow(row, ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left));
+            ImGui::PopID();
+            ImGui::TableSetColumnIndex(1);
+            ImGui::TextUnformatted(rows_[i].players.c_str());
+            ImGui::TableSetColumnIndex(2);
+            ImGui::TextUnformatted(rows_[i].ping.c_str());
+        }
+        ImGui::EndTable();
+    }
+
+    Place(460, 10);
+    if (ImGui::Button("Connect", ImVec2(120, 30))) Connect();
+    Place(460, 50);
+    if (ImGui::Button("Refresh", ImVec2(120, 30))) Refresh(); // the timer is not reset
+    Place(450, 90);
+    ImGui::BeginChild("Information", ImVec2(140, 200), true);
+    ImGui::TextUnformatted("Information");
+    ImGui::Separator();
+    ImGui::PushTextWrapPos(130);
+    ImGui::TextUnformatted(info_.c_str());
+    ImGui::PopTextWrapPos();
+    ImGui::EndChild();
+
+    ImGui::End();
+    ImGui::Render();
+    SDL_SetRenderDrawColor(renderer_, 240, 240, 240, 255);
+    SDL_RenderClear(renderer_);
+    ImGui_ImplSDLRenderer_RenderDrawData(ImGui::GetDrawData());
+    SDL_RenderPresent(renderer_);
+}
+
+void ServerBrowser::Shutdown() {
+    if (imgui_) {
+        ImGui::SetCurrentContext(imgui_);
+        ImGui_ImplSDLRenderer_Shutdown();
+        ImGui_ImplSDL2_Shutdown();
+        ImGui::DestroyContext(imgui_);
+        imgui_ = nullptr;
+    }
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    if (window_) SDL_DestroyWindow(window_);
+    renderer_ = nullptr;
+    window_ = nullptr;
+    // Workers may still be querying through the engine: it is never unloaded.
+}
+
+void ServerBrowser_Main() {
+    int code = 0;
+    {
+        ServerBrowser browser;
+        code = browser.Start();
+        if (code == 0) {
+            while (browser.Step()) {
+            }
+        }
+        browser.Shutdown();
+    }
+    std::fflush(nullptr);
+    std::_Exit(code);
+}

@@ -1,0 +1,80 @@
+// The server browser: lists the servers on the master list, asks each for name, players and
+// ping on a worker of its own, and starts the client connected to the chosen one.
+#pragma once
+
+#include "Zelvik_ServerList.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct SDL_Window;
+struct SDL_Renderer;
+struct ImGuiContext;
+
+struct BrowserRow {
+    std::string name, players, ping;
+};
+
+// One worker's record. The worker writes only here; the window thread copies the result out
+// once done is set. A refresh abandons every job of the old generation for good.
+struct PingJob {
+    ServerInfo info;
+    int32_t row = 0;
+    uint64_t generation = 0;
+    std::atomic<uint32_t> done{0};
+};
+
+std::string ServerBrowser_Address(uint32_t address);
+// Workers that have not finished their query yet, abandoned ones included.
+int ServerBrowser_RunningWorkers();
+// The entry's name as UTF-8, up to its first zero unit (at most 256 units).
+std::string ServerBrowser_Name(const ServerInfo& info);
+
+class ServerBrowser {
+public:
+    // Loads the engine and opens the window; 0 when running, else the exit code after the box.
+    int Start();
+    // One pass: timed refresh, finished queries, at most 10 ms for window events, a frame.
+    bool Step();
+    void Refresh();
+    void Connect();
+    // A click on a row (a double click connects as well).
+    void SelectRow(int32_t row, bool doubleClick);
+    void Shutdown();
+
+    const std::vector<BrowserRow>& Rows() const { return rows_; }
+    int32_t Selected() const { return selected_; }
+    const std::string& InfoText() const { return info_; }
+    uint64_t Generation() const { return generation_; }
+    uint32_t WindowId() const;
+
+    // Program started by Connect (tests point it elsewhere).
+    std::string clientProgram = "./zelvik";
+
+private:
+    void CollectFinished();
+    void Draw();
+
+    void* engine_ = nullptr;
+    ServerList* (*getList_)() = nullptr;
+    ServerList* list_ = nullptr;
+    std::vector<std::shared_ptr<PingJob>> jobs_;
+    std::vector<bool> collected_;
+    std::vector<BrowserRow> rows_;
+    int32_t selected_ = -1;
+    std::string info_ = "IP:\r\nName:\r\nPing:";
+    uint64_t generation_ = 0;
+    uint64_t lastRefresh_ = 0;
+    bool refreshedOnce_ = false;
+    bool quit_ = false;
+    SDL_Window* window_ = nullptr;
+    SDL_Renderer* renderer_ = nullptr;
+    ImGuiContext* imgui_ = nullptr;
+};
+
+// The program; ends the process with _exit so a worker still querying never races the
+// static destructors.
+[[noreturn]] void ServerBrowser_Main();

@@ -1,0 +1,285 @@
+// The dedicated-server window, headless: settings, layout, error ends, registration through
+// the Public box, the title rule, the log and the second window.
+#include "ZelvikNetTestKit.h"
+
+#include "Vantrel_Server.h"
+#include "Zelvik_Server.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace testkit;
+
+namespace {
+
+const fs::path kGame = ZELVIK_GAME_DIR;
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A working folder of its own with the run folder's libraries, so no test touches the
+// shipped settings.
+class ServerWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous = fs::current_path();
+        dir = fs::temp_directory_path() /
+              ("zelvik_server_test_" + std::to_string(getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        fs::current_path(dir);
+        // A free port for the game server, and a master that nothing answers at.
+        uint16_t port = 0;
+        close(ListenOn("127.0.0.1", 0, &port));
+        gamePort = port;
+        setenv("ZELVIK_GAME_PORT", std::to_string(port).c_str(), 1);
+        close(ListenOn("127.0.0.1", 0, &port));
+        setenv("ZELVIK_MASTER", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+    }
+    void TearDown() override {
+        fs::current_path(previous);
+        fs::remove_all(dir);
+        SDL_Quit();
+    }
+    void WithEngine() { fs::create_directory_symlink(kGame / "dlls", dir / "dlls"); }
+    void Settings(const std::string& text) {
+        std::ofstream(dir / "Zelvik_Server.ini", std::ios::binary) << text;
+    }
+    // Runs passes until pred holds (at most ms).
+    bool StepUntil(ServerWindow& w, const std::function<bool()>& pred, int ms = 3000) {
+        const uint32_t end = NowMs() + static_cast<uint32_t>(ms);
+        while (!pred()) {
+            if (static_cast<int>(end - NowMs()) <= 0) return false;
+            if (!w.Step()) return pred();
+        }
+        return true;
+    }
+    bool LogHas(const ServerWindow& w, const std::string& part) {
+        for (const std::string& line : w.Log())
+            if (line.find(part) != std::string::npos) return true;
+        return false;
+    }
+    int Connect() {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(gamePort);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        return fd;
+    }
+    void HelloAndJoin(int fd, const std::string& name) {
+        std::string hello(9, '\0');
+        hello[0] = 18;
+        const uint64_t version = 0x0002000100000000ull;
+        for (int i = 0; i < 8; ++i) hello[1 + i] = static_cast<char>(version >> (8 * i));
+        std::string join(513, '\0');
+        join[0] = 19;
+        for (size_t i = 0; i < name.size(); ++i) join[1 + 2 * i] = name[i];
+        SendAll(fd, hello + join);
+    }
+    fs::path dir, previous;
+    uint16_t gamePort = 0;
+};
+
+} // namespace
+
+TEST(ServerSettingsFile, ModeKeysNameAndDefaults) {
+    const fs::path file =
+        fs::temp_directory_path() / ("zelvik_settings_" + std::to_string(getpid()));
+    auto read = [&](const std::string& text) {
+        std::ofstream(file, std::ios::binary) << text;
+        return ServerWindow_ReadSettings(file.string());
+    };
+    ServerSettings s = read("Name = %m Cup\r\nMode1 = KOVRA1\r\nMode2 = \r\nMode3 = PEXA Death\r\n"
+                            "Public = 1\r\nRotationSystem = Dalmor WEXO\r\nRandomizer = Other\r\n");
+    EXPECT_EQ(s.modes, (std::vector<std::u16string>{u"KOVRA1"})); // reading stops at Mode2
+    EXPECT_EQ(s.name, u"KOVRA1 Cup");
+    EXPECT_EQ(s.isPublic, 1);
+    EXPECT_EQ(s.rotationSystem, u"Dalmor WEXO");
+    EXPECT_EQ(s.randomizer, u"Other");
+
+    s = read("Mode0 = KOVRA1\nMode2 = PEXA Death\n");
+    EXPECT_TRUE(s.modes.empty());
+    fs::remove(file);
+    s = ServerWindow_ReadSettings(file.string());
+    EXPECT_EQ(s.name, u"Zelvik_Server");
+    EXPECT_EQ(s.isPublic, 0);
+    EXPECT_EQ(s.rotationSystem, u"DORVO");
+    EXPECT_EQ(s.randomizer, u"PEXA");
+    EXPECT_TRUE(s.modes.empty());
+
+    // "%m" without a mode stays as written; with one, every "%m" is replaced.
+    EXPECT_EQ(ServerWindow_ReplaceMode(u"%m server", {}), u"%m server");
+    EXPECT_EQ(ServerWindow_ReplaceMode(u"%m/%m %", {u"M", u"N"}), u"M/M %");
+}
+
+TEST(ServerLayoutRule, ControlsFollowTheClientArea) {
+    const ServerLayout l = ServerWindow_Layout(400, 300);
+    auto same = [](ServerRect a, ServerRect b) {
+        return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
+    };
+    EXPECT_TRUE(same(l.log, {5, 5, 390, 265}));
+    EXPECT_TRUE(same(l.clear, {5, 275, 123, 20}));
+    EXPECT_TRUE(same(l.showPlayer, {138, 275, 123, 20}));
+    EXPECT_TRUE(same(l.publicBox, {271, 275, 123, 20}));
+    const ServerLayout big = ServerWindow_Layout(1000, 500);
+    EXPECT_TRUE(same(big.publicBox, {671, 475, 323, 20}));
+    EXPECT_TRUE(same(big.log, {5, 5, 990, 465}));
+}
+
+TEST_F(ServerWindowTest, MissingEngineEndsBeforeTheWindow) {
+    Settings("Public = 1\r\n");
+    ServerWindow w;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(w.Start(), 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Error: Could not open Zelvik_Engine.dll"), std::string::npos) << err;
+    EXPECT_EQ(ReadFile(dir / "Zelvik_Server.ini"), "Public = 1\r\n"); // nothing written back
+}
+
+TEST_F(ServerWindowTest, TakenPortEndsWithCouldNotStartServer) {
+    WithEngine();
+    uint16_t port = 0;
+    const int taken = ListenOn("0.0.0.0", 0, &port);
+    setenv("ZELVIK_GAME_PORT", std::to_string(port).c_str(), 1);
+    ServerWindow w;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(w.Start(), 1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Error: Could not start server"),
+              std::string::npos);
+    close(taken);
+    EXPECT_FALSE(fs::exists(dir / "Zelvik_Server.ini"));
+}
+
+TEST_F(ServerWindowTest, ShippedSettingsLoadEveryInstalledRule) {
+    WithEngine();
+    fs::copy_file(kGame / "Zelvik_Server.ini", dir / "Zelvik_Server.ini");
+    ServerWindow w;
+    ASSERT_EQ(w.Start(), 0);
+    EXPECT_EQ(w.Settings().name, u"Zelvik_Server PEXA Master");
+    EXPECT_EQ(w.Settings().modes.size(), 5u);
+    for (const char* rule : {"PEXA Master", "KOVRA1", "Nuro Pelune", "PEXA Death", "Nuro Varkel",
+                             "Dalmor WEXO", "PEXA"}) {
+        bool loaded = false;
+        for (const std::string& line : w.Log())
+            loaded |= line.find(rule) != std::string::npos &&
+                      line.find("succesfully loaded") != std::string::npos;
+        EXPECT_TRUE(loaded) << rule;
+    }
+    EXPECT_EQ(w.Title(), "Zelvik_Server");
+    // The layout rule holds from the first frame: the three buttons do not overlap.
+    const ServerLayout l = w.CurrentLayout();
+    EXPECT_LT(l.clear.x + l.clear.w, l.showPlayer.x);
+    EXPECT_LT(l.showPlayer.x + l.showPlayer.w, l.publicBox.x);
+    EXPECT_TRUE(w.Step());
+    w.Finish();
+    EXPECT_NE(ReadFile(dir / "Zelvik_Server.ini").find("Public = 0\r\n"), std::string::npos);
+}
+
+TEST_F(ServerWindowTest, PublicBoxRegistersUnregistersAndIsSavedForTheNextStart) {
+    WithEngine();
+    MasterProcess master(std::string(ZELVIK_GAME_DIR) + "/zelvik_master",
+                         (dir / "master.txt").string());
+    ASSERT_NE(master.Port(), 0);
+    setenv("ZELVIK_MASTER", master.HostPort().c_str(), 1);
+    auto listed = [&] { return Body(HttpGet(master.Port(), "/zelvikserver.txt")); };
+    Settings("; settings\r\nName = Test\r\nPublic = 0\r\n");
+    {
+        ServerWindow w;
+        ASSERT_EQ(w.Start(), 0);
+        w.Step();
+        EXPECT_EQ(listed(), "");
+        w.SetPublic(true);
+        EXPECT_EQ(listed(), "127.0.0.1\n");
+        w.SetPublic(false);
+        EXPECT_EQ(listed(), "");
+        w.SetPublic(true);
+        w.Step();
+        w.Finish(); // freeing the server unregisters it
+        EXPECT_EQ(listed(), "");
+    }
+    const std::string saved = ReadFile(dir / "Zelvik_Server.ini");
+    EXPECT_NE(saved.find("Public = 1\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("; settings\r\n"), std::string::npos);
+    {
+        ServerWindow w;
+        ASSERT_EQ(w.Start(), 0);
+        EXPECT_TRUE(w.IsPublic());
+        EXPECT_EQ(listed(), "127.0.0.1\n"); // registered at start
+        w.SetPublic(false);
+        w.Finish();
+    }
+    EXPECT_NE(ReadFile(dir / "Zelvik_Server.ini").find("Public = 0\r\n"), std::string::npos);
+}
+
+TEST_F(ServerWindowTest, TitleChangesOnlyWithThePlayerCount) {
+    WithEngine();
+    ServerWindow w;
+    ASSERT_EQ(w.Start(), 0);
+    const int watcher = Connect(); // connected, never joins
+    ASSERT_TRUE(
+        StepUntil(w, [&] { return w.GameServer()->ops->CountClients(w.GameServer()) == 1; }));
+    EXPECT_EQ(w.Title(), "Zelvik_Server");
+    const int player = Connect();
+    HelloAndJoin(player, "Ann");
+    ASSERT_TRUE(StepUntil(w, [&] { return w.Title() != "Zelvik_Server"; }));
+    EXPECT_EQ(w.Title(), "Zelvik_Server (1/2)");
+    EXPECT_TRUE(LogHas(w, "Hello from Client(127.0.0.1)"));
+    EXPECT_TRUE(LogHas(w, "Join from Client(127.0.0.1)"));
+    const int late = Connect();
+    ASSERT_TRUE(
+        StepUntil(w, [&] { return w.GameServer()->ops->CountClients(w.GameServer()) == 3; }));
+    for (int i = 0; i < 20; ++i) w.Step();
+    EXPECT_EQ(w.Title(), "Zelvik_Server (1/2)");
+    close(player);
+    ASSERT_TRUE(StepUntil(w, [&] { return w.Title() != "Zelvik_Server (1/2)"; }));
+    EXPECT_EQ(w.Title(), "Zelvik_Server (0/2)");
+
+    EXPECT_FALSE(w.Log().empty());
+    w.ClearLog();
+    EXPECT_TRUE(w.Log().empty());
+    close(watcher);
+    close(late);
+    w.Finish();
+}
+
+TEST_F(ServerWindowTest, ClosingEitherWindowEndsTheLoop) {
+    WithEngine();
+    ServerWindow w;
+    ASSERT_EQ(w.Start(), 0);
+    w.SetShowPlayer(true);
+    ASSERT_TRUE(w.PlayerWindowOpen());
+    w.SetShowPlayer(false);
+    EXPECT_FALSE(w.PlayerWindowOpen());
+    w.SetShowPlayer(true);
+    EXPECT_TRUE(w.Step());
+    SDL_Event close{};
+    close.type = SDL_WINDOWEVENT;
+    close.window.event = SDL_WINDOWEVENT_CLOSE;
+    close.window.windowID = w.PlayerWindowId();
+    SDL_PushEvent(&close);
+    bool running = true;
+    for (int i = 0; i < 10 && running; ++i) running = w.Step();
+    EXPECT_FALSE(running);
+    w.Finish();
+
+    ServerWindow again;
+    ASSERT_EQ(again.Start(), 0);
+    close.window.windowID = again.MainWindowId();
+    SDL_PushEvent(&close);
+    running = true;
+    for (int i = 0; i < 10 && running; ++i) running = again.Step();
+    EXPECT_FALSE(running);
+    again.Finish();
+}

@@ -1,0 +1,214 @@
+// Loopback helpers for the master-list tests: the real zelvik_master as a child process, raw
+// TCP servers that answer with canned bytes, and listeners bound to one loopback address.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace testkit {
+
+inline uint32_t NowMs() {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// A listening socket on ip:port (port 0 = any); -1 on failure. *bound receives the port.
+inline int ListenOn(const char* ip, uint16_t port, uint16_t* bound, bool nonBlocking = false) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, ip, &a.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 16) != 0) {
+        close(fd);
+        return -1;
+    }
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    if (bound) *bound = ntohs(a.sin_port);
+    if (nonBlocking) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
+    return fd;
+}
+
+// Reads what arrives within ms milliseconds (stops early once `until` bytes are there).
+inline std::string ReadFor(int fd, int ms, size_t until = SIZE_MAX) {
+    std::string got;
+    const uint32_t end = NowMs() + static_cast<uint32_t>(ms);
+    char buf[4096];
+    while (got.size() < until) {
+        const int left = static_cast<int>(end - NowMs());
+        if (left <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, left) <= 0) continue;
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+inline bool SendAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// A server thread that handles each accepted connection with `handle`, one after another,
+// until stopped. The handler gets the connection and its 0-based number.
+class RawServer {
+public:
+    explicit RawServer(std::function<void(int fd, int index)> handle, const char* ip = "127.0.0.1",
+                       uint16_t port = 0)
+        : handle_(std::move(handle)) {
+        fd_ = ListenOn(ip, port, &port_);
+        if (fd_ >= 0) thread_ = std::thread([this] { Run(); });
+    }
+    ~RawServer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (fd_ >= 0) close(fd_);
+    }
+    uint16_t Port() const { return port_; }
+    bool Ok() const { return fd_ >= 0; }
+    int Accepted() const { return accepted_; }
+    // The request bytes of the first connection (what the handler read with ReadRequest).
+    std::string request;
+
+    // Reads an HTTP request up to its empty line (at most 2 s).
+    std::string ReadRequest(int fd) {
+        std::string got;
+        const uint32_t end = NowMs() + 2000;
+        char c;
+        while (got.find("\r\n\r\n") == std::string::npos && static_cast<int>(end - NowMs()) > 0) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            if (recv(fd, &c, 1, 0) != 1) break;
+            got.push_back(c);
+        }
+        if (request.empty()) request = got;
+        return got;
+    }
+
+private:
+    void Run() {
+        int index = 0;
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            const int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) continue;
+            ++accepted_;
+            handle_(c, index++);
+            close(c);
+        }
+    }
+    std::function<void(int, int)> handle_;
+    int fd_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> accepted_{0};
+    std::thread thread_;
+};
+
+// The real zelvik_master on a free loopback port, with its list in stateFile.
+class MasterProcess {
+public:
+    MasterProcess(const std::string& program, const std::string& stateFile,
+                  std::vector<std::string> extra = {}) {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) return;
+        std::vector<std::string> args = {program, "--address", "127.0.0.1", "--port",
+                                         "0",     "--state",   stateFile};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+        if (posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = 0;
+        posix_spawn_file_actions_destroy(&fa);
+        close(out[1]);
+        // "zelvik_master: listening on 127.0.0.1:PORT"
+        std::string line;
+        const uint32_t end = NowMs() + 5000;
+        while (pid_ && line.find('\n') == std::string::npos &&
+               static_cast<int>(end - NowMs()) > 0) {
+            pollfd p{out[0], POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            char buf[256];
+            const ssize_t n = read(out[0], buf, sizeof buf);
+            if (n <= 0) break;
+            line.append(buf, static_cast<size_t>(n));
+        }
+        close(out[0]);
+        const size_t colon = line.rfind(':');
+        if (colon != std::string::npos)
+            port_ = static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1));
+    }
+    ~MasterProcess() { Stop(); }
+    void Stop() {
+        if (!pid_) return;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = 0;
+    }
+    uint16_t Port() const { return port_; }
+    std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    pid_t pid_ = 0;
+    uint16_t port_ = 0;
+};
+
+// One HTTP/1.0 GET on loopback; the whole answer (headers and body).
+inline std::string HttpGet(uint16_t port, const std::string& path) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return "";
+    }
+    SendAll(fd, "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    std::string got = ReadFor(fd, 3000);
+    close(fd);
+    return got;
+}
+
+// The body of an HTTP answer.
+inline std::string Body(const std::string& answer) {
+    const size_t at = answer.find("\r\n\r\n");
+    return at == std::string::npos ? "" : answer.substr(at + 4);
+}
+
+} // namespace testkit

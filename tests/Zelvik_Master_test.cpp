@@ -1,0 +1,144 @@
+// zelvik_master as a program: options, the three resources, expiry and the kept list.
+#include "ZelvikNetTestKit.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using namespace testkit;
+
+namespace {
+
+const std::string kMaster = std::string(ZELVIK_GAME_DIR) + "/zelvik_master";
+
+// Runs the program with args and returns its exit code and standard output.
+int RunMaster(std::vector<std::string> args, std::string* out) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+    args.insert(args.begin(), kMaster);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, pipeFds[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, pipeFds[1], 2);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, kMaster.c_str(), &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(pipeFds[1]);
+    if (rc != 0) {
+        close(pipeFds[0]);
+        return -1;
+    }
+    *out = ReadFor(pipeFds[0], 5000);
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class Master : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("zelvik_master_test_" + std::to_string(getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        state = (dir / "list.txt").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+    std::string state;
+};
+
+} // namespace
+
+TEST(MasterOptions, HelpAndBadOptions) {
+    std::string out;
+    EXPECT_EQ(RunMaster({"--help"}, &out), 0);
+    EXPECT_NE(out.find("/addzelvikserver.php"), std::string::npos);
+    EXPECT_NE(out.find("--state"), std::string::npos);
+    EXPECT_EQ(RunMaster({"--port", "70000"}, &out), 2);
+    EXPECT_NE(out.find("bad port"), std::string::npos);
+    EXPECT_EQ(RunMaster({"--port", "8x"}, &out), 2);
+    EXPECT_EQ(RunMaster({"--expire", "-1"}, &out), 2);
+    EXPECT_EQ(RunMaster({"--frobnicate"}, &out), 2);
+    EXPECT_NE(out.find("unknown option"), std::string::npos);
+    // An option that wants a value and has none is unknown, not a crash.
+    EXPECT_EQ(RunMaster({"--port"}, &out), 2);
+}
+
+TEST_F(Master, RegistersListsAndRemovesTheCaller) {
+    MasterProcess master(kMaster, state);
+    ASSERT_NE(master.Port(), 0);
+    EXPECT_EQ(Body(HttpGet(master.Port(), "/zelvikserver.txt")), "");
+    const std::string added = HttpGet(master.Port(), "/addzelvikserver.php");
+    EXPECT_EQ(added.rfind("HTTP/1.", 0), 0u);
+    EXPECT_FALSE(Body(added).empty()); // the engine counts an answer by its lines
+    // Registering twice lists the address once.
+    HttpGet(master.Port(), "/addzelvikserver.php");
+    EXPECT_EQ(Body(HttpGet(master.Port(), "/zelvikserver.txt")), "127.0.0.1\n");
+    HttpGet(master.Port(), "/remzelvikserver.php");
+    EXPECT_EQ(Body(HttpGet(master.Port(), "/zelvikserver.txt")), "");
+    // Removing what is not there is harmless.
+    EXPECT_FALSE(Body(HttpGet(master.Port(), "/remzelvikserver.php")).empty());
+    EXPECT_EQ(HttpGet(master.Port(), "/other.txt").find("404"), 9u);
+}
+
+TEST_F(Master, KeepsTheListAcrossRestartsAndSkipsDamagedLines) {
+    {
+        std::ofstream out(state);
+        out << "10.0.0.1 " << time(nullptr) << "\n"
+            << "garbage line\n"
+            << "300.1.1.1 " << time(nullptr) << "\n"
+            << "10.0.0.2 " << time(nullptr) << "\n";
+    }
+    {
+        MasterProcess master(kMaster, state);
+        ASSERT_NE(master.Port(), 0);
+        EXPECT_EQ(Body(HttpGet(master.Port(), "/zelvikserver.txt")), "10.0.0.1\n10.0.0.2\n");
+        HttpGet(master.Port(), "/addzelvikserver.php");
+    }
+    MasterProcess again(kMaster, state);
+    ASSERT_NE(again.Port(), 0);
+    EXPECT_EQ(Body(HttpGet(again.Port(), "/zelvikserver.txt")), "10.0.0.1\n10.0.0.2\n127.0.0.1\n");
+}
+
+TEST_F(Master, ForgetsServersThatStopRegistering) {
+    {
+        std::ofstream out(state);
+        out << "10.0.0.9 " << (time(nullptr) - 100) << "\n";
+    }
+    MasterProcess master(kMaster, state, {"--expire", "1"});
+    ASSERT_NE(master.Port(), 0);
+    HttpGet(master.Port(), "/addzelvikserver.php");
+    // The stale entry is gone at once, the fresh one stays until it is over a second old.
+    EXPECT_EQ(Body(HttpGet(master.Port(), "/zelvikserver.txt")), "127.0.0.1\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+    EXPECT_EQ(Body(HttpGet(master.Port(), "/zelvikserver.txt")), "");
+}
+
+TEST_F(Master, RefusesLargeBodiesAndStaysUp) {
+    MasterProcess master(kMaster, state);
+    ASSERT_NE(master.Port(), 0);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(master.Port());
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const size_t size = 8u << 20;
+    SendAll(fd, "POST /addzelvikserver.php HTTP/1.0\r\nContent-Length: " + std::to_string(size) +
+                    "\r\n\r\n");
+    // The master reads past the body instead of keeping it, then refuses it.
+    const std::string chunk(64 * 1024, 'x');
+    for (size_t sent = 0; sent < size; sent += chunk.size()) ASSERT_TRUE(SendAll(fd, chunk));
+    const std::string answer = ReadFor(fd, 3000);
+    close(fd);
+    EXPECT_EQ(answer.find("HTTP/1.1 413"), 0u) << answer.substr(0, 40);
+    EXPECT_EQ(Body(HttpGet(master.Port(), "/zelvikserver.txt")), "");
+}
