@@ -215,7 +215,12 @@ int main(int argc, char** argv) {
                         p->ops->Update(p, Script(p->FrameCounter, c->salt), 1);
                         all = false;
                     }
-                    if (p->FrameCounter == length) p->PlayerFlags |= Flag_Paused;
+                    // A paused player still runs the frames its clock owed; on a slow machine that
+                    // would run past the end, so the target stops here too.
+                    if (p->FrameCounter == length) {
+                        p->PlayerFlags |= Flag_Paused;
+                        p->FrameTarget = length;
+                    }
                 }
                 if (leaver && cs.size() > 2 && cs[0]->player->FrameCounter == length / 2) {
                     cs.erase(cs.begin());

@@ -277,7 +277,12 @@ struct HostilePeer : ::testing::Test {
                 Player* p = c->player;
                 if (p->FrameCounter < frames)
                     p->ops->Update(p, Script(p->FrameCounter, p == y.player), 1);
-                if (p->FrameCounter == frames) p->PlayerFlags |= Flag_Paused;
+                // A paused player still runs the frames its clock owed; on a slow machine that
+                // would run past the end, so the target stops here too.
+                if (p->FrameCounter == frames) {
+                    p->PlayerFlags |= Flag_Paused;
+                    p->FrameTarget = frames;
+                }
             }
             if (attack) attack(x.player->FrameCounter);
             server->ops->Process(server);
