@@ -1,6 +1,7 @@
 // Frames per second of one headless player (no host callbacks) playing scripted games through
 // the engine's exports and operation tables, with the real rotation system and randomizer.
 #include "Platform_Library.h"
+#include "PluginLookup.h"
 #include "Zelvik_Engine.h"
 #include "Zelvik_Player.h"
 
@@ -10,15 +11,6 @@
 #include <string>
 
 namespace {
-
-const ZelvikID* FindRule(Player* p, bool rotationSystem, const std::u16string& name) {
-    auto list = rotationSystem ? p->ops->GetRotationSystemInfo : p->ops->GetRandomizerInfo;
-    for (intptr_t i = 0, n = list(p, -1); i < n; ++i) {
-        auto* id = reinterpret_cast<const ZelvikID*>(list(p, int32_t(i)));
-        if (id && name == id->name) return id;
-    }
-    return nullptr;
-}
 
 // A mode's worth of settings: fast enough that games end and restart often.
 void WriteSettings(Player* p) {
@@ -55,8 +47,8 @@ int main(int argc, char** argv) {
     Player* p = game ? game->ops->AddPlayer(game, 0) : nullptr;
     if (!p) return 1;
     p->ops->SetField(p, fieldCreate(10, 20, 2));
-    const ZelvikID* rs = FindRule(p, true, u"Dalmor WEXO");
-    const ZelvikID* rnd = FindRule(p, false, u"PEXA");
+    const ZelvikID* rs = FindPlugin(p, p->ops->GetRotationSystemInfo, u"Dalmor WEXO");
+    const ZelvikID* rnd = FindPlugin(p, p->ops->GetRandomizerInfo, u"PEXA");
     if (!rs || !rnd || !p->ops->SetRotationSystem(p, rs) || !p->ops->SetRandomizer(p, rnd)) {
         std::fprintf(stderr, "rotation system or randomizer plug-in missing\n");
         return 1;

@@ -2,6 +2,7 @@
 // exports and operation tables, with the real rotation system and randomizer plug-ins. Time is
 // stepped exactly: the player is paused and the test raises FrameTarget.
 #include "Platform_Library.h"
+#include "PluginLookup.h"
 #include "Zelvik_ClientInterface.h"
 #include "Zelvik_Engine.h"
 #include "Zelvik_Player.h"
@@ -100,15 +101,6 @@ Engine& TheEngine() {
     return engine;
 }
 
-const ZelvikID* FindRule(Player* p, bool rotationSystem, const std::u16string& name) {
-    auto list = rotationSystem ? p->ops->GetRotationSystemInfo : p->ops->GetRandomizerInfo;
-    for (intptr_t i = 0, n = list(p, -1); i < n; ++i) {
-        auto* id = reinterpret_cast<const ZelvikID*>(list(p, int32_t(i)));
-        if (id && name == id->name) return id;
-    }
-    return nullptr;
-}
-
 Seen events; // filled by Watch hooks: (event, frame)
 
 class EngineHost : public ::testing::Test {
@@ -136,8 +128,8 @@ protected:
     Player* Join(uintptr_t userData) {
         Player* q = engine.game->ops->AddPlayer(engine.game, userData);
         q->ops->SetField(q, p ? p->Field : engine.fieldCreate(10, 20, 2));
-        const ZelvikID* rs = FindRule(q, true, u"Dalmor WEXO");
-        const ZelvikID* rnd = FindRule(q, false, u"PEXA");
+        const ZelvikID* rs = FindPlugin(q, q->ops->GetRotationSystemInfo, u"Dalmor WEXO");
+        const ZelvikID* rnd = FindPlugin(q, q->ops->GetRandomizerInfo, u"PEXA");
         EXPECT_TRUE(rs && rnd) << "rotation system or randomizer plug-in missing";
         EXPECT_EQ(q->ops->SetRotationSystem(q, rs) + q->ops->SetRandomizer(q, rnd), 2);
         q->Seed = 1234;

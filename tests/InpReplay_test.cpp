@@ -16,13 +16,7 @@ struct Reader {
     InpReplay* r = InpReplay_Create();
     ~Reader() { r->ops->Free(r); }
     int32_t Load(const std::string& path) { return r->ops->LoadMAMEINP(r, path.c_str(), 0, 0, 0); }
-    std::vector<uint32_t> Words() const {
-        std::vector<uint32_t> out;
-        if (!r->inputs) return out;
-        for (DoublyLinkedListElement* e = r->inputs->First; e; e = e->Next)
-            out.push_back(*static_cast<uint32_t*>(DoublyLinkedList_Data(e)));
-        return out;
-    }
+    std::vector<uint32_t> Words() const { return inp::Words(r->inputs); }
 };
 
 std::string Name(const char* suffix) {

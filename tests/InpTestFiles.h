@@ -2,6 +2,8 @@
 // 32-byte frame records deflated with zlib, and the older uncompressed 120-byte frames.
 #pragma once
 
+#include "DoublyLinkedList.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -22,6 +24,15 @@ constexpr uint64_t kFrameAtto = 16666666666666666ull;
 // Port bits of the compressed format (set = pressed).
 constexpr uint32_t kPortUp = 1u << 31, kPortDown = 1u << 30, kPortRight = 1u << 29,
                    kPortLeft = 1u << 28, kPortA = 1u << 27, kPortB = 1u << 26, kPortC = 1u << 25;
+
+// The input words a reader loaded, frame 0 first; empty without a list.
+inline std::vector<uint32_t> Words(const DoublyLinkedList* inputs) {
+    std::vector<uint32_t> out;
+    if (!inputs) return out;
+    for (DoublyLinkedListElement* e = inputs->First; e; e = e->Next)
+        out.push_back(*static_cast<uint32_t*>(DoublyLinkedList_Data(e)));
+    return out;
+}
 
 struct Record {
     uint64_t atto = 0; // time within the second

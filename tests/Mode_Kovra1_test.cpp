@@ -31,12 +31,8 @@ TEST(Kovra1Library, Identity) {
     ExpectIdentity("kovra1", u"KOVRA1", 0x0001000000000000ull, 0x4B196898);
 }
 
-struct Kovra1Game : ::testing::Test {
-    TestGame g;
-    void SetUp() override {
-        ASSERT_TRUE(g.Open(u"KOVRA1"));
-        ASSERT_TRUE(g.Start());
-    }
+struct Kovra1Game : ModeGame {
+    Kovra1Game() : ModeGame(u"KOVRA1") {}
     // Locks and runs the pause up to the frame before the mode decides.
     void LockAndWait(int32_t frames) {
         ASSERT_TRUE(g.Lock());
@@ -96,9 +92,7 @@ TEST_F(Kovra1Game, CheckpointAt300NeedsScoreAndTime) {
         ASSERT_TRUE(t.Start());
         t.SetLive(u"level", 299);
         t.SetLive(u"score", 12000);
-        ASSERT_TRUE(t.NextPiece(Piece_T));
-        t.PrepareClear(1);
-        ASSERT_TRUE(t.Lock());
+        ASSERT_TRUE(t.LockClearing(1));
         // Three pause frames are counted before the mode scores on the fourth.
         t.p->GameTime = gameTime - 3;
         t.Step(0, 4);
@@ -177,9 +171,7 @@ TEST(Kovra1Checkpoints, ScoreAndTimeAt500And999) {
             ASSERT_TRUE(t.Start());
             t.SetLive(u"level", c.level);
             t.SetLive(u"score", c.score);
-            ASSERT_TRUE(t.NextPiece(Piece_T));
-            t.PrepareClear(1);
-            ASSERT_TRUE(t.Lock());
+            ASSERT_TRUE(t.LockClearing(1));
             t.p->GameTime = c.limit + late - 3;
             t.Step(0, 4);
             EXPECT_EQ(t.Value(u"GMCondition"), late ? 0 : c.bit) << c.level << " " << late;

@@ -66,12 +66,8 @@ TEST(NuroPeluneLibrary, Identity) {
     ExpectIdentity("nuro_pelune", u"Nuro Pelune", 0x0001000000000000ull, 0x4B196899);
 }
 
-struct NuroPeluneGame : ::testing::Test {
-    TestGame g;
-    void SetUp() override {
-        ASSERT_TRUE(g.Open(u"Nuro Pelune"));
-        ASSERT_TRUE(g.Start());
-    }
+struct NuroPeluneGame : ModeGame {
+    NuroPeluneGame() : ModeGame(u"Nuro Pelune") {}
 
     void ExpectStage(int32_t stage) {
         const StageLayout& layout = kStages[stage - 1];

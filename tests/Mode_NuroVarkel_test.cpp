@@ -28,12 +28,8 @@ TEST(NuroVarkelLibrary, Identity) {
     ExpectIdentity("nuro_varkel", u"Nuro Varkel", 0x0000000100000000ull, 0x4B196898);
 }
 
-struct NuroVarkelGame : ::testing::Test {
-    TestGame g;
-    void SetUp() override {
-        ASSERT_TRUE(g.Open(u"Nuro Varkel"));
-        ASSERT_TRUE(g.Start());
-    }
+struct NuroVarkelGame : ModeGame {
+    NuroVarkelGame() : ModeGame(u"Nuro Varkel") {}
 };
 
 TEST_F(NuroVarkelGame, StartSettings) {

@@ -25,12 +25,8 @@ TEST(PexaDeathLibrary, Identity) {
     ExpectIdentity("pexa_death", u"PEXA Death", 0x0001000000000000ull, 0x4B19689B);
 }
 
-struct PexaDeathGame : ::testing::Test {
-    TestGame g;
-    void SetUp() override {
-        ASSERT_TRUE(g.Open(u"PEXA Death"));
-        ASSERT_TRUE(g.Start());
-    }
+struct PexaDeathGame : ModeGame {
+    PexaDeathGame() : ModeGame(u"PEXA Death") {}
 };
 
 TEST_F(PexaDeathGame, StartSettings) {
@@ -51,9 +47,7 @@ TEST_F(PexaDeathGame, FourRowClearAcross500InTime) {
         ASSERT_TRUE(t.Open(u"PEXA Death"));
         ASSERT_TRUE(t.Start());
         t.SetLive(u"level", 498);
-        ASSERT_TRUE(t.NextPiece(Piece_I, true));
-        t.PrepareClear(4);
-        ASSERT_TRUE(t.Lock());
+        ASSERT_TRUE(t.LockClearing(4, Piece_I, true));
         t.p->FrameCounter = frame; // the scoring frame is frame number `frame`
         t.Step();
         if (frame == 12300) {

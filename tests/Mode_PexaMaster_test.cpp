@@ -83,12 +83,8 @@ TEST(PexaMasterLibrary, Identity) {
 
 // ---- games ----
 
-struct PexaMasterGame : ::testing::Test {
-    TestGame g;
-    void SetUp() override {
-        ASSERT_TRUE(g.Open(u"PEXA Master"));
-        ASSERT_TRUE(g.Start());
-    }
+struct PexaMasterGame : ModeGame {
+    PexaMasterGame() : ModeGame(u"PEXA Master") {}
 };
 
 TEST_F(PexaMasterGame, StartPublishesValuesAndLevelZeroSettings) {
@@ -432,17 +428,13 @@ TEST(PexaMasterSections, Section5LimitIsTheAverageOfTheFirstFivePlusTwoSeconds) 
         ASSERT_TRUE(g.Open(u"PEXA Master"));
         ASSERT_TRUE(g.Start());
         g.SetLive(u"level", 496);
-        ASSERT_TRUE(g.NextPiece(Piece_I, true));
-        g.PrepareClear(4);
-        ASSERT_TRUE(g.Lock());
+        ASSERT_TRUE(g.LockClearing(4, Piece_I, true));
         g.p->GameTime = 30000; // section 5 begins at 30000: the average section is 6000
         g.Step();
         ASSERT_EQ(g.Value(u"level"), 500);
         ASSERT_TRUE(g.ClearRows(4)); // one four-row clear in section 5
         g.SetLive(u"level", 599);
-        ASSERT_TRUE(g.NextPiece(Piece_T));
-        g.PrepareClear(1);
-        ASSERT_TRUE(g.Lock());
+        ASSERT_TRUE(g.LockClearing(1));
         g.p->GameTime = 30000 + elapsed; // read by the next frame's scoring
         g.Step();
         ASSERT_EQ(g.Value(u"level"), 600);
@@ -508,18 +500,14 @@ TEST(PexaMasterSections, LaterSectionsMayTakeThePreviousSectionsTimePlusTwoSecon
         const std::pair<int32_t, int32_t> crossings[] = {{599, 30000}, {699, 33000}};
         for (const auto& [from, time] : crossings) {
             g.SetLive(u"level", from);
-            ASSERT_TRUE(g.NextPiece(Piece_T));
-            g.PrepareClear(1);
-            ASSERT_TRUE(g.Lock());
+            ASSERT_TRUE(g.LockClearing(1));
             g.p->GameTime = time;
             g.Step();
         }
         ASSERT_EQ(g.Value(u"level"), 700);
         ASSERT_TRUE(g.ClearRows(4)); // one four-row clear in section 7
         g.SetLive(u"level", 799);
-        ASSERT_TRUE(g.NextPiece(Piece_T));
-        g.PrepareClear(1);
-        ASSERT_TRUE(g.Lock());
+        ASSERT_TRUE(g.LockClearing(1));
         g.p->GameTime = 33000 + elapsed;
         g.Step();
         ASSERT_EQ(g.Value(u"level"), 800);
@@ -534,9 +522,7 @@ TEST(PexaMasterSections, GradeAndTimeConditionAt999) {
         ASSERT_TRUE(g.Start());
         g.SetLive(u"level", 998);
         g.SetLive(u"InternalGrade", 31);
-        ASSERT_TRUE(g.NextPiece(Piece_T));
-        g.PrepareClear(1);
-        ASSERT_TRUE(g.Lock());
+        ASSERT_TRUE(g.LockClearing(1));
         g.p->GameTime = time;
         g.Step();
         ASSERT_EQ(g.Value(u"level"), 999);

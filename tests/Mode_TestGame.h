@@ -5,6 +5,7 @@
 
 #include "DoublyLinkedList.h"
 #include "Platform_Library.h"
+#include "PluginLookup.h"
 #include "Zelvik_ClientInterface.h"
 #include "Zelvik_Engine.h"
 #include "Zelvik_Field.h"
@@ -79,12 +80,6 @@ struct ModeLibrary {
             Platform_Library_Symbol(library, "CreateModeInterface"));
     }
 };
-
-inline std::u16string IdText(const char16_t* field) {
-    std::u16string s;
-    for (int i = 0; i < 32 && field[i]; i++) s += field[i];
-    return s;
-}
 
 // Expects the identity record the library fills, and that a wrong size is refused untouched.
 inline void ExpectIdentity(const char* library, const char16_t* name, uint64_t version,
@@ -197,16 +192,6 @@ private:
         StopSound,      PlayMusic,     StopMusic, DrawHoldBlock, LineClearEffect,
     };
 };
-
-inline const ZelvikID* FindPlugin(Player* p, intptr_t (*info)(Player*, int32_t),
-                                  const char16_t* name) {
-    const int32_t count = static_cast<int32_t>(info(p, -1));
-    for (int32_t i = 0; i < count; i++) {
-        const ZelvikID* id = reinterpret_cast<const ZelvikID*>(info(p, i));
-        if (id && IdText(id->name) == name) return id;
-    }
-    return nullptr;
-}
 
 // One player of one game in one mode, stepped frame by frame.
 struct TestGame {
@@ -361,6 +346,14 @@ struct TestGame {
         return p->State != State_Falling && p->State != State_Landed;
     }
 
+    // A piece of `kind` placed to clear `rows` rows and locked, the mode's scoring still to come;
+    // false when no such piece came or it did not lock.
+    bool LockClearing(int32_t rows, uint32_t kind = Piece_T, bool upright = false) {
+        if (!NextPiece(kind, upright)) return false;
+        PrepareClear(rows);
+        return Lock();
+    }
+
     // Locks, then releases the keys for one frame (the scoring frame of the mode).
     void DropAndLock() {
         Lock();
@@ -382,6 +375,17 @@ struct TestGame {
                 if (F()->ops->IsBlocked(F(), x, y)) n++;
         return n;
     }
+};
+
+// Fixture base: each test starts with a started game of one mode.
+struct ModeGame : ::testing::Test {
+    explicit ModeGame(const char16_t* mode) : mode(mode) {}
+    void SetUp() override {
+        ASSERT_TRUE(g.Open(mode));
+        ASSERT_TRUE(g.Start());
+    }
+    const char16_t* mode;
+    TestGame g;
 };
 
 } // namespace modetest

@@ -1,5 +1,7 @@
 // Networked games over real loopback sockets: one server and two clients in this process, the
 // clients' frames and the server's passes interleaved, each client stepped one frame at a time.
+#include "NetTestHost.h"
+
 #include "DoublyLinkedList.h"
 #include "HighResTimer.h"
 #include "Platform_Path.h"
@@ -35,37 +37,13 @@ size_t ServerLinesStartingWith(const std::u16string& prefix) {
 }
 
 // A host: its log and server-message lines, and the remote players it was told about.
-struct Host {
-    ClientInterface ci;
-    std::vector<std::u16string> log, chat;
+struct Host : TextHost {
     std::vector<Player*> joined, left;
     bool connected = false;
 };
 
-Host* HostOf(ClientInterface* ci) {
-    return reinterpret_cast<Host*>(ci);
-}
-const ClientInterfaceOps kHostOps = {
-    [](ClientInterface*, int32_t, int32_t, uint32_t, int32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, int32_t, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface* ci, const char16_t* t) {
-        HostOf(ci)->log.emplace_back(t);
-        return 0;
-    },
-    [](ClientInterface* ci, const char16_t* t) {
-        HostOf(ci)->chat.emplace_back(t);
-        return 0;
-    },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*) { return 0; },
-    [](ClientInterface*, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, const uint8_t*, int32_t, uintptr_t) { return 0; },
-};
-
 Host* HostOfPlayer(Player* p) {
-    return reinterpret_cast<Host*>(p->Game->clientInterface);
+    return static_cast<Host*>(TextHost::Of(p->Game->clientInterface));
 }
 
 void OnConnected(Player* p) {
@@ -85,20 +63,13 @@ struct Client {
     Player* player = nullptr;
 
     Client(const char16_t* name, uint16_t port) {
-        host.ci.ops = &kHostOps;
         game = Game_Create(&host.ci);
         player = game ? Game_AddPlayer(game, 0) : nullptr;
         if (!player) return;
         player->ops->SetName(player, name);
         player->ops->Connect(player, u"127.0.0.1", port, OnConnected, OnJoined, OnLeft);
     }
-    ~Client() {
-        if (player) player->ops->Free(player);
-        if (game) {
-            DoublyLinkedList_FreeList(game->players);
-            std::free(game);
-        }
-    }
+    ~Client() { FreeGame(game, player); }
     Player* Remote(uint32_t id) {
         Player* r = Net_FindPlayer(player, id);
         return r == player ? nullptr : r;
@@ -123,13 +94,7 @@ struct NetworkGame : ::testing::Test {
     Server* server = nullptr;
     uint16_t port = 0;
 
-    static void SetUpTestSuite() {
-        HighResTimer_ChooseClocks();
-        Plugin_Init();
-        const std::string dir = std::string(ZELVIK_GAME_DIR) + "/dlls/";
-        for (const char* sub : {"modes/", "randomizer/", "rotationsystem/"})
-            Plugin_ScanFolder(Platform_Path_FromUtf8(dir + sub));
-    }
+    static void SetUpTestSuite() { LoadRunFolderPlugins(); }
 
     void SetUp() override {
         serverLines.clear();

@@ -1,4 +1,6 @@
 // The network client inside a real player, against a hand-driven server on loopback.
+#include "NetTestHost.h"
+
 #include "DoublyLinkedList.h"
 #include "HighResTimer.h"
 #include "Platform_Path.h"
@@ -23,32 +25,12 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Host {
-    ClientInterface ci;
-    std::vector<std::u16string> log, chat;
+struct Host : TextHost {
     int connected = 0;
 };
 Host* H(ClientInterface* ci) {
-    return reinterpret_cast<Host*>(ci);
+    return static_cast<Host*>(TextHost::Of(ci));
 }
-const ClientInterfaceOps kOps = {
-    [](ClientInterface*, int32_t, int32_t, uint32_t, int32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, int32_t, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface* ci, const char16_t* t) {
-        H(ci)->log.emplace_back(t);
-        return 0;
-    },
-    [](ClientInterface* ci, const char16_t* t) {
-        H(ci)->chat.emplace_back(t);
-        return 0;
-    },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*) { return 0; },
-    [](ClientInterface*, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, const uint8_t*, int32_t, uintptr_t) { return 0; },
-};
 
 void OnConnected(Player* p) {
     H(p->Game->clientInterface)->connected++;
@@ -62,15 +44,8 @@ struct Session : ::testing::Test {
     uint32_t listener = 0, peer = 0;
     Bytes fromClient;
 
-    static void SetUpTestSuite() {
-        HighResTimer_ChooseClocks();
-        Plugin_Init();
-        const std::string dir = std::string(ZELVIK_GAME_DIR) + "/dlls/";
-        for (const char* sub : {"modes/", "randomizer/", "rotationsystem/"})
-            Plugin_ScanFolder(Platform_Path_FromUtf8(dir + sub));
-    }
+    static void SetUpTestSuite() { LoadRunFolderPlugins(); }
     void SetUp() override {
-        host.ci.ops = &kOps;
         game = Game_Create(&host.ci);
         p = Game_AddPlayer(game, 0);
         ASSERT_NE(p, nullptr);
@@ -84,11 +59,7 @@ struct Session : ::testing::Test {
         ASSERT_NE(peer, 0u);
     }
     void TearDown() override {
-        if (p) p->ops->Free(p);
-        if (game) {
-            DoublyLinkedList_FreeList(game->players);
-            std::free(game);
-        }
+        FreeGame(game, p);
         Platform_Socket_Close(peer);
         Platform_Socket_Close(listener);
     }

@@ -32,13 +32,7 @@ struct TestReplay {
         const std::u16string name = Platform_Path_FromUtf8(path);
         return Replay_LoadOldINP(&rec->base, name.c_str(), skipPresses, skipFrames, flags);
     }
-    std::vector<uint32_t> Words() const {
-        std::vector<uint32_t> out;
-        if (!rec->inputs) return out;
-        for (DoublyLinkedListElement* e = rec->inputs->First; e; e = e->Next)
-            out.push_back(*static_cast<uint32_t*>(DoublyLinkedList_Data(e)));
-        return out;
-    }
+    std::vector<uint32_t> Words() const { return inp::Words(rec->inputs); }
 };
 
 std::string Name(const char* suffix) {

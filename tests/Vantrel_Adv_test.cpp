@@ -1,6 +1,7 @@
 // The engine library as hosts see it: a copy loaded by path, bound by export names only.
 #include "Platform_Library.h"
 #include "Zelvik_Engine.h"
+#include "Zelvik_Server.h"
 
 #include <gtest/gtest.h>
 
@@ -58,6 +59,10 @@ TEST_F(EngineCopy, ExportsTheSixEntryPointsOnly) {
     for (const char* name : {"_Z11Plugin_Initv", "_Z11Game_CreateP15ClientInterface",
                              "GetMilliseconds", "_Z23DoublyLinkedList_Createj"})
         EXPECT_EQ(Platform_Library_Symbol(engine, name), nullptr) << name;
+    // Port 0: any free port, so the test never collides with a running server.
+    Server* server = Export<Server_CreateFn>(engine, "Server_Create")(u"x", 0);
+    ASSERT_NE(server, nullptr);
+    server->ops->Free(server);
 
     Field* field = Export<Field_CreateFn>(engine, "Field_Create")(10, 20, 2);
     ASSERT_NE(field, nullptr);

@@ -1,6 +1,7 @@
 #include "FakeEnginePlayer.h"
 
 #include "Platform_Library.h"
+#include "PluginLookup.h"
 #include "Zelvik_Engine.h"
 #include "Zelvik_Game.h"
 
@@ -413,19 +414,6 @@ TEST_F(SkinScreen, DefaultSkinFrameMatchesTheReference) {
     ExpectMatchesReference("skin_default_frame.png");
 }
 
-namespace {
-
-const ZelvikID* FindRule(Player* p, intptr_t (*list)(Player*, int32_t),
-                         const std::u16string& name) {
-    for (intptr_t i = 0, n = list(p, -1); i < n; ++i) {
-        auto* id = reinterpret_cast<const ZelvikID*>(list(p, int32_t(i)));
-        if (id && name == id->name) return id;
-    }
-    return nullptr;
-}
-
-} // namespace
-
 // The built engine with its real plug-ins, a game of PEXA Master played for a while by a fixed
 // input script, drawn by the default skin through the client's callbacks.
 TEST_F(SkinScreen, DefaultSkinDrawsARealEngineGame) {
@@ -445,9 +433,9 @@ TEST_F(SkinScreen, DefaultSkinDrawsARealEngineGame) {
     ASSERT_NE(p, nullptr);
     cp->Player = p;
     p->ops->SetField(p, fieldCreate(10, 20, 2));
-    const ZelvikID* rs = FindRule(p, p->ops->GetRotationSystemInfo, u"Dalmor WEXO");
-    const ZelvikID* rnd = FindRule(p, p->ops->GetRandomizerInfo, u"PEXA");
-    const ZelvikID* mode = FindRule(p, p->ops->GetModeInfo, u"PEXA Master");
+    const ZelvikID* rs = FindPlugin(p, p->ops->GetRotationSystemInfo, u"Dalmor WEXO");
+    const ZelvikID* rnd = FindPlugin(p, p->ops->GetRandomizerInfo, u"PEXA");
+    const ZelvikID* mode = FindPlugin(p, p->ops->GetModeInfo, u"PEXA Master");
     ASSERT_TRUE(rs && rnd && mode) << "plug-ins missing from the run folder";
     ASSERT_EQ(p->ops->SetRotationSystem(p, rs), 1);
     ASSERT_EQ(p->ops->SetRandomizer(p, rnd), 1);

@@ -285,7 +285,18 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
 
     // Screenshot.
     tap(63);
-    EXPECT_EQ(filesMatching(".", std::regex(R"(zelvik_\d{8}_\d{6}\.png)")).size(), 1u);
+    std::vector<std::string> shots = filesMatching(".", std::regex(R"(zelvik_\d{8}_\d{6}\.png)"));
+    ASSERT_EQ(shots.size(), 1u);
+    {
+        // A PNG of the screen's size: signature, then IHDR width and height (big-endian).
+        std::ifstream png(shots[0], std::ios::binary);
+        unsigned char head[24] = {};
+        png.read(reinterpret_cast<char*>(head), sizeof head);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(head) + 1, 3), "PNG");
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(head) + 12, 4), "IHDR");
+        EXPECT_EQ((head[16] << 24 | head[17] << 16 | head[18] << 8 | head[19]), 640);
+        EXPECT_EQ((head[20] << 24 | head[21] << 16 | head[22] << 8 | head[23]), 480);
+    }
 
     // Hard drops until the stack tops out; the game-over hook saves the replay.
     for (int i = 0; i < 3000 && p->State != State_GameOver && p->State != State_Idle; ++i) {
@@ -603,4 +614,56 @@ TEST(Client, JoinsAServerAndStartsFromTheRotationSystemChoice) {
     Client_Shutdown();
     for (int i = 0; i < 50; ++i) server->ops->Process(server);
     server->ops->Free(server);
+}
+
+TEST(Client, InputBitsFromKeysJoystickAndHat) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("joystick");
+    run.writeIni("PlayerName = Pad\r\n[Keyboard]\r\nRot180 = 30\r\n[Joystick]\r\nRotCW = b8\r\n");
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);
+    const int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 6, 16, 1);
+    ASSERT_GE(index, 0) << SDL_GetError();
+    ASSERT_EQ(Client_Startup({"/debug"}), 0);
+    SDL_Joystick* pad = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(index));
+    ASSERT_NE(pad, nullptr);
+    ClientPlayer* cp = Client_FirstPlayer();
+    auto inputAfterPass = [&] {
+        Client_Pass();
+        return uint32_t(Client_FirstPlayer()->Input);
+    };
+    EXPECT_EQ(inputAfterPass(), 0u);
+    SDL_JoystickSetVirtualAxis(pad, 0, -32768);        // "-x": left
+    SDL_JoystickSetVirtualButton(pad, 7, SDL_PRESSED); // "b8": rotate (second)
+    EXPECT_EQ(inputAfterPass(), uint32_t(Input_Left | Input_RotCW));
+    SDL_JoystickSetVirtualAxis(pad, 0, 0);
+    SDL_JoystickSetVirtualButton(pad, 7, SDL_RELEASED);
+    SDL_JoystickSetVirtualHat(pad, 0, SDL_HAT_RIGHTDOWN); // POV right and soft drop
+    key(44, true);                                        // Z: left
+    key(30, true);                                        // A is Rot180: never polled
+    EXPECT_EQ(inputAfterPass(), uint32_t(Input_Right | Input_SoftDrop | Input_Left));
+    EXPECT_EQ(uint32_t(cp->LastInput), uint32_t(Input_Left | Input_RotCW));
+    key(44, false);
+    key(30, false);
+    SDL_JoystickSetVirtualHat(pad, 0, SDL_HAT_CENTERED);
+    EXPECT_EQ(inputAfterPass(), 0u);
+    EXPECT_EQ(gMain.FrameTimes.size(), size_t(kFrameTimeEntries)); // the /debug graph's buffer
+    gMain.Quit = 1;
+    Client_Shutdown();
+    SDL_JoystickDetachVirtual(index);
+}
+
+TEST(Client, SettingsFileSpeltInAnotherCaseIsReadAndWrittenInPlace) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("inicase");
+    std::ofstream("Zelvik.INI", std::ios::binary) << "PlayerName = Cased\nScreenWidth = 99999\n";
+    ASSERT_EQ(Client_Startup({}), 0); // no name prompt: the name came from the file
+    EXPECT_EQ(Client_Settings().PlayerName, "Cased");
+    EXPECT_EQ(Client_Settings().ScreenWidth, 640); // out of range: the default
+    gMain.Quit = 1;
+    Client_Shutdown();
+    EXPECT_FALSE(fs::exists("zelvik.ini"));
+    IniFile ini;
+    ASSERT_TRUE(ini.Load("Zelvik.INI"));
+    EXPECT_EQ(ini.Get("", "PlayerName"), "Cased");
+    EXPECT_EQ(ini.Get("", "ScreenWidth"), "640");
 }

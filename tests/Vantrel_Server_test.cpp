@@ -249,6 +249,11 @@ TEST_F(ServerWindowTest, TitleChangesOnlyWithThePlayerCount) {
     EXPECT_FALSE(w.Log().empty());
     w.ClearLog();
     EXPECT_TRUE(w.Log().empty());
+    // A client flooding the server with info requests costs log lines, not memory without end.
+    SendAll(late, std::string(kServerLogLines + 500, '\x10'));
+    ASSERT_TRUE(
+        StepUntil(w, [&] { return LogHas(w, "GetInfo") && w.Log().size() == kServerLogLines; }));
+    EXPECT_EQ(w.Log().back(), "GetInfo from Client(127.0.0.1)");
     close(watcher);
     close(late);
     w.Finish();

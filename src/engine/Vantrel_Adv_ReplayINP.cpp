@@ -4,11 +4,9 @@
 #include "Vantrel_Adv_ReplayINP.h"
 
 #include "DoublyLinkedList.h"
-#include "Platform_Library.h"
+#include "MameInp.h"
 #include "Platform_Path.h"
 #include "Vantrel_Adv_Replay.h"
-
-#include <zlib.h> // types and constants only: the library itself is loaded at run time
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,22 +15,13 @@
 
 namespace {
 
-constexpr size_t kHeaderSize = 64;
-constexpr size_t kRecordSize = 32;
+using namespace MameInp;
+
 constexpr size_t kOldHeaderSize = 32;
 constexpr size_t kOldFrameSize = 120; // 30 big-endian words
-constexpr size_t kChunkSize = 64 * 1024;
-
-// A compressed stream can inflate to almost anything; stop long before memory runs out. Four
-// million frames are over eighteen hours at sixty frames a second.
-constexpr uint32_t kMaxStoredFrames = uint32_t{1} << 22;
-constexpr uint64_t kMaxRecords = 100'000'000;
 
 constexpr uint64_t kAttosecondsPerFrame = 16666666666666666ull; // 1/60 s
 constexpr double kTimingWindow = 0.001;
-
-constexpr uint32_t kInLeft = 1, kInRight = 2, kInUp = 4, kInDown = 8;
-constexpr uint32_t kInA = 0x10, kInB = 0x20, kInC = 0x100;
 
 enum MameBuildFlags : uint32_t { MameBuild_TimingFilter = 1 };
 
@@ -62,27 +51,12 @@ constexpr MameVersionEntry kBuilds[3] = {
 // Old format, active low: port bits 0-6.
 constexpr uint32_t kOldPortInputs[7] = {kInUp, kInDown, kInLeft, kInRight, kInA, kInB, kInC};
 
-uint32_t ReadLE32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 uint64_t ReadLE64(const uint8_t* p) {
     return uint64_t(ReadLE32(p)) | uint64_t(ReadLE32(p + 4)) << 32;
 }
 
 uint32_t ReadBE32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
-bool IsDiagonal(uint32_t w) {
-    return (w & 5) == 5 || (w & 6) == 6 || (w & 9) == 9 || (w & 10) == 10;
-}
-
-// Text of at most `size` bytes, up to its first zero byte.
-std::string FixedText(const uint8_t* p, size_t size) {
-    size_t n = 0;
-    while (n < size && p[n]) ++n;
-    return std::string(reinterpret_cast<const char*>(p), n);
 }
 
 std::FILE* OpenRecording(const char16_t* fileName) {
@@ -97,36 +71,6 @@ long FileSize(std::FILE* f) {
     const long size = std::ftell(f);
     if (std::fseek(f, 0, SEEK_SET) != 0) return -1;
     return size;
-}
-
-struct Zlib {
-    void* library = nullptr;
-    const char* (*zlibVersion)() = nullptr;
-    int (*inflateInit_)(z_streamp, const char*, int) = nullptr;
-    int (*inflate)(z_streamp, int) = nullptr;
-    int (*inflateEnd)(z_streamp) = nullptr;
-};
-
-void Zlib_Release(Zlib& z) {
-    if (z.library) Platform_Library_Close(z.library);
-    z = Zlib{};
-}
-
-// False (and nothing kept loaded) when the library or one of its functions is missing.
-bool Zlib_Load(Zlib& z) {
-    z.library = Platform_Library_Open("libz.so.1");
-    if (!z.library) return false;
-    z.zlibVersion =
-        reinterpret_cast<const char* (*)()>(Platform_Library_Symbol(z.library, "zlibVersion"));
-    z.inflateInit_ = reinterpret_cast<int (*)(z_streamp, const char*, int)>(
-        Platform_Library_Symbol(z.library, "inflateInit_"));
-    z.inflate =
-        reinterpret_cast<int (*)(z_streamp, int)>(Platform_Library_Symbol(z.library, "inflate"));
-    z.inflateEnd =
-        reinterpret_cast<int (*)(z_streamp)>(Platform_Library_Symbol(z.library, "inflateEnd"));
-    if (z.zlibVersion && z.inflateInit_ && z.inflate && z.inflateEnd) return true;
-    Zlib_Release(z);
-    return false;
 }
 
 // Puts a fresh, empty input list in place of the replay's inputs.
@@ -197,36 +141,6 @@ struct CompressedImporter : Importer {
     }
 };
 
-// Inflates the rest of the file record by record. Every record that zlib produced in full is
-// processed, the last one included; a damaged or truncated stream simply ends the import.
-void InflateRecords(const Zlib& z, z_stream& s, std::FILE* f, uint8_t* in, uint8_t* out,
-                    CompressedImporter& imp) {
-    size_t pending = 0; // bytes of an incomplete record at the start of `out`
-    uint64_t records = 0;
-    bool inputEnded = false;
-    for (;;) {
-        if (s.avail_in == 0 && !inputEnded) {
-            const size_t n = std::fread(in, 1, kChunkSize, f);
-            if (n < kChunkSize) inputEnded = true;
-            s.next_in = in;
-            s.avail_in = static_cast<uInt>(n);
-        }
-        s.next_out = out + pending;
-        s.avail_out = static_cast<uInt>(kChunkSize - pending);
-        const int ret = z.inflate(&s, Z_NO_FLUSH);
-        const size_t have = kChunkSize - s.avail_out;
-        size_t at = 0;
-        for (; at + kRecordSize <= have; at += kRecordSize) {
-            if (imp.Full() || records >= kMaxRecords) return;
-            imp.Record(out + at);
-            ++records;
-        }
-        pending = have - at;
-        std::memmove(out, out + at, pending);
-        if (ret != Z_OK) return; // end of stream, damage, or no input left to make progress
-    }
-}
-
 int32_t LoadCompressed(ReplayRecord* r, std::FILE* f, const MameVersionEntry& build,
                        int32_t skipPresses, int32_t skipFrames, uint32_t flags) {
     Zlib z;
@@ -258,7 +172,13 @@ int32_t LoadCompressed(ReplayRecord* r, std::FILE* f, const MameVersionEntry& bu
         imp.skipFrames = skipFrames;
         imp.flags = flags;
         imp.timingFilter = (build.flags & MameBuild_TimingFilter) != 0;
-        InflateRecords(z, s, f, in, out, imp);
+        uint64_t records = 0;
+        InflateRecords(z, s, f, in, out, [&](const uint8_t* rec) {
+            if (imp.Full() || records >= kMaxRecords) return false;
+            imp.Record(rec);
+            ++records;
+            return true;
+        });
         z.inflateEnd(&s);
         if (imp.outOfMemory) result = Inp_OutOfMemory;
     }

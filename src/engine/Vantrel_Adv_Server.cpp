@@ -116,19 +116,42 @@ std::vector<ServerClient*> LiveClients(Server* s) {
     return out;
 }
 
-// Relays and notices are gathered per connection and leave together at the end of the pass.
+// Relays and notices are gathered per connection and leave together at the end of the pass
+// (or just before a packet that is sent directly, so the order on the wire stays as built).
 void SendTo(ServerClient* c, const uint8_t* data, uint32_t size) {
-    if (c->Gone) return;
-    if (Platform_Socket_Queue(c->ClientConnection, data, size) < 0) c->Broken = 1;
-    c->Queued = 1;
+    if (c->Gone || c->Broken) return;
+    if (c->OutSize + size > c->OutCapacity) {
+        uint32_t capacity = c->OutCapacity ? c->OutCapacity : 4096;
+        while (capacity < c->OutSize + size) capacity *= 2;
+        // A client that lets this much pile up in one pass is not reading.
+        auto* grown = capacity <= kSendBacklogLimit
+                          ? static_cast<uint8_t*>(std::realloc(c->OutData, capacity))
+                          : nullptr;
+        if (!grown) {
+            c->Broken = 1;
+            return;
+        }
+        c->OutData = grown;
+        c->OutCapacity = capacity;
+    }
+    std::memcpy(c->OutData + c->OutSize, data, size);
+    c->OutSize += size;
+}
+
+void FlushClient(ServerClient* c) {
+    if (!c->OutSize || c->Gone) return;
+    if (Platform_Socket_Send(c->ClientConnection, c->OutData, c->OutSize) < 0) c->Broken = 1;
+    c->OutSize = 0;
 }
 
 void FlushAll(Server* s) {
-    ForEach<ServerClient>(s->Clients, [](ServerClient* c) {
-        if (!c->Queued || c->Gone) return;
-        c->Queued = 0;
-        if (Platform_Socket_Flush(c->ClientConnection) < 0) c->Broken = 1;
-    });
+    ForEach<ServerClient>(s->Clients, FlushClient);
+}
+
+void ReleaseOut(ServerClient* c) {
+    std::free(c->OutData);
+    c->OutData = nullptr;
+    c->OutSize = c->OutCapacity = 0;
 }
 
 void Relay(Server* s, ServerClient* from, const uint8_t* data, uint32_t size) {
@@ -149,6 +172,7 @@ void RemoveGone(Server* s) {
         auto* next = e->Next;
         auto* c = static_cast<ServerClient*>(DoublyLinkedList_Data(e));
         if (c->Gone) {
+            ReleaseOut(c);
             s->Clients->Current = e;
             s->Clients->Index = index;
             DoublyLinkedList_DeleteElement(s->Clients);
@@ -524,6 +548,7 @@ void Server_OnHello(Server* s, ServerClient* c) {
     const std::u16string text = u"Your engine version is different from the servers. (Client: " +
                                 VersionToString(version) + u" - Server: " +
                                 VersionToString(kEngineVersion) + u")";
+    FlushClient(c);
     if (Net_SendMessage(c->ClientConnection, text.c_str()) < 0) c->Broken = 1;
 }
 
@@ -531,6 +556,7 @@ void Server_OnJoin(Server* s, ServerClient* c) {
     // One player per client: a second Join would leave the first one orphaned.
     if (!(c->ClientFlags & kClientHelloAccepted) || c->HeldPlayer) return;
     if (s->GameRunning) {
+        FlushClient(c);
         if (Net_SendMessage(c->ClientConnection, u"Game is already running - You can't join now.") <
             0)
             c->Broken = 1;
@@ -547,11 +573,13 @@ void Server_OnJoin(Server* s, ServerClient* c) {
     p->PeerConnection = c->ClientConnection;
     p->IsRemote = 1;
     p->PacketBuffer[0] = NetCmd_JoinReply;
+    FlushClient(c);
     Server_SendNetPacket(s, p);
     for (ServerClient* other : LiveClients(s)) {
         Player* q = other->HeldPlayer;
         if (!q || other == c) continue;
         NetCmd_BuildPlayerJoined(q->PacketBuffer, p->Id, p->NameBuffer, s->SharedSeed);
+        FlushClient(other);
         SendNetPacket(q);
         NetCmd_BuildPlayerJoined(p->PacketBuffer, q->Id, q->NameBuffer, s->SharedSeed);
         SendNetPacket(p);
@@ -601,6 +629,7 @@ void Server_OnReady(Server* s, ServerClient* c) {
         if (!q) continue;
         q->ReadyFlag = 0;
         NetCmd_BuildStartGame(q->PacketBuffer, q->Id, s->SharedSeed);
+        FlushClient(other);
         SendNetPacket(q);
         // Frames still queued from an earlier game belong to no one now.
         ClearList(q->InputQueue);
@@ -695,8 +724,10 @@ void Server_OnDisconnect(Server* s, uint32_t connection) {
 int32_t Server_Free(Server* s) {
     if (!s) return 0;
     if (s->Clients) {
-        for (ServerClient* c : LiveClients(s))
+        for (ServerClient* c : LiveClients(s)) {
+            FlushClient(c);
             Net_SendMessage(c->ClientConnection, u"Server is shutting down");
+        }
         for (ServerClient* c : LiveClients(s)) {
             // Give the goodbye a moment to leave before the connection closes.
             for (int i = 0; i < 10 && Platform_Socket_Backlog(c->ClientConnection); ++i) {
@@ -711,6 +742,7 @@ int32_t Server_Free(Server* s) {
     if (s->Clients) {
         for (ServerClient* c : LiveClients(s))
             if (Player* p = c->HeldPlayer) FreeHeldPlayer(p);
+        ForEach<ServerClient>(s->Clients, ReleaseOut);
         DoublyLinkedList_FreeList(s->Clients);
     }
     if (s->ServerModes) {

@@ -30,8 +30,10 @@ struct ServerClient {
     uint32_t NextFrame; // the frame the next Input packet must start at
     uint32_t LastWord;  // last input word queued, for a packet that opens with a repeat
     uint32_t HasLastWord;
-    uint32_t Broken; // a send to it failed; disconnected at the end of the pass
-    uint32_t Queued; // bytes were queued for it this pass
+    uint32_t Broken;  // a send to it failed; disconnected at the end of the pass
+    uint8_t* OutData; // relays and notices of this pass, sent together at its end
+    uint32_t OutSize;
+    uint32_t OutCapacity;
     uint32_t AwaitingFirst; // started: frames of the game before are dropped until frame 0
 };
 

@@ -11,25 +11,16 @@ namespace {
 // The last caller's table; the engine passes the same one every time.
 const EngineApi* g_engineApi = nullptr;
 
-constexpr int32_t kFieldWidth = 10;
-constexpr int32_t kFieldHeight = 20;
-constexpr int32_t kFieldHiddenRows = 2;
 constexpr int32_t kSirenRows = 5;
 constexpr int32_t kSirenCells = 10; // more blocked cells than this in the top rows start it
 constexpr int32_t kRecoverArm = 150;
 constexpr int32_t kRecoverDone = 70;
 
-PieceRecord* LastPieceRecord(Player* p) {
-    DoublyLinkedList* records = p->PieceRecords;
-    if (!records || !records->Last) return nullptr;
-    return static_cast<PieceRecord*>(DoublyLinkedList_Data(records->Last));
-}
-
 // Raises a medal to `value` when that is higher, with the medal sound.
 void RaiseMedal(ModeState* st, int32_t* medal, int32_t value) {
     if (*medal >= value) return;
     *medal = value;
-    ModeKovra_PlaySound(st->player, Sound_Medal);
+    ModeCommon_PlaySound(st->player, Sound_Medal);
 }
 
 void OnFrame(Player* p, uintptr_t, uintptr_t userdata) {
@@ -76,10 +67,7 @@ void OnFrame(Player* p, uintptr_t, uintptr_t userdata) {
         }
     }
 
-    if (p->State == State_EntryDelay)
-        p->PlayerFlags |= Flag_ShiftChargesInDelay;
-    else
-        p->PlayerFlags &= ~Flag_ShiftChargesInDelay;
+    ModeCommon_ChargeShiftInDelay(p);
 }
 
 // A new piece keeps its full lock delay on its spawn frame and carries no fall progress out of it.
@@ -91,7 +79,7 @@ void OnEvent5(Player* p, uintptr_t, uintptr_t) {
 
 void UpdateSiren(ModeState* st) {
     Player* p = st->player;
-    ClientInterface* ci = ModeKovra_Client(p);
+    ClientInterface* ci = ModeCommon_Client(p);
     Field* f = p->Field;
     if (!ci || !f) return;
     const int32_t width = f->ops->GetWidth(f);
@@ -133,25 +121,11 @@ ModeState* FindState(ModeInterface* mode, Player* player) {
     return nullptr;
 }
 
-bool FieldFits(Field* f) {
-    return f->ops->GetWidth(f) == kFieldWidth && f->ops->GetHeight(f) == kFieldHeight &&
-           f->ops->GetHiddenRows(f) >= kFieldHiddenRows;
-}
-
 // ---- ModeInterface operations ----
 
 int32_t Mode_StartPlayer(ModeInterface* mode, Player* player) {
     if (!player) return 0;
-    Field* f = player->ops->GetField(player);
-    if (f && !FieldFits(f)) {
-        // Other players may share the field: it goes only with its last player.
-        player->ops->SetField(player, nullptr);
-        if (!f->players || f->players->ops->CountList(f->players) == 0) f->ops->Free(f);
-    }
-    if (!player->ops->GetField(player) && g_engineApi && g_engineApi->Field_Create) {
-        Field* created = g_engineApi->Field_Create(kFieldWidth, kFieldHeight, kFieldHiddenRows);
-        if (created) player->ops->SetField(player, created);
-    }
+    ModeCommon_FitField(g_engineApi, player);
     if (ModeState* st = FindState(mode, player)) st->methods->Start(st);
     return 0;
 }
@@ -206,20 +180,8 @@ int32_t Mode_Free(ModeInterface* mode) {
     return 1;
 }
 
-void CopyText(char16_t* out, size_t capacity, const char16_t* text) {
-    size_t i = 0;
-    for (; text[i] && i + 1 < capacity; i++) out[i] = text[i];
-    for (; i < capacity; i++) out[i] = 0;
-}
-
 uint32_t FillID(ZelvikID* id) {
-    if (!id || id->size != sizeof(ZelvikID)) return 0;
-    id->kind = PluginKind_Mode;
-    CopyText(id->name, 32, kKovraBuild.name);
-    CopyText(id->author, 32, u"Pemlow");
-    id->version = kModeKovraVersion;
-    id->build = kKovraBuild.buildStamp;
-    return 1;
+    return ModeCommon_FillID(id, kKovraBuild.name, kModeKovraVersion, kKovraBuild.buildStamp);
 }
 
 uint32_t Mode_GetID(ModeInterface*, ZelvikID* id) {
@@ -236,38 +198,17 @@ const ModeInterfaceOps kModeOps = {
 
 // ---- helpers shared with the mode units ----
 
-ClientInterface* ModeKovra_Client(Player* player) {
-    return player && player->Game ? player->Game->clientInterface : nullptr;
-}
-
-void ModeKovra_PlaySound(Player* player, int32_t sound) {
-    if (ClientInterface* ci = ModeKovra_Client(player)) ci->ops->PlaySound(ci, sound);
-}
-
-void ModeKovra_PlayMusic(Player* player, int32_t music) {
-    if (ClientInterface* ci = ModeKovra_Client(player)) ci->ops->PlayMusic(ci, music);
-}
-
-void ModeKovra_StopMusic(Player* player) {
-    if (ClientInterface* ci = ModeKovra_Client(player)) ci->ops->StopMusic(ci);
-}
-
 uintptr_t ModeKovra_AddHook(ModeState* state, uint32_t event, PlayerHookCallback callback) {
     Player* p = state->player;
     return p->ops->AddHook(p, event, callback, reinterpret_cast<uintptr_t>(state), 0);
 }
 
 void ModeKovra_DropHook(ModeState* state, uintptr_t* handle, uint32_t) {
-    if (!*handle) return;
-    // After a reset the player has already deleted the hook; removing it again finds nothing.
-    Player* p = state->player;
-    if (p) p->ops->RemoveHook(p, *handle);
-    *handle = 0;
+    ModeCommon_DropHook(state->player, handle);
 }
 
 void ModeKovra_PublishLive(ModeState* state, const char16_t* key, int32_t* field) {
-    Player* p = state->player;
-    p->ops->SetValue(p, key, 0, field, sizeof(int32_t), kValueCallerMemory);
+    ModeCommon_PublishLive(state->player, key, field);
 }
 
 void ModeKovra_PublishCopy(ModeState* state, const char16_t* key, int32_t value) {
@@ -275,13 +216,12 @@ void ModeKovra_PublishCopy(ModeState* state, const char16_t* key, int32_t value)
     p->ops->SetValue(p, key, 0, &value, sizeof(int32_t), 0);
 }
 
-void ModeKovra_ApplyTimings(Player* player, const ModeTimings& t) {
-    player->Settings.ShiftDelay = t.shiftDelay;
-    player->Settings.LineClearDelay = t.lineClearDelay;
-    player->Settings.EntryDelay = t.entryDelay;
-    player->Settings.LineEntryDelay = t.lineEntryDelay;
-    player->Settings.LockDelay = t.lockDelay;
-    player->Settings.Gravity = t.gravity;
+// The frame's hooks and siren, gone before a new game and when the state goes.
+static void RemoveFrameHooks(ModeState* st) {
+    ModeKovra_DropHook(st, &st->hookFrame, Event_Frame);
+    ModeKovra_DropHook(st, &st->hookGravity, Event_AfterGravity);
+    ModeKovra_DropHook(st, &st->hookLock, Event_PieceLocked);
+    ModeKovra_StopAlarm(st);
 }
 
 ModeState* ModeKovra_AllocState(size_t size, const ModeStateOps& ops) {
@@ -298,13 +238,14 @@ ModeState* ModeKovra_AllocState(size_t size, const ModeStateOps& ops) {
 
 void ModeKovra_FreeState(ModeState* state) {
     if (!state) return;
+    RemoveFrameHooks(state);
     std::free(state->methods);
     std::free(state);
 }
 
 void ModeKovra_StopAlarm(ModeState* state) {
     if (!state->alarmOn) return;
-    if (ClientInterface* ci = ModeKovra_Client(state->player)) {
+    if (ClientInterface* ci = ModeCommon_Client(state->player)) {
         ci->ops->StopSound(ci, Sound_Siren);
         state->alarmOn = 0;
     }
@@ -313,10 +254,7 @@ void ModeKovra_StopAlarm(ModeState* state) {
 void ModeKovra_Register(ModeState* st) {
     Player* p = st->player;
     // A game started again without a reset still holds the previous game's hooks.
-    ModeKovra_DropHook(st, &st->hookFrame, Event_Frame);
-    ModeKovra_DropHook(st, &st->hookGravity, Event_AfterGravity);
-    ModeKovra_DropHook(st, &st->hookLock, Event_PieceLocked);
-    ModeKovra_StopAlarm(st);
+    RemoveFrameHooks(st);
 
     st->hookFrame = ModeKovra_AddHook(st, Event_Frame, OnFrame);
     st->hookGravity = ModeKovra_AddHook(st, Event_AfterGravity, OnEvent5);
@@ -355,14 +293,7 @@ void ModeKovra_Register(ModeState* st) {
     p->Settings.ReadyTime = kKovraBuild.readyTime;
     p->PlayerFlags |= kKovraBuild.registerFlags;
 
-    ModeKovra_PlayMusic(p, 0);
-}
-
-void ModeKovra_Unregister(ModeState* st) {
-    ModeKovra_DropHook(st, &st->hookFrame, Event_Frame);
-    ModeKovra_DropHook(st, &st->hookGravity, Event_AfterGravity);
-    ModeKovra_DropHook(st, &st->hookLock, Event_PieceLocked);
-    ModeKovra_StopAlarm(st);
+    ModeCommon_PlayMusic(p, 0);
 }
 
 void ModeKovra_AddLevel(ModeState* st, int32_t levels) {
@@ -379,18 +310,10 @@ void ModeKovra_Score(ModeState* st, int32_t rows) {
     Player* p = st->player;
     Field* f = p->Field;
 
-    if (rows == 0)
-        st->scoreCombo = 1;
-    else if (rows >= 2)
-        st->scoreCombo += 2 * rows - 2;
-
-    int32_t soft = 0, sonic = 0, speed = 0;
-    if (const PieceRecord* record = LastPieceRecord(p)) {
-        soft = static_cast<int32_t>(record->softDropFrames);
-        sonic = static_cast<int32_t>(record->greatestHardDrop);
-        speed = p->Settings.LockDelay - static_cast<int32_t>(record->activeFrames);
-        if (speed < 0) speed = 0;
-    }
+    st->scoreCombo = ModeCommon_NextScoreCombo(st->scoreCombo, rows);
+    const ModeDropTerms terms = ModeCommon_DropTerms(p);
+    const int32_t soft = terms.soft;
+    int32_t sonic = terms.sonic, speed = terms.speed;
     if constexpr (kKovraBuild.scaleDrops) {
         sonic *= 2;
         speed *= 7;
@@ -417,7 +340,7 @@ void ModeKovra_Score(ModeState* st, int32_t rows) {
         st->gradeCombo += 1;
 
     if (fieldEmpty && st->medalAllClear < 2) {
-        ModeKovra_PlaySound(p, Sound_Medal);
+        ModeCommon_PlaySound(p, Sound_Medal);
         st->medalAllClear += 1;
     }
 
@@ -482,13 +405,5 @@ ZELVIK_EXPORT uint32_t GetID(ZelvikID* id) {
 
 ZELVIK_EXPORT ModeInterface* CreateModeInterface(const EngineApi* api) {
     g_engineApi = api;
-    ModeInterface* mode = static_cast<ModeInterface*>(std::calloc(1, sizeof(ModeInterface)));
-    if (!mode) return nullptr;
-    mode->ops = &kModeOps;
-    mode->states = DoublyLinkedList_Create(sizeof(ModeState*));
-    if (!mode->states) {
-        std::free(mode);
-        return nullptr;
-    }
-    return mode;
+    return ModeCommon_CreateInterface(&kModeOps, sizeof(ModeState*));
 }

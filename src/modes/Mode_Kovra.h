@@ -3,6 +3,7 @@
 // MODE_KOVRA_BUILD selects the build; the differences between builds are kept in ModeKovraBuild.
 #pragma once
 
+#include "Mode_Common.h"
 #include "Zelvik_ClientInterface.h"
 #include "Zelvik_Field.h"
 #include "Zelvik_Game.h"
@@ -132,13 +133,12 @@ ModeState* ModeKovra_CreateState();
 // Zero-filled state of `size` bytes with a heap copy of `ops`; 0 (nothing kept) when memory runs
 // out.
 ModeState* ModeKovra_AllocState(size_t size, const ModeStateOps& ops);
-// Frees the method table and the state.
+// End of every build's ModeState_Free: takes the frame's hooks off, stops the siren, frees the
+// method table and the state.
 void ModeKovra_FreeState(ModeState* state);
 
 // Start of every build's ModeState_Start: hooks, values, settings, music.
 void ModeKovra_Register(ModeState* state);
-// Part of every build's ModeState_Free: removes the frame's hooks (and stops the siren).
-void ModeKovra_Unregister(ModeState* state);
 // Level step after the mode's own threshold events: level and levelstop, both capped at 999.
 void ModeKovra_AddLevel(ModeState* state, int32_t levels);
 // First step of every build's ModeState_OnLinesCleared: score, combos, medals, level step.
@@ -152,20 +152,3 @@ void ModeKovra_DropHook(ModeState* state, uintptr_t* handle, uint32_t event);
 // Publishes a live value (the store reads the field) or a copy of it.
 void ModeKovra_PublishLive(ModeState* state, const char16_t* key, int32_t* field);
 void ModeKovra_PublishCopy(ModeState* state, const char16_t* key, int32_t value);
-
-// The host's callbacks of the player's game; 0 on a server.
-ClientInterface* ModeKovra_Client(Player* player);
-void ModeKovra_PlaySound(Player* player, int32_t sound);
-void ModeKovra_PlayMusic(Player* player, int32_t music);
-void ModeKovra_StopMusic(Player* player);
-
-// The six timing fields, in the order the engine expects them written.
-struct ModeTimings {
-    int32_t shiftDelay;
-    int32_t lineClearDelay;
-    int32_t entryDelay;
-    int32_t lineEntryDelay;
-    int32_t lockDelay;
-    int32_t gravity;
-};
-void ModeKovra_ApplyTimings(Player* player, const ModeTimings& t);

@@ -19,9 +19,9 @@ Kovra1State* Own(ModeState* st) {
 }
 
 void ApplyTimings(ModeState* st) {
-    ModeKovra_ApplyTimings(st->player,
-                           {kShiftDelay, kLineClearDelay, kEntryDelay, kLineEntryDelay, kLockDelay,
-                            LevelTable_Lookup(PexaMaster::kGravity, st->level)});
+    ModeCommon_ApplyTimings(st->player,
+                            {kShiftDelay, kLineClearDelay, kEntryDelay, kLineEntryDelay, kLockDelay,
+                             LevelTable_Lookup(PexaMaster::kGravity, st->level)});
 }
 
 void OnGameOver(Player* p, uintptr_t, uintptr_t) {
@@ -61,13 +61,11 @@ int32_t AddLevel(ModeState* base, int32_t n) {
         if (c.level == 999) p->ops->SetTimeLimit(p, kFinalPhaseFrames, 0);
         break;
     }
-    if (ModeKovra_Client(p)) {
-        if (Mode_Crosses(level, n, 495)) ModeKovra_StopMusic(p);
-        if (Mode_Crosses(level, n, 500)) ModeKovra_PlayMusic(p, 1);
-    }
-    if (level / 100 != (level + n) / 100) {
+    static constexpr ModeMusicCue kMusic[] = {{495, 500, 1}};
+    ModeCommon_MusicCues(p, level, n, kMusic);
+    if (ModeCommon_NewSection(level, n)) {
         p->GameTime -= 1;
-        ModeKovra_PlaySound(p, Sound_SectionUp);
+        ModeCommon_PlaySound(p, Sound_SectionUp);
     }
     ModeKovra_AddLevel(st, n);
     ApplyTimings(st);
@@ -80,7 +78,7 @@ int32_t OnLinesCleared(ModeState* base, int32_t rows) {
     const int32_t g = UpdateGrade(st);
     if (g != st->grade) {
         st->grade = g;
-        ModeKovra_PlaySound(st->player, g == kTopGrade ? Sound_Gm : Sound_GradeUp);
+        ModeCommon_PlaySound(st->player, g == kTopGrade ? Sound_Gm : Sound_GradeUp);
     }
     return 0;
 }
@@ -88,7 +86,6 @@ int32_t OnLinesCleared(ModeState* base, int32_t rows) {
 int32_t Free(ModeState* base) {
     Kovra1State* st = Own(base);
     ModeKovra_DropHook(st, &st->hookGameOver, Event_GameOver);
-    ModeKovra_Unregister(st);
     ModeKovra_FreeState(st);
     return 0;
 }

@@ -22,8 +22,8 @@ NuroPeluneState* Own(ModeState* st) {
 }
 
 void ApplyTimings(ModeState* st) {
-    ModeKovra_ApplyTimings(st->player, {kShiftDelay, kLineClearDelay, kEntryDelay, kLineEntryDelay,
-                                        kLockDelay, LevelTable_Lookup(kGravity, st->level)});
+    ModeCommon_ApplyTimings(st->player, {kShiftDelay, kLineClearDelay, kEntryDelay, kLineEntryDelay,
+                                         kLockDelay, LevelTable_Lookup(kGravity, st->level)});
 }
 
 // 1 when the stage was loaded; a stage outside 1-20 leaves the field untouched.
@@ -131,7 +131,6 @@ int32_t Free(ModeState* base) {
     NuroPeluneState* st = Own(base);
     ModeKovra_DropHook(st, &st->hookCollapse, Event_RowsCollapsed);
     ModeKovra_DropHook(st, &st->hookOwnFrame, Event_Frame);
-    ModeKovra_Unregister(st);
     ModeKovra_FreeState(st);
     return 0;
 }

@@ -12,11 +12,11 @@ struct PexaDeathState : ModeState {};
 
 void ApplyTimings(ModeState* st) {
     const int32_t level = st->level;
-    ModeKovra_ApplyTimings(st->player, {LevelTable_Lookup(kShiftDelay, level),
-                                        LevelTable_Lookup(kLineClearDelay, level),
-                                        LevelTable_Lookup(kEntryDelay, level),
-                                        LevelTable_Lookup(kLineEntryDelay, level),
-                                        LevelTable_Lookup(kLockDelay, level), kGravity});
+    ModeCommon_ApplyTimings(st->player, {LevelTable_Lookup(kShiftDelay, level),
+                                         LevelTable_Lookup(kLineClearDelay, level),
+                                         LevelTable_Lookup(kEntryDelay, level),
+                                         LevelTable_Lookup(kLineEntryDelay, level),
+                                         LevelTable_Lookup(kLockDelay, level), kGravity});
 }
 
 int32_t Start(ModeState* st) {
@@ -31,7 +31,7 @@ int32_t AddLevel(ModeState* st, int32_t n) {
     const int32_t level = st->level;
     if (level == 999) return 0;
     if (Mode_Crosses(level, n, 999)) {
-        ModeKovra_PlaySound(p, Sound_Gm);
+        ModeCommon_PlaySound(p, Sound_Gm);
         ModeKovra_PublishCopy(st, u"grade", kGradeAt999);
         st->level = 999;
         p->ops->SetTimeLimit(p, kFinalPhaseFrames, 0);
@@ -44,16 +44,12 @@ int32_t AddLevel(ModeState* st, int32_t n) {
             p->ops->GameOver(p, 1);
             return 0;
         }
-        ModeKovra_PlaySound(p, Sound_Gm);
+        ModeCommon_PlaySound(p, Sound_Gm);
         ModeKovra_PublishCopy(st, u"grade", kGradeAt500);
     }
-    if (ModeKovra_Client(p)) {
-        if (Mode_Crosses(level, n, 280)) ModeKovra_StopMusic(p);
-        if (Mode_Crosses(level, n, 300)) ModeKovra_PlayMusic(p, 1);
-        if (Mode_Crosses(level, n, 480)) ModeKovra_StopMusic(p);
-        if (Mode_Crosses(level, n, 500)) ModeKovra_PlayMusic(p, 2);
-        if (level / 100 != (level + n) / 100) ModeKovra_PlaySound(p, Sound_SectionUp);
-    }
+    static constexpr ModeMusicCue kMusic[] = {{280, 300, 1}, {480, 500, 2}};
+    ModeCommon_MusicCues(p, level, n, kMusic);
+    if (ModeCommon_NewSection(level, n)) ModeCommon_PlaySound(p, Sound_SectionUp);
     ModeKovra_AddLevel(st, n);
     ApplyTimings(st);
     return 0;
@@ -65,7 +61,6 @@ int32_t OnLinesCleared(ModeState* st, int32_t rows) {
 }
 
 int32_t Free(ModeState* st) {
-    ModeKovra_Unregister(st);
     ModeKovra_FreeState(st);
     return 0;
 }

@@ -40,7 +40,7 @@ int32_t Displayed(int32_t internalGrade) {
 
 void ApplyTimings(ModeState* st) {
     const int32_t level = st->level;
-    ModeKovra_ApplyTimings(
+    ModeCommon_ApplyTimings(
         st->player,
         {LevelTable_Lookup(kShiftDelay, level), LevelTable_Lookup(kLineClearDelay, level),
          LevelTable_Lookup(kEntryDelay, level), LevelTable_Lookup(kLineEntryDelay, level),
@@ -103,7 +103,7 @@ void OnFinish(Player* p, uintptr_t, uintptr_t userdata) {
     st->gmCondition |= kFinishedBit;
     if ((st->gmCondition & 0xFFF) == 0xFFF) {
         ModeKovra_PublishCopy(st, u"grade", kTopGrade);
-        ModeKovra_PlaySound(p, Sound_Gm);
+        ModeCommon_PlaySound(p, Sound_Gm);
     }
 }
 
@@ -165,7 +165,7 @@ bool CheckSections(PexaMasterState* st, int32_t n) {
             st->gmCondition |= 1 << 9;
         if (st->internalGrade >= 31 && now <= Mode_RoundFrames(fps * 525))
             st->gmCondition |= 1 << 10;
-        ModeKovra_PlaySound(p, Sound_Gm);
+        ModeCommon_PlaySound(p, Sound_Gm);
         st->level = 999;
         p->PlayerFlags |= Flag_TimerStopped;
         return true;
@@ -179,13 +179,9 @@ int32_t AddLevel(ModeState* base, int32_t n) {
     if (st->level == 999) return 0;
     if (CheckSections(st, n)) return 0;
     const int32_t level = st->level;
-    if (ModeKovra_Client(p)) {
-        if (Mode_Crosses(level, n, 495)) ModeKovra_StopMusic(p);
-        if (Mode_Crosses(level, n, 500)) ModeKovra_PlayMusic(p, 1);
-        if (Mode_Crosses(level, n, 695)) ModeKovra_StopMusic(p);
-        if (Mode_Crosses(level, n, 700)) ModeKovra_PlayMusic(p, 2);
-        if (level / 100 != (level + n) / 100) ModeKovra_PlaySound(p, Sound_SectionUp);
-    }
+    static constexpr ModeMusicCue kMusic[] = {{495, 500, 1}, {695, 700, 2}};
+    ModeCommon_MusicCues(p, level, n, kMusic);
+    if (ModeCommon_NewSection(level, n)) ModeCommon_PlaySound(p, Sound_SectionUp);
     ModeKovra_AddLevel(st, n);
     ApplyTimings(st);
     return 0;
@@ -209,7 +205,7 @@ int32_t OnLinesCleared(ModeState* base, int32_t rows) {
     }
     if (st->gradePoints >= 100) {
         if (Displayed(st->internalGrade) != Displayed(st->internalGrade + 1))
-            ModeKovra_PlaySound(p, Sound_GradeUp);
+            ModeCommon_PlaySound(p, Sound_GradeUp);
         st->internalGrade += 1;
         st->gradePoints = 0;
         ResetDecay(st);
@@ -223,7 +219,6 @@ int32_t Free(ModeState* base) {
     PexaMasterState* st = Own(base);
     ModeKovra_DropHook(st, &st->hookOwnFrame, Event_Frame);
     ModeKovra_DropHook(st, &st->hookFinish, Event_Finished);
-    ModeKovra_Unregister(st);
     ModeKovra_FreeState(st);
     return 0;
 }

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <initializer_list>
 #include <ucontext.h>
@@ -14,7 +14,17 @@
 namespace {
 
 char logPath[256];
-alignas(16) char alternateStack[64 * 1024];
+// Room for the message box's own calls as well.
+alignas(16) char alternateStack[256 * 1024];
+
+// The message box comes from SDL when the host program has it and its video is running;
+// looked up at install time, since nothing may be looked up inside the handler.
+using ShowBoxFn = int (*)(uint32_t flags, const char* title, const char* text, void* window);
+using WasInitFn = uint32_t (*)(uint32_t flags);
+ShowBoxFn showBox = nullptr;
+WasInitFn wasInit = nullptr;
+constexpr uint32_t kSdlInitVideo = 0x20;
+constexpr uint32_t kSdlMessageBoxError = 0x10;
 
 // A fixed buffer filled without allocation: everything here runs inside a signal handler.
 struct Text {
@@ -105,6 +115,12 @@ void OnFault(int signo, siginfo_t* info, void* context) {
         text.Add("\"\r\n");
     }
     WriteAll(STDERR_FILENO, text.bytes, text.length);
+    // Best effort: the process is ending anyway, so a box that cannot be shown costs nothing.
+    if (showBox && wasInit && wasInit(kSdlInitVideo)) {
+        text.length = text.length < sizeof text.bytes ? text.length : sizeof text.bytes - 1;
+        text.bytes[text.length] = 0;
+        showBox(kSdlMessageBoxError, "", text.bytes, nullptr);
+    }
     _exit(kPlatformCrashExitCode);
 }
 
@@ -114,6 +130,9 @@ bool Platform_Crash_Install(const char* logName) {
     if (!logName) return false;
     std::strncpy(logPath, logName, sizeof logPath - 1);
     logPath[sizeof logPath - 1] = 0;
+
+    showBox = reinterpret_cast<ShowBoxFn>(dlsym(RTLD_DEFAULT, "SDL_ShowSimpleMessageBox"));
+    wasInit = reinterpret_cast<WasInitFn>(dlsym(RTLD_DEFAULT, "SDL_WasInit"));
 
     stack_t stack{};
     stack.ss_sp = alternateStack;

@@ -20,6 +20,9 @@ Device* device(int32_t j) {
 } // namespace
 
 int32_t Platform_Joystick_Init() {
+    // SDL drops pad input while none of the program's windows has the keyboard focus; the pad
+    // must keep working under the debug window and without a display.
+    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
     if (!SDL_WasInit(SDL_INIT_JOYSTICK) && SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return 0;
     int32_t found = 0;
     int n = SDL_NumJoysticks();

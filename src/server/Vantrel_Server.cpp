@@ -192,6 +192,7 @@ uint32_t ServerWindow::PlayerWindowId() const {
 
 void ServerWindow::AppendLog(std::u16string_view text) {
     log_.push_back(Platform_Path_ToUtf8(text));
+    while (log_.size() > kServerLogLines) log_.pop_front();
     scrollToEnd_ = true;
     dirty_ = true;
 }

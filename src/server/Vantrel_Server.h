@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@ struct Server;
 struct SDL_Window;
 struct SDL_Renderer;
 struct ImGuiContext;
+
+constexpr size_t kServerLogLines = 10000;
 
 struct ServerSettings {
     std::u16string name = u"Zelvik_Server";
@@ -50,7 +53,7 @@ public:
     void SetShowPlayer(bool on);
 
     const std::string& Title() const { return title_; }
-    const std::vector<std::string>& Log() const { return log_; }
+    const std::deque<std::string>& Log() const { return log_; }
     bool IsPublic() const { return isPublic_; }
     bool PlayerWindowOpen() const { return playerWindow_ != nullptr; }
     uint32_t PlayerWindowId() const;
@@ -59,6 +62,8 @@ public:
     Server* GameServer() const { return server_; }
     ServerLayout CurrentLayout() const { return layout_; }
 
+    // Keeps the newest kServerLogLines lines: a client that floods the server with requests
+    // must not make the window hold their log lines without end.
     void AppendLog(std::u16string_view text);
 
 private:
@@ -74,7 +79,7 @@ private:
     SDL_Window* playerWindow_ = nullptr;
     ImGuiContext* imgui_ = nullptr;
     ServerLayout layout_{};
-    std::vector<std::string> log_;
+    std::deque<std::string> log_;
     std::string title_ = "Zelvik_Server";
     int32_t lastPlayers_ = 0;
     bool isPublic_ = false;

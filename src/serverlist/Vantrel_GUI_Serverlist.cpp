@@ -11,6 +11,7 @@
 #include <imgui_impl_sdl.h>
 #include <imgui_impl_sdlrenderer.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -38,7 +39,11 @@ void PingThread(std::shared_ptr<PingJob> job) {
 }
 
 BrowserRow NewRow(uint32_t address) {
-    return {"(" + ServerBrowser_Address(address) + ")", "n/a", "n/a"};
+    // Built by appending: GCC 12 misreads "(" + text + ")" at -O3 (-Wrestrict).
+    std::string name = "(";
+    name += ServerBrowser_Address(address);
+    name += ')';
+    return {std::move(name), "n/a", "n/a"};
 }
 
 void Place(int x, int y) {
@@ -75,7 +80,14 @@ int ServerBrowser::Start() {
         Platform_Dialog_Message("", std::string("Cannot open the window: ") + SDL_GetError(), true);
         return 1;
     }
-    window_ = SDL_CreateWindow("ServerList", kLeft, kTop, kWidth, kHeight, SDL_WINDOW_RESIZABLE);
+    // The window's usual place, moved in where a small screen would cut it off.
+    int left = kLeft, top = kTop;
+    SDL_Rect screen;
+    if (SDL_GetDisplayUsableBounds(0, &screen) == 0) {
+        left = std::max(screen.x, std::min(left, screen.x + screen.w - kWidth));
+        top = std::max(screen.y, std::min(top, screen.y + screen.h - kHeight));
+    }
+    window_ = SDL_CreateWindow("ServerList", left, top, kWidth, kHeight, SDL_WINDOW_RESIZABLE);
     if (window_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
     if (!window_ || !renderer_) {
         Platform_Dialog_Message("", std::string("Cannot open the window: ") + SDL_GetError(), true);

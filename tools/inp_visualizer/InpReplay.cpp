@@ -1,9 +1,7 @@
 #include "InpReplay.h"
 
 #include "DoublyLinkedList.h"
-#include "Platform_Library.h"
-
-#include <zlib.h> // types and constants only: the library itself is loaded at run time
+#include "MameInp.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,15 +10,7 @@
 
 namespace {
 
-constexpr size_t kHeaderSize = 64;
-constexpr size_t kRecordSize = 32;
-constexpr size_t kChunkSize = 64 * 1024;
-// A compressed stream can inflate to almost anything; stop long before memory runs out.
-constexpr uint32_t kMaxStoredFrames = uint32_t{1} << 22;
-constexpr uint64_t kMaxRecords = 100'000'000;
-
-constexpr uint32_t kInLeft = 1, kInRight = 2, kInUp = 4, kInDown = 8;
-constexpr uint32_t kInA = 0x10, kInB = 0x20, kInC = 0x100;
+using namespace MameInp;
 
 struct MameVersionEntry {
     const char* build;
@@ -42,49 +32,6 @@ constexpr MameVersionEntry kBuilds[2] = {
 
 // Up, down, right, left, A, B, C: port bits 31-25, and again 23-17.
 constexpr uint32_t kPortInputs[7] = {kInUp, kInDown, kInRight, kInLeft, kInA, kInB, kInC};
-
-uint32_t ReadLE32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-bool IsDiagonal(uint32_t w) {
-    return (w & 5) == 5 || (w & 6) == 6 || (w & 9) == 9 || (w & 10) == 10;
-}
-
-std::string FixedText(const uint8_t* p, size_t size) {
-    size_t n = 0;
-    while (n < size && p[n]) ++n;
-    return std::string(reinterpret_cast<const char*>(p), n);
-}
-
-struct Zlib {
-    void* library = nullptr;
-    const char* (*zlibVersion)() = nullptr;
-    int (*inflateInit_)(z_streamp, const char*, int) = nullptr;
-    int (*inflate)(z_streamp, int) = nullptr;
-    int (*inflateEnd)(z_streamp) = nullptr;
-};
-
-void Zlib_Release(Zlib& z) {
-    if (z.library) Platform_Library_Close(z.library);
-    z = Zlib{};
-}
-
-bool Zlib_Load(Zlib& z) {
-    z.library = Platform_Library_Open("libz.so.1");
-    if (!z.library) return false;
-    z.zlibVersion =
-        reinterpret_cast<const char* (*)()>(Platform_Library_Symbol(z.library, "zlibVersion"));
-    z.inflateInit_ = reinterpret_cast<int (*)(z_streamp, const char*, int)>(
-        Platform_Library_Symbol(z.library, "inflateInit_"));
-    z.inflate =
-        reinterpret_cast<int (*)(z_streamp, int)>(Platform_Library_Symbol(z.library, "inflate"));
-    z.inflateEnd =
-        reinterpret_cast<int (*)(z_streamp)>(Platform_Library_Symbol(z.library, "inflateEnd"));
-    if (z.zlibVersion && z.inflateInit_ && z.inflate && z.inflateEnd) return true;
-    Zlib_Release(z);
-    return false;
-}
 
 struct Importer {
     DoublyLinkedList* list;
@@ -126,34 +73,6 @@ struct Importer {
     }
 };
 
-// Every record that zlib produced in full is kept, the last one included; a damaged or
-// truncated stream simply ends the import.
-void InflateRecords(const Zlib& z, z_stream& s, std::FILE* f, uint8_t* in, uint8_t* out,
-                    Importer& imp) {
-    size_t pending = 0;
-    bool inputEnded = false;
-    for (;;) {
-        if (s.avail_in == 0 && !inputEnded) {
-            const size_t n = std::fread(in, 1, kChunkSize, f);
-            if (n < kChunkSize) inputEnded = true;
-            s.next_in = in;
-            s.avail_in = static_cast<uInt>(n);
-        }
-        s.next_out = out + pending;
-        s.avail_out = static_cast<uInt>(kChunkSize - pending);
-        const int ret = z.inflate(&s, Z_NO_FLUSH);
-        const size_t have = kChunkSize - s.avail_out;
-        size_t at = 0;
-        for (; at + kRecordSize <= have; at += kRecordSize) {
-            if (imp.Done()) return;
-            imp.Record(out + at);
-        }
-        pending = have - at;
-        std::memmove(out, out + at, pending);
-        if (ret != Z_OK) return;
-    }
-}
-
 int32_t Load(InpReplay* r, std::FILE* f, int32_t skipPresses, int32_t skipFrames, uint32_t flags) {
     uint8_t header[kHeaderSize];
     if (std::fread(header, 1, kHeaderSize, f) != kHeaderSize || FixedText(header, 8) != "MAMEINP")
@@ -179,7 +98,11 @@ int32_t Load(InpReplay* r, std::FILE* f, int32_t skipPresses, int32_t skipFrames
         result = InpReplay_ZlibError;
     } else {
         Importer imp{list, skipPresses < 0 ? 0 : skipPresses, skipFrames, flags};
-        InflateRecords(z, s, f, in, out, imp);
+        InflateRecords(z, s, f, in, out, [&](const uint8_t* rec) {
+            if (imp.Done()) return false;
+            imp.Record(rec);
+            return true;
+        });
         z.inflateEnd(&s);
         if (imp.outOfMemory) result = InpReplay_OutOfMemory;
     }
