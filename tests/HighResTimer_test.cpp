@@ -36,12 +36,11 @@ TEST(HighResTimer, ClocksShareOneSourceAndUnit) {
     const uint64_t after = HighResTimer_InterruptTime();
     EXPECT_LE(uint32_t(ms - uint32_t(before / 10000)), uint32_t(after / 10000 - before / 10000));
     EXPECT_LE(uint32_t(us - uint32_t(before / 10)), uint32_t(after / 10 - before / 10));
-    // Tick microseconds are tick milliseconds times 1000 in 32-bit arithmetic, wrap included
-    // (after 71.6 minutes of uptime the product no longer divides by 1000).
-    const uint32_t tickMs = HighResTimer_TickMilliseconds();
+    // Whole ticks in microseconds, cut to 32 bits like every reading (so past 2^32 us of
+    // uptime the value is no longer a multiple of 1000); the tick may move between the reads.
+    const uint32_t tick = HighResTimer_TickMilliseconds();
     const uint32_t tickUs = HighResTimer_TickMicroseconds();
-    EXPECT_TRUE(tickUs == tickMs * 1000u || tickUs == (tickMs + 1) * 1000u)
-        << tickMs << " " << tickUs;
+    EXPECT_TRUE(tickUs == tick * 1000u || tickUs == (tick + 1) * 1000u) << tick << " " << tickUs;
 
     const uint32_t m0 = GetMilliseconds(), t0 = HighResTimer_TickMilliseconds();
     const uint32_t u0 = GetMicroseconds();

@@ -309,13 +309,15 @@ void AddClient(Server* s, uint32_t connection, uint32_t address) {
 }
 
 // Loads a plug-in's interface for the server: the shared steps of the three
-// rule operations.
-void* CreateFromLibrary(const ZelvikID* id, const char* exportName, bool* found) {
+// rule operations. The export is called through its own type (another type is undefined).
+template <typename CreateFn>
+auto CreateFromLibrary(const ZelvikID* id, const char* exportName, bool* found)
+    -> decltype(CreateFn{}(nullptr)) {
     void* library = Plugin_FindLibrary(id);
     *found = library != nullptr;
     if (!library) return nullptr;
     void* fn = Plugin_GetExport(library, exportName);
-    return fn ? reinterpret_cast<void* (*)(const EngineApi*)>(fn)(&g_EngineApi) : nullptr;
+    return fn ? reinterpret_cast<CreateFn>(fn)(&g_EngineApi) : nullptr;
 }
 
 int32_t Loaded(Server* s, const ZelvikID* id, bool ok, const char16_t* exportName) {
@@ -397,19 +399,21 @@ uint16_t Server_GetPort(Server* s) {
 int32_t Server_AddMode(Server* s, const ZelvikID* id) {
     if (!s || !id) return 0;
     bool found;
-    void* mode = CreateFromLibrary(id, "CreateModeInterface", &found);
+    ModeInterface* mode =
+        CreateFromLibrary<CreateModeInterfaceFn>(id, "CreateModeInterface", &found);
     if (!found) return 0;
     auto* entry = static_cast<ModeEntry*>(DoublyLinkedList_AddElement(s->ServerModes));
     if (!entry) return 0;
     std::memcpy(&entry->id, id, sizeof(ZelvikID));
-    entry->mode = static_cast<ModeInterface*>(mode);
+    entry->mode = mode;
     return Loaded(s, id, mode != nullptr, u"CreateModeInterface");
 }
 
 int32_t Server_AddRotationSystem(Server* s, const ZelvikID* id) {
     if (!s || !id || id->kind != PluginKind_RotationSystem) return 0;
     bool found;
-    void* rs = CreateFromLibrary(id, "CreateRotationSystemInterface", &found);
+    RotationSystemInterface* rs = CreateFromLibrary<CreateRotationSystemInterfaceFn>(
+        id, "CreateRotationSystemInterface", &found);
     if (!found) {
         Log(s, Plugin_Describe(id) + u" invalid");
         return 0;
@@ -418,7 +422,7 @@ int32_t Server_AddRotationSystem(Server* s, const ZelvikID* id) {
         static_cast<RotationSystemEntry*>(DoublyLinkedList_AddElement(s->ServerRotationSystems));
     if (!entry) return 0;
     std::memcpy(&entry->id, id, sizeof(ZelvikID));
-    entry->rotationSystem = static_cast<RotationSystemInterface*>(rs);
+    entry->rotationSystem = rs;
     return Loaded(s, id, rs != nullptr, u"CreateRotationSystemInterface");
 }
 
@@ -431,8 +435,8 @@ int32_t Server_SetRandomizer(Server* s, const ZelvikID* id) {
     // The identity is what players get; it stays even when the interface fails.
     std::memcpy(&s->ServerRandomizerID, id, sizeof(ZelvikID));
     bool found;
-    auto* r = static_cast<RandomizerInterface*>(
-        CreateFromLibrary(id, "CreateRandomizerInterface", &found));
+    RandomizerInterface* r =
+        CreateFromLibrary<CreateRandomizerInterfaceFn>(id, "CreateRandomizerInterface", &found);
     if (s->ServerRandomizer) s->ServerRandomizer->ops->Free(s->ServerRandomizer);
     s->ServerRandomizer = r;
     return Loaded(s, id, r != nullptr, u"CreateRandomizerInterface");

@@ -1,0 +1,27 @@
+// The visualizer's own reader of compressed MAME INP recordings; a failed load must keep the
+// frames of the load before, so each input is loaded twice over a good first load.
+#include "DoublyLinkedList.h"
+#include "FuzzCommon.h"
+#include "InpReplay.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string path = fuzz::ScratchFile("input.inp");
+    if (size < 1) return 0;
+    const uint8_t knobs = data[0];
+    if (!fuzz::WriteFile(path, data + 1, size - 1)) return 0;
+    InpReplay* r = InpReplay_Create();
+    if (!r) return 0;
+    const int32_t result =
+        r->ops->LoadMAMEINP(r, path.c_str(), knobs & 3, (knobs >> 2) & 7, knobs >> 5);
+    if (result == InpReplay_Ok && (r->inputsState != 1 || !r->inputs)) std::abort();
+    const int32_t before = r->inputs ? r->inputs->ops->CountList(r->inputs) : 0;
+    const int32_t again = r->ops->LoadMAMEINP(r, path.c_str(), 0, 0, 0);
+    if (again != InpReplay_Ok && result == InpReplay_Ok &&
+        (r->inputs ? r->inputs->ops->CountList(r->inputs) : 0) != before)
+        std::abort(); // a failed load changed the frames held
+    r->ops->Clear(r);
+    r->ops->Free(r);
+    return 0;
+}
