@@ -529,3 +529,19 @@ TEST_F(ServerFixture, LeavingBeforeJoiningAnnouncesNothing) {
     one.Await(s, 1, 100);
     EXPECT_TRUE(one.in.empty());
 }
+
+TEST_F(ServerFixture, ConnectionFloodIsCappedAndServingGoesOn) {
+    std::vector<std::unique_ptr<RawClient>> flood;
+    for (int i = 0; i < 1100; ++i) {
+        flood.push_back(std::make_unique<RawClient>(port));
+        if (i % 32 == 31) Run(2); // accept as a real server would between bursts
+    }
+    Run(200);
+    EXPECT_EQ(s->ops->CountClients(s), 1024);
+    flood.clear();
+    Run(200);
+    EXPECT_EQ(s->ops->CountClients(s), 0);
+    RawClient c(port);
+    c.Send(GetInfo());
+    EXPECT_EQ(c.Await(s, kSizeInfo), Info(u"Test server", 0));
+}

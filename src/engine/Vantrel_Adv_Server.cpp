@@ -34,6 +34,9 @@ constexpr uint32_t kChunk = 4096;
 // the others.
 constexpr uint32_t kReadBudget = 64 * 1024;
 constexpr int32_t kAcceptsPerPass = 64;
+// Each connection costs a record and a descriptor: a flood of them is turned away at the door
+// instead of exhausting either (the honest clients of a game are far fewer).
+constexpr int32_t kMaxClients = 1024;
 
 bool networkReady = false;
 
@@ -296,7 +299,9 @@ void ReadClient(Server* s, ServerClient* c) {
 }
 
 void AddClient(Server* s, uint32_t connection, uint32_t address) {
-    auto* c = static_cast<ServerClient*>(DoublyLinkedList_AddElement(s->Clients));
+    auto* c = DoublyLinkedList_CountList(s->Clients) < kMaxClients
+                  ? static_cast<ServerClient*>(DoublyLinkedList_AddElement(s->Clients))
+                  : nullptr;
     if (!c) {
         Platform_Socket_Close(connection);
         return;
