@@ -46,6 +46,17 @@ void Platform_ToolWindow_BeginFrame(ImGuiContext* imgui) {
     ImGui::NewFrame();
 }
 
+void Platform_ToolWindow_BeginPanel(SDL_Window* window, const char* id, int w, int h) {
+    SDL_GetWindowSize(window, &w, &h);
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(ImVec2(static_cast<float>(w), static_cast<float>(h)));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+    ImGui::Begin(id, nullptr,
+                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
+                     ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus);
+    ImGui::PopStyleVar();
+}
+
 void Platform_ToolWindow_EndFrame(SDL_Renderer* renderer) {
     ImGui::Render();
     SDL_SetRenderDrawColor(renderer, 240, 240, 240, 255);

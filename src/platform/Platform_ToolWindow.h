@@ -20,5 +20,8 @@ void Platform_ToolWindow_DestroyImGui(ImGuiContext* imgui);
 void Platform_ToolWindow_ProcessEvent(ImGuiContext* imgui, const SDL_Event& e);
 // Starts a frame in this window's context.
 void Platform_ToolWindow_BeginFrame(ImGuiContext* imgui);
+// The borderless ImGui window that fills the whole SDL window (w x h when its size is unknown);
+// the caller fills it and ends it with ImGui::End().
+void Platform_ToolWindow_BeginPanel(SDL_Window* window, const char* id, int w, int h);
 // Draws the frame begun last and shows it.
 void Platform_ToolWindow_EndFrame(SDL_Renderer* renderer);

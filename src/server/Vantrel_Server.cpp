@@ -260,15 +260,7 @@ void ServerWindow::Draw() {
     dirty_ = false;
     lastDraw_ = SDL_GetTicks();
     Platform_ToolWindow_BeginFrame(imgui_);
-    int w = kWidth, h = kHeight;
-    SDL_GetWindowSize(window_, &w, &h);
-    ImGui::SetNextWindowPos(ImVec2(0, 0));
-    ImGui::SetNextWindowSize(ImVec2(static_cast<float>(w), static_cast<float>(h)));
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
-    ImGui::Begin("##server", nullptr,
-                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
-                     ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus);
-    ImGui::PopStyleVar();
+    Platform_ToolWindow_BeginPanel(window_, "##server", kWidth, kHeight);
 
     ImGui::SetCursorPos(Pos(layout_.log));
     if (ImGui::BeginChild("log", Size(layout_.log), true)) {

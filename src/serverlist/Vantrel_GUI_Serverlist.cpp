@@ -199,15 +199,7 @@ bool ServerBrowser::Step() {
 
 void ServerBrowser::Draw() {
     Platform_ToolWindow_BeginFrame(imgui_);
-    int w = kWidth, h = kHeight;
-    SDL_GetWindowSize(window_, &w, &h);
-    ImGui::SetNextWindowPos(ImVec2(0, 0));
-    ImGui::SetNextWindowSize(ImVec2(static_cast<float>(w), static_cast<float>(h)));
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
-    ImGui::Begin("##browser", nullptr,
-                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
-                     ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus);
-    ImGui::PopStyleVar();
+    Platform_ToolWindow_BeginPanel(window_, "##browser", kWidth, kHeight);
 
     Place(10, 10);
     const ImGuiTableFlags flags = ImGuiTableFlags_Reorderable | ImGuiTableFlags_Borders |
