@@ -98,12 +98,9 @@ struct HostilePeer : ::testing::Test {
     static void SetUpTestSuite() { LoadRunFolderPlugins(); }
 
     void SetUp() override {
-        serverLines.clear();
-        server = Server_Create(u"Hostile", 0);
-        ASSERT_NE(server, nullptr);
+        server = CreateRuledServer(u"Hostile");
+        ASSERT_NE(server, nullptr) << "no server, or a mode, rotation system or randomizer missing";
         port = Server_GetPort(server);
-        server->ops->SetMessageCallback(server, ServerLog);
-        ASSERT_TRUE(AddRunFolderRules(server)) << "a mode, rotation system or randomizer missing";
     }
 
     void TearDown() override {

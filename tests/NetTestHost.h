@@ -114,6 +114,18 @@ inline bool AddRunFolderRules(Server* s) {
     return s->ops->SetRandomizer(s, rnd) == 1 && modeAdded && rsAdded;
 }
 
+// A loopback server on a free port with the run folder's rules, its lines kept in serverLines
+// (cleared). Null when it cannot start or a rule is missing.
+inline Server* CreateRuledServer(const char16_t* name) {
+    serverLines.clear();
+    Server* s = Server_Create(name, 0);
+    if (!s) return nullptr;
+    s->ops->SetMessageCallback(s, ServerLog);
+    if (AddRunFolderRules(s)) return s;
+    s->ops->Free(s);
+    return nullptr;
+}
+
 // A host that also keeps the remote players it was told about.
 struct NetHost : TextHost {
     std::vector<Player*> joined, left;

@@ -33,12 +33,9 @@ struct NetworkGame : ::testing::Test {
     static void SetUpTestSuite() { LoadRunFolderPlugins(); }
 
     void SetUp() override {
-        serverLines.clear();
-        server = Server_Create(u"Loopback", 0);
-        ASSERT_NE(server, nullptr);
+        server = CreateRuledServer(u"Loopback");
+        ASSERT_NE(server, nullptr) << "no server, or a mode, rotation system or randomizer missing";
         port = Server_GetPort(server);
-        server->ops->SetMessageCallback(server, ServerLog);
-        ASSERT_TRUE(AddRunFolderRules(server)) << "a mode, rotation system or randomizer missing";
     }
 
     void TearDown() override {
