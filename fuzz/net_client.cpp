@@ -1,6 +1,8 @@
 // The network client's receive framing and every handler: a real player connects over
 // loopback to a listener this target drives, which answers with the input bytes in pieces,
 // then hangs up.
+#include "../tests/NetTestHost.h"
+
 #include "DoublyLinkedList.h"
 #include "NetFuzz.h"
 #include "Vantrel_Adv_Game.h"
@@ -12,19 +14,7 @@
 
 namespace {
 
-const ClientInterfaceOps kOps = {
-    [](ClientInterface*, int32_t, int32_t, uint32_t, int32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, int32_t, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, const char16_t*) { return 0; },
-    [](ClientInterface*, const char16_t*) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*) { return 0; },
-    [](ClientInterface*, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, const uint8_t*, int32_t, uintptr_t) { return 0; },
-};
-ClientInterface host{&kOps};
+ClientInterface host{&kSilentHostOps};
 
 uint32_t Listener() {
     static uint32_t l = [] {

@@ -1,6 +1,8 @@
 // Writes the network targets' seeds from a real session: a server and two players of this
 // engine, every byte between them relayed through a loopback relay that records both
 // directions. Usage: fuzz_seed_capture <corpus folder>
+#include "../tests/NetTestHost.h"
+
 #include "DoublyLinkedList.h"
 #include "FuzzCommon.h"
 #include "NetFuzz.h"
@@ -21,19 +23,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const ClientInterfaceOps kOps = {
-    [](ClientInterface*, int32_t, int32_t, uint32_t, int32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, int32_t, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, const char16_t*) { return 0; },
-    [](ClientInterface*, const char16_t*) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*) { return 0; },
-    [](ClientInterface*, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, const uint8_t*, int32_t, uintptr_t) { return 0; },
-};
-ClientInterface host{&kOps};
+ClientInterface host{&kSilentHostOps};
 
 // One relayed connection: player side a, server side b.
 struct Relay {
@@ -51,7 +41,8 @@ void Move(uint32_t from, uint32_t to, Bytes* record) {
     }
 }
 
-uint32_t Script(uint32_t frame, uint32_t salt) {
+// Without the soft drops of the tests' script: the kept seeds were recorded with this one.
+uint32_t SeedScript(uint32_t frame, uint32_t salt) {
     const uint32_t f = frame + salt * 7;
     uint32_t in = 0;
     if (f % 24 == 23) in |= Input_HardDrop;
@@ -110,7 +101,7 @@ int main(int argc, char** argv) {
             Move(relays[i].b, relays[i].a, &relays[i].down);
             Player* p = players[i];
             if (frames)
-                p->ops->Update(p, Script(p->FrameCounter + frame, uint32_t(i)), 1);
+                p->ops->Update(p, SeedScript(p->FrameCounter + frame, uint32_t(i)), 1);
             else
                 p->ops->Update(p, 0, -1);
         }

@@ -3,6 +3,8 @@
 // copy of every finished game agreed, no out-of-sync line anywhere, and the resident size
 // after the first rounds against the last. Leaks are LeakSanitizer's to report at exit.
 // Usage: zelvik_soak <minutes> [clients] [most players per game]
+#include "../tests/NetTestHost.h"
+
 #include "DoublyLinkedList.h"
 #include "NetFuzz.h"
 #include "Vantrel_Adv_Game.h"
@@ -23,12 +25,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<std::u16string> serverLines;
-int32_t ServerLog(const char16_t* text) {
-    serverLines.emplace_back(text);
-    return 0;
-}
 
 struct Host {
     ClientInterface ci;
@@ -88,18 +84,6 @@ struct Client {
     }
 };
 
-uint32_t Script(uint32_t frame, uint32_t salt) {
-    const uint32_t f = frame + salt * 7;
-    uint32_t in = 0;
-    if (f % 24 == 23) in |= Input_HardDrop;
-    if (f % 24 < 4 && (f / 24) % 3 == 0) in |= Input_Left;
-    if (f % 24 < 5 && (f / 24) % 3 == 1) in |= Input_Right;
-    if (f % 24 == 8 || f % 48 == 10) in |= Input_RotCW;
-    if (f % 96 == 12) in |= Input_Hold;
-    if (f % 24 >= 14 && f % 24 < 18) in |= Input_SoftDrop;
-    return in;
-}
-
 long ResidentKiB() {
     long pages = 0, resident = 0;
     if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
@@ -112,14 +96,6 @@ long ResidentKiB() {
 uint32_t Now() {
     using namespace std::chrono;
     return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-Player* Held(Server* s, uint32_t id) {
-    for (auto* e = s->Clients->First; e; e = e->Next) {
-        auto* c = static_cast<ServerClient*>(DoublyLinkedList_Data(e));
-        if (c->HeldPlayer && c->HeldPlayer->Id == id) return c->HeldPlayer;
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -236,7 +212,7 @@ int main(int argc, char** argv) {
                 cs,
                 [&] {
                     for (auto& c : cs) {
-                        Player* h = Held(s, c->player->Id);
+                        Player* h = HeldPlayer(s, c->player->Id);
                         if (!h || h->FrameCounter != length) return false;
                         for (auto& o : cs) {
                             if (o == c) continue;
@@ -254,7 +230,7 @@ int main(int argc, char** argv) {
             }
             for (auto& c : cs) {
                 const uint32_t sum = c->player->ops->GetFieldChecksum(c->player);
-                if (Player* h = Held(s, c->player->Id))
+                if (Player* h = HeldPlayer(s, c->player->Id))
                     mismatches += h->ops->GetFieldChecksum(h) != sum;
                 for (auto& o : cs) {
                     if (o == c) continue;

@@ -1,6 +1,8 @@
 // Hostile peers against a real server on loopback while two honest clients play: random bytes,
 // connection floods, oversized counts, spoofed ids, packets cut off, peers that never read and
 // hang-ups at every stage of the protocol. The honest game must go on and stay in sync.
+#include "NetTestHost.h"
+
 #include "DoublyLinkedList.h"
 #include "HighResTimer.h"
 #include "Platform_Path.h"
@@ -30,79 +32,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::vector<std::u16string> serverLines;
-int32_t ServerLog(const char16_t* text) {
-    serverLines.emplace_back(text);
-    return 0;
-}
-
-size_t ServerLinesStartingWith(const std::u16string& prefix) {
-    size_t n = 0;
-    for (const auto& l : serverLines) n += l.rfind(prefix, 0) == 0;
-    return n;
-}
-
-struct Host {
-    ClientInterface ci;
-    std::vector<std::u16string> log, chat;
-    size_t joined = 0, left = 0;
-    bool connected = false;
-};
-
-Host* HostOf(ClientInterface* ci) {
-    return reinterpret_cast<Host*>(ci);
-}
-const ClientInterfaceOps kHostOps = {
-    [](ClientInterface*, int32_t, int32_t, uint32_t, int32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, int32_t, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface* ci, const char16_t* t) {
-        HostOf(ci)->log.emplace_back(t);
-        return 0;
-    },
-    [](ClientInterface* ci, const char16_t* t) {
-        HostOf(ci)->chat.emplace_back(t);
-        return 0;
-    },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*, int32_t) { return 0; },
-    [](ClientInterface*) { return 0; },
-    [](ClientInterface*, int32_t, int32_t, uint32_t, uint32_t, uintptr_t) { return 0; },
-    [](ClientInterface*, const uint8_t*, int32_t, uintptr_t) { return 0; },
-};
-
-Host* HostOfPlayer(Player* p) {
-    return reinterpret_cast<Host*>(p->Game->clientInterface);
-}
-
-struct Client {
-    Host host;
-    Game* game = nullptr;
-    Player* player = nullptr;
-
-    Client(const char16_t* name, uint16_t port) {
-        host.ci.ops = &kHostOps;
-        game = Game_Create(&host.ci);
-        player = game ? Game_AddPlayer(game, 0) : nullptr;
-        if (!player) return;
-        player->ops->SetName(player, name);
-        player->ops->Connect(
-            player, u"127.0.0.1", port, [](Player* p) { HostOfPlayer(p)->connected = true; },
-            [](Player* p, Player*) { HostOfPlayer(p)->joined++; },
-            [](Player* p, Player*) { HostOfPlayer(p)->left++; });
-    }
-    ~Client() {
-        if (player) player->ops->Free(player);
-        if (game) {
-            DoublyLinkedList_FreeList(game->players);
-            std::free(game);
-        }
-    }
-    Player* Remote(uint32_t id) {
-        Player* r = Net_FindPlayer(player, id);
-        return r == player ? nullptr : r;
-    }
-};
+using Client = NetClient;
 
 // A peer speaking raw bytes; it reads (and forgets) what the server sends unless told not to.
 struct Raw {
@@ -160,53 +90,17 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-uint32_t Script(uint32_t frame, uint32_t salt) {
-    const uint32_t f = frame + salt * 7;
-    uint32_t in = 0;
-    if (f % 24 == 23) in |= Input_HardDrop;
-    if (f % 24 < 4 && (f / 24) % 3 == 0) in |= Input_Left;
-    if (f % 24 < 5 && (f / 24) % 3 == 1) in |= Input_Right;
-    if (f % 24 == 8 || f % 48 == 10) in |= Input_RotCW;
-    if (f % 96 == 12) in |= Input_Hold;
-    if (f % 24 >= 14 && f % 24 < 18) in |= Input_SoftDrop;
-    return in;
-}
-
-Player* HeldPlayer(Server* s, uint32_t id) {
-    for (auto* e = s->Clients->First; e; e = e->Next) {
-        auto* c = static_cast<ServerClient*>(DoublyLinkedList_Data(e));
-        if (c->HeldPlayer && c->HeldPlayer->Id == id) return c->HeldPlayer;
-    }
-    return nullptr;
-}
-
 struct HostilePeer : ::testing::Test {
     Server* server = nullptr;
     uint16_t port = 0;
     std::unique_ptr<Client> anna, bo;
 
-    static void SetUpTestSuite() {
-        HighResTimer_ChooseClocks();
-        Plugin_Init();
-        const std::string dir = std::string(ZELVIK_GAME_DIR) + "/dlls/";
-        for (const char* sub : {"modes/", "randomizer/", "rotationsystem/"})
-            Plugin_ScanFolder(Platform_Path_FromUtf8(dir + sub));
-    }
+    static void SetUpTestSuite() { LoadRunFolderPlugins(); }
 
     void SetUp() override {
-        serverLines.clear();
-        server = Server_Create(u"Hostile", 0);
-        ASSERT_NE(server, nullptr);
+        server = CreateRuledServer(u"Hostile");
+        ASSERT_NE(server, nullptr) << "no server, or a mode, rotation system or randomizer missing";
         port = Server_GetPort(server);
-        server->ops->SetMessageCallback(server, ServerLog);
-        const ZelvikID* mode = Plugin_FindByName(PluginKind_Mode, u"PEXA Master");
-        if (!mode) mode = Plugin_GetInfo(PluginKind_Mode, 0);
-        ASSERT_NE(mode, nullptr) << "no mode plug-in built";
-        ASSERT_EQ(server->ops->AddMode(server, mode), 1);
-        ASSERT_EQ(
-            server->ops->AddRotationSystem(server, Plugin_GetInfo(PluginKind_RotationSystem, 0)),
-            1);
-        ASSERT_EQ(server->ops->SetRandomizer(server, Plugin_GetInfo(PluginKind_Randomizer, 0)), 1);
     }
 
     void TearDown() override {
@@ -226,15 +120,7 @@ struct HostilePeer : ::testing::Test {
     // time is up.
     bool Pump(const std::function<bool()>& done, int ms = 3000,
               const std::function<void()>& each = {}) {
-        const uint32_t start = GetMilliseconds();
-        while (!done()) {
-            if (uint32_t(GetMilliseconds() - start) > uint32_t(ms)) return false;
-            server->ops->Process(server);
-            for (Client* c : Honest()) c->player->ops->Update(c->player, 0, -1);
-            if (each) each();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return PumpNet(server, Honest(), done, ms, each);
     }
 
     // Runs the server and the honest clients for about ms.
@@ -247,8 +133,8 @@ struct HostilePeer : ::testing::Test {
         anna = std::make_unique<Client>(u"Anna", port);
         bo = std::make_unique<Client>(u"Bo", port);
         ASSERT_TRUE(Pump([&] {
-            return anna->host.connected && bo->host.connected && anna->host.joined >= 1 &&
-                   bo->host.joined >= 1 && anna->Remote(bo->player->Id) &&
+            return anna->host.connected && bo->host.connected && anna->host.joined.size() >= 1 &&
+                   bo->host.joined.size() >= 1 && anna->Remote(bo->player->Id) &&
                    bo->Remote(anna->player->Id);
         }));
     }
@@ -270,42 +156,19 @@ struct HostilePeer : ::testing::Test {
         Client& x = *anna;
         Client& y = *bo;
         for (Client* c : {&x, &y}) c->player->PlayerFlags &= ~uint32_t(Flag_Paused);
-        const uint32_t deadline = GetMilliseconds() + 30000;
-        while ((x.player->FrameCounter < frames || y.player->FrameCounter < frames) &&
-               int32_t(deadline - GetMilliseconds()) > 0) {
-            for (Client* c : {&x, &y}) {
-                Player* p = c->player;
-                if (p->FrameCounter < frames)
-                    p->ops->Update(p, Script(p->FrameCounter, p == y.player), 1);
-                // A paused player still runs the frames its clock owed; on a slow machine that
-                // would run past the end, so the target stops here too.
-                if (p->FrameCounter == frames) {
-                    p->PlayerFlags |= Flag_Paused;
-                    p->FrameTarget = frames;
-                }
-            }
-            if (attack) attack(x.player->FrameCounter);
-            server->ops->Process(server);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        // A paused player still runs the frames its clock owed; on a slow machine that would
+        // run past the end, so the target stops there too.
+        StepInStep(server, x, y, frames, true, attack);
         ASSERT_EQ(x.player->FrameCounter, frames);
         ASSERT_EQ(y.player->FrameCounter, frames);
-        const uint32_t a = x.player->Id, b = y.player->Id;
-        Player* heldA = HeldPlayer(server, a);
-        Player* heldB = HeldPlayer(server, b);
-        ASSERT_TRUE(heldA && heldB && x.Remote(b) && y.Remote(a));
-        ASSERT_TRUE(Pump(
-            [&] {
-                return heldA->FrameCounter == frames && heldB->FrameCounter == frames &&
-                       x.Remote(b)->FrameCounter == frames && y.Remote(a)->FrameCounter == frames;
-            },
-            10000));
-        const uint32_t sumA = x.player->ops->GetFieldChecksum(x.player);
-        const uint32_t sumB = y.player->ops->GetFieldChecksum(y.player);
-        EXPECT_EQ(heldA->ops->GetFieldChecksum(heldA), sumA);
-        EXPECT_EQ(y.Remote(a)->ops->GetFieldChecksum(y.Remote(a)), sumA);
-        EXPECT_EQ(heldB->ops->GetFieldChecksum(heldB), sumB);
-        EXPECT_EQ(x.Remote(b)->ops->GetFieldChecksum(x.Remote(b)), sumB);
+        const NetCopies copies(server, x, y);
+        ASSERT_TRUE(copies.Complete());
+        ASSERT_TRUE(Pump([&] { return copies.AllAt(frames); }, 10000));
+        const uint32_t sumA = NetCopies::Sum(copies.a), sumB = NetCopies::Sum(copies.b);
+        EXPECT_EQ(NetCopies::Sum(copies.heldA), sumA);
+        EXPECT_EQ(NetCopies::Sum(copies.remoteA), sumA);
+        EXPECT_EQ(NetCopies::Sum(copies.heldB), sumB);
+        EXPECT_EQ(NetCopies::Sum(copies.remoteB), sumB);
         // A lying peer may well be out of sync; the honest players never are.
         EXPECT_EQ(ServerLinesStartingWith(u"Warning: Anna"), 0u);
         EXPECT_EQ(ServerLinesStartingWith(u"Warning: Bo"), 0u);
@@ -475,7 +338,7 @@ TEST_F(HostilePeer, HangUpsAtEveryProtocolStage) {
             << stage;
     }
     // Honest clients saw every brief peer come and go.
-    ASSERT_TRUE(Pump([&] { return anna->host.left == anna->host.joined - 1; }));
+    ASSERT_TRUE(Pump([&] { return anna->host.left.size() == anna->host.joined.size() - 1; }));
     StartHonest();
     // A peer that joins and hangs up mid-packet during the game (refused, then gone).
     PlayInStep(121, [&](uint32_t frame) {

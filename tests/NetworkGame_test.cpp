@@ -24,71 +24,7 @@
 
 namespace {
 
-std::vector<std::u16string> serverLines;
-int32_t ServerLog(const char16_t* text) {
-    serverLines.emplace_back(text);
-    return 0;
-}
-
-size_t ServerLinesStartingWith(const std::u16string& prefix) {
-    size_t n = 0;
-    for (const auto& l : serverLines) n += l.rfind(prefix, 0) == 0;
-    return n;
-}
-
-// A host: its log and server-message lines, and the remote players it was told about.
-struct Host : TextHost {
-    std::vector<Player*> joined, left;
-    bool connected = false;
-};
-
-Host* HostOfPlayer(Player* p) {
-    return static_cast<Host*>(TextHost::Of(p->Game->clientInterface));
-}
-
-void OnConnected(Player* p) {
-    HostOfPlayer(p)->connected = true;
-}
-void OnJoined(Player* p, Player* remote) {
-    remote->UserData = p->UserData;
-    HostOfPlayer(p)->joined.push_back(remote);
-}
-void OnLeft(Player* p, Player* remote) {
-    HostOfPlayer(p)->left.push_back(remote);
-}
-
-struct Client {
-    Host host;
-    Game* game = nullptr;
-    Player* player = nullptr;
-
-    Client(const char16_t* name, uint16_t port) {
-        game = Game_Create(&host.ci);
-        player = game ? Game_AddPlayer(game, 0) : nullptr;
-        if (!player) return;
-        player->ops->SetName(player, name);
-        player->ops->Connect(player, u"127.0.0.1", port, OnConnected, OnJoined, OnLeft);
-    }
-    ~Client() { FreeGame(game, player); }
-    Player* Remote(uint32_t id) {
-        Player* r = Net_FindPlayer(player, id);
-        return r == player ? nullptr : r;
-    }
-};
-
-Player* HeldPlayer(Server* s, uint32_t id) {
-    for (auto* e = s->Clients->First; e; e = e->Next) {
-        auto* c = static_cast<ServerClient*>(DoublyLinkedList_Data(e));
-        if (c->HeldPlayer && c->HeldPlayer->Id == id) return c->HeldPlayer;
-    }
-    return nullptr;
-}
-
-const ZelvikID* FirstOf(int32_t kind) {
-    return Plugin_GetInfo(kind, 0);
-}
-
-uint32_t Script(uint32_t frame, uint32_t salt);
+using Client = NetClient;
 
 struct NetworkGame : ::testing::Test {
     Server* server = nullptr;
@@ -97,19 +33,9 @@ struct NetworkGame : ::testing::Test {
     static void SetUpTestSuite() { LoadRunFolderPlugins(); }
 
     void SetUp() override {
-        serverLines.clear();
-        server = Server_Create(u"Loopback", 0);
-        ASSERT_NE(server, nullptr);
+        server = CreateRuledServer(u"Loopback");
+        ASSERT_NE(server, nullptr) << "no server, or a mode, rotation system or randomizer missing";
         port = Server_GetPort(server);
-        server->ops->SetMessageCallback(server, ServerLog);
-        const ZelvikID* mode = Plugin_FindByName(PluginKind_Mode, u"PEXA Master");
-        if (!mode) mode = FirstOf(PluginKind_Mode);
-        ASSERT_NE(mode, nullptr) << "no mode plug-in built";
-        ASSERT_NE(FirstOf(PluginKind_RotationSystem), nullptr);
-        ASSERT_NE(FirstOf(PluginKind_Randomizer), nullptr);
-        EXPECT_EQ(server->ops->AddMode(server, mode), 1);
-        EXPECT_EQ(server->ops->AddRotationSystem(server, FirstOf(PluginKind_RotationSystem)), 1);
-        EXPECT_EQ(server->ops->SetRandomizer(server, FirstOf(PluginKind_Randomizer)), 1);
     }
 
     void TearDown() override {
@@ -118,14 +44,7 @@ struct NetworkGame : ::testing::Test {
 
     // Pumps everyone (no frames for paused or idle players) until done() or the time is up.
     template <typename Done> bool Pump(std::vector<Client*> clients, Done done, int ms = 3000) {
-        const uint32_t start = GetMilliseconds();
-        while (!done()) {
-            if (uint32_t(GetMilliseconds() - start) > uint32_t(ms)) return false;
-            server->ops->Process(server);
-            for (Client* c : clients) c->player->ops->Update(c->player, 0, -1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return PumpNet(server, clients, done, ms);
     }
 
     // Both clients run frames 0..frames-1 of the game in step (one frame per update), then
@@ -135,37 +54,18 @@ struct NetworkGame : ::testing::Test {
             c->player->PlayerFlags &= ~uint32_t(Flag_Paused);
             ASSERT_EQ(c->player->FrameCounter, 0u);
         }
-        const uint32_t deadline = GetMilliseconds() + 30000;
-        while ((x.player->FrameCounter < frames || y.player->FrameCounter < frames) &&
-               int32_t(deadline - GetMilliseconds()) > 0) {
-            for (Client* c : {&x, &y}) {
-                Player* p = c->player;
-                if (p->FrameCounter < frames)
-                    p->ops->Update(p, Script(p->FrameCounter, p == y.player), 1);
-                if (p->FrameCounter == frames) p->PlayerFlags |= Flag_Paused;
-            }
-            server->ops->Process(server);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        StepInStep(server, x, y, frames, false);
         ASSERT_EQ(x.player->FrameCounter, frames);
         ASSERT_EQ(y.player->FrameCounter, frames);
-        const uint32_t a = x.player->Id, b = y.player->Id;
-        Player* heldA = HeldPlayer(server, a);
-        Player* heldB = HeldPlayer(server, b);
-        ASSERT_TRUE(heldA && heldB && x.Remote(b) && y.Remote(a));
+        const NetCopies copies(server, x, y);
+        ASSERT_TRUE(copies.Complete());
         ASSERT_TRUE(Pump(
-            {&x, &y},
-            [&] {
-                return heldA->FrameCounter == frames && heldB->FrameCounter == frames &&
-                       x.Remote(b)->FrameCounter == frames && y.Remote(a)->FrameCounter == frames;
-            },
-            10000));
-        const uint32_t sumA = x.player->ops->GetFieldChecksum(x.player);
-        const uint32_t sumB = y.player->ops->GetFieldChecksum(y.player);
-        EXPECT_EQ(heldA->ops->GetFieldChecksum(heldA), sumA);
-        EXPECT_EQ(y.Remote(a)->ops->GetFieldChecksum(y.Remote(a)), sumA);
-        EXPECT_EQ(heldB->ops->GetFieldChecksum(heldB), sumB);
-        EXPECT_EQ(x.Remote(b)->ops->GetFieldChecksum(x.Remote(b)), sumB);
+            {&x, &y}, [&] { return copies.AllAt(frames); }, 10000));
+        const uint32_t sumA = NetCopies::Sum(copies.a), sumB = NetCopies::Sum(copies.b);
+        EXPECT_EQ(NetCopies::Sum(copies.heldA), sumA);
+        EXPECT_EQ(NetCopies::Sum(copies.remoteA), sumA);
+        EXPECT_EQ(NetCopies::Sum(copies.heldB), sumB);
+        EXPECT_EQ(NetCopies::Sum(copies.remoteB), sumB);
     }
 
     // Both ask to start; returns when both run the new game.
@@ -182,19 +82,6 @@ struct NetworkGame : ::testing::Test {
         }));
     }
 };
-
-// Scripted input: moves, rotations, holds and a hard drop every 24 frames.
-uint32_t Script(uint32_t frame, uint32_t salt) {
-    const uint32_t f = frame + salt * 7;
-    uint32_t in = 0;
-    if (f % 24 == 23) in |= Input_HardDrop;
-    if (f % 24 < 4 && (f / 24) % 3 == 0) in |= Input_Left;
-    if (f % 24 < 5 && (f / 24) % 3 == 1) in |= Input_Right;
-    if (f % 24 == 8 || f % 48 == 10) in |= Input_RotCW;
-    if (f % 96 == 12) in |= Input_Hold;
-    if (f % 24 >= 14 && f % 24 < 18) in |= Input_SoftDrop;
-    return in;
-}
 
 } // namespace
 
@@ -230,41 +117,24 @@ TEST_F(NetworkGame, TwoClientsPlayTheSameGameAsTheServer) {
     // Several hundred frames, one per update, with the server passes in between.
     constexpr uint32_t kFrames = 401; // frames 0..400: the last (even) frame is sent at once
     for (Client* c : {&anna, &bo}) ASSERT_EQ(c->player->FrameCounter, 0u);
-    const uint32_t deadline = GetMilliseconds() + 30000;
-    while ((anna.player->FrameCounter < kFrames || bo.player->FrameCounter < kFrames) &&
-           int32_t(deadline - GetMilliseconds()) > 0) {
-        for (Client* c : {&anna, &bo}) {
-            Player* p = c->player;
-            if (p->FrameCounter < kFrames)
-                p->ops->Update(p, Script(p->FrameCounter, p == bo.player), 1);
-            if (p->FrameCounter == kFrames) p->PlayerFlags |= Flag_Paused;
-        }
-        server->ops->Process(server);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    StepInStep(server, anna, bo, kFrames, false);
     ASSERT_EQ(anna.player->FrameCounter, kFrames);
     ASSERT_EQ(bo.player->FrameCounter, kFrames);
 
-    Player* heldA = HeldPlayer(server, a);
-    Player* heldB = HeldPlayer(server, b);
-    ASSERT_NE(heldA, nullptr);
-    ASSERT_NE(heldB, nullptr);
+    const NetCopies copies(server, anna, bo);
+    ASSERT_NE(copies.heldA, nullptr);
+    ASSERT_NE(copies.heldB, nullptr);
     ASSERT_TRUE(Pump(
-        {&anna, &bo},
-        [&] {
-            return heldA->FrameCounter == kFrames && heldB->FrameCounter == kFrames &&
-                   anna.Remote(b)->FrameCounter == kFrames && bo.Remote(a)->FrameCounter == kFrames;
-        },
-        10000))
-        << heldA->FrameCounter << " " << heldB->FrameCounter << " " << anna.Remote(b)->FrameCounter
-        << " " << bo.Remote(a)->FrameCounter;
-    const uint32_t sumA = anna.player->ops->GetFieldChecksum(anna.player);
-    const uint32_t sumB = bo.player->ops->GetFieldChecksum(bo.player);
+        {&anna, &bo}, [&] { return copies.AllAt(kFrames); }, 10000))
+        << copies.heldA->FrameCounter << " " << copies.heldB->FrameCounter << " "
+        << copies.remoteB->FrameCounter << " " << copies.remoteA->FrameCounter;
+    Player* heldA = copies.heldA;
+    const uint32_t sumA = NetCopies::Sum(copies.a), sumB = NetCopies::Sum(copies.b);
     EXPECT_NE(sumA, sumB); // different scripts: a vacuous match would prove nothing
-    EXPECT_EQ(heldA->ops->GetFieldChecksum(heldA), sumA);
-    EXPECT_EQ(bo.Remote(a)->ops->GetFieldChecksum(bo.Remote(a)), sumA);
-    EXPECT_EQ(heldB->ops->GetFieldChecksum(heldB), sumB);
-    EXPECT_EQ(anna.Remote(b)->ops->GetFieldChecksum(anna.Remote(b)), sumB);
+    EXPECT_EQ(NetCopies::Sum(heldA), sumA);
+    EXPECT_EQ(NetCopies::Sum(copies.remoteA), sumA);
+    EXPECT_EQ(NetCopies::Sum(copies.heldB), sumB);
+    EXPECT_EQ(NetCopies::Sum(copies.remoteB), sumB);
     EXPECT_EQ(ServerLinesStartingWith(u"Warning: "), 0u);
     for (Client* c : {&anna, &bo})
         for (const auto& line : c->host.log)

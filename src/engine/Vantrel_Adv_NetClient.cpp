@@ -48,15 +48,6 @@ void PushEvent(uint8_t kind) {
 // When each server-held player last logged an out-of-sync line.
 std::unordered_map<const Player*, uint32_t> lastOutOfSync;
 
-std::u16string Dec(uint64_t v) {
-    std::u16string s;
-    do {
-        s.insert(s.begin(), static_cast<char16_t>(u'0' + v % 10));
-        v /= 10;
-    } while (v);
-    return s;
-}
-
 void Log(Player* p, const std::u16string& line) {
     Common_OutputMessage(p, line.c_str());
 }
@@ -174,7 +165,7 @@ void Net_OnJoinReply(Player* p, const uint8_t* d) {
     r.U32();
     ZelvikID randomizer;
     r.Bytes(&randomizer, sizeof randomizer);
-    Log(p, u"Connected New ID:" + Dec(newId) + u" (Old: " + Dec(p->Id) + u")");
+    Log(p, u"Connected New ID:" + Net_Decimal(newId) + u" (Old: " + Net_Decimal(p->Id) + u")");
     p->Id = newId;
     for (uint32_t i = 0; i < m && p->OfferedModes; ++i)
         LogPlugin(p, &p->OfferedModes[i], p->ops->AddMode(p, &p->OfferedModes[i]) != 0);
@@ -305,7 +296,7 @@ void Net_OnInputPacket(Player* p, const uint8_t* d, uint32_t size) {
 
 void Net_OnPlayerLeft(Player* p, const uint8_t* d) {
     const uint32_t id = Net_GetU32(d + 1);
-    Log(p, u"Player " + Dec(id) + u" disconnected");
+    Log(p, u"Player " + Net_Decimal(id) + u" disconnected");
     if (!p->RemotePlayers) return;
     int32_t index = 0;
     for (auto* e = p->RemotePlayers->First; e; e = e->Next, ++index) {
@@ -409,8 +400,8 @@ void CheckSum(Player* p, uint32_t frame, uint32_t checksum) {
     auto it = lastOutOfSync.find(p);
     if (it != lastOutOfSync.end() && uint32_t(now - it->second) < kOutOfSyncIntervalMs) return;
     lastOutOfSync[p] = now;
-    Log(p, u"Warning: " + std::u16string(p->NameBuffer) + u" is out of sync (frame " + Dec(frame) +
-               u")");
+    Log(p, u"Warning: " + std::u16string(p->NameBuffer) + u" is out of sync (frame " +
+               Net_Decimal(frame) + u")");
 }
 
 } // namespace

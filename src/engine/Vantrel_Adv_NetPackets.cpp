@@ -319,3 +319,12 @@ NetFeedResult Net_FeedBytes(const NetReceiveState& st, const NetFrameSink& sink,
     }
     return NetFeedResult::Done;
 }
+
+std::u16string Net_Decimal(uint64_t v) {
+    std::u16string s;
+    do {
+        s.insert(s.begin(), static_cast<char16_t>(u'0' + v % 10));
+        v /= 10;
+    } while (v);
+    return s;
+}

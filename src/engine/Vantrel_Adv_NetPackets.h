@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 enum NetCmd : uint8_t {
     NetCmd_GetInfo = 16,
@@ -192,3 +193,6 @@ NetFeedResult Net_FeedBytes(const NetReceiveState& state, const NetFrameSink& si
                             const uint8_t* data, size_t size);
 // Drops the packet in progress.
 void Net_ResetReceive(const NetReceiveState& state);
+
+// Decimal digits of v, for the ids, frames and addresses the client and server log.
+std::u16string Net_Decimal(uint64_t v);

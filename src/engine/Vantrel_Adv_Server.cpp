@@ -5,6 +5,7 @@
 #include "Vantrel_Adv.h"
 #include "Vantrel_Adv_Game.h"
 #include "Vantrel_Adv_NetClient.h"
+#include "Vantrel_Adv_NetPackets.h"
 #include "Vantrel_Adv_Player.h"
 #include "Vantrel_Adv_Plugin.h"
 #include "Vantrel_Adv_ServerList.h"
@@ -97,18 +98,9 @@ const ServerOps kServerOps = {
     Server_Free,
 };
 
-std::u16string Dec(uint64_t v) {
-    std::u16string s;
-    do {
-        s.insert(s.begin(), static_cast<char16_t>(u'0' + v % 10));
-        v /= 10;
-    } while (v);
-    return s;
-}
-
 std::u16string Address(uint32_t a) {
-    return Dec(a >> 24) + u"." + Dec((a >> 16) & 0xFF) + u"." + Dec((a >> 8) & 0xFF) + u"." +
-           Dec(a & 0xFF);
+    return Net_Decimal(a >> 24) + u"." + Net_Decimal((a >> 16) & 0xFF) + u"." +
+           Net_Decimal((a >> 8) & 0xFF) + u"." + Net_Decimal(a & 0xFF);
 }
 
 void Log(Server* s, const std::u16string& line) {
@@ -665,7 +657,7 @@ void Server_OnReady(Server* s, ServerClient* c) {
     const uint32_t id = Net_GetU32(c->ReceiveBuffer + 1);
     const uint32_t index = Net_GetU32(c->ReceiveBuffer + 5);
     if (id != p->Id) {
-        Log(s, u"Wrong PlayerID from (" + Dec(c->ClientConnection) + u")");
+        Log(s, u"Wrong PlayerID from (" + Net_Decimal(c->ClientConnection) + u")");
         return;
     }
     // A further game starts from a clean copy: no doubled modes, no stale
@@ -720,7 +712,7 @@ void Server_OnInputPacket(Server* s, ServerClient* c) {
     if (Net_GetU32(d + kInputId) != p->Id) {
         // Another player's frames from this connection are neither applied nor
         // relayed.
-        Log(s, u"Wrong PlayerID from (" + Dec(c->ClientConnection) + u")");
+        Log(s, u"Wrong PlayerID from (" + Net_Decimal(c->ClientConnection) + u")");
         return;
     }
     const uint32_t first = Net_GetU32(d + kInputFirstFrame);

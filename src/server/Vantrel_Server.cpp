@@ -4,13 +4,12 @@
 #include "Platform_Dialog.h"
 #include "Platform_Library.h"
 #include "Platform_Path.h"
+#include "Platform_ToolWindow.h"
 #include "Zelvik_Engine.h"
 #include "Zelvik_Server.h"
 
 #include <SDL.h>
 #include <imgui.h>
-#include <imgui_impl_sdl.h>
-#include <imgui_impl_sdlrenderer.h>
 
 #include <cstdlib>
 
@@ -148,24 +147,15 @@ int ServerWindow::Start() {
         server_ = nullptr;
         return 1;
     }
-    window_ = SDL_CreateWindow("Zelvik_Server", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                               kWidth, kHeight, SDL_WINDOW_RESIZABLE);
-    if (window_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-    if (!window_ || !renderer_) {
+    if (!Platform_ToolWindow_Open("Zelvik_Server", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                  kWidth, kHeight, &window_, &renderer_)) {
         Platform_Dialog_Message("Error",
                                 std::string("Could not open the window: ") + SDL_GetError(), true);
-        if (window_) SDL_DestroyWindow(window_);
-        window_ = nullptr;
         server_->ops->Free(server_);
         server_ = nullptr;
         return 1;
     }
-    imgui_ = ImGui::CreateContext();
-    ImGui::SetCurrentContext(imgui_);
-    ImGui::GetIO().IniFilename = nullptr;
-    ImGui::StyleColorsLight();
-    ImGui_ImplSDL2_InitForSDLRenderer(window_);
-    ImGui_ImplSDLRenderer_Init(renderer_);
+    imgui_ = Platform_ToolWindow_CreateImGui(window_, renderer_);
     // The layout rule from the first frame: no two controls share a rectangle.
     layout_ = ServerWindow_Layout(kWidth, kHeight);
 
@@ -245,8 +235,7 @@ void ServerWindow::HandleEvent(const void* sdlEvent) {
     if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED &&
         id == MainWindowId())
         layout_ = ServerWindow_Layout(e.window.data1, e.window.data2);
-    ImGui::SetCurrentContext(imgui_);
-    ImGui_ImplSDL2_ProcessEvent(&e);
+    Platform_ToolWindow_ProcessEvent(imgui_, e);
     dirty_ = true;
 }
 
@@ -270,19 +259,8 @@ bool ServerWindow::Step() {
 void ServerWindow::Draw() {
     dirty_ = false;
     lastDraw_ = SDL_GetTicks();
-    ImGui::SetCurrentContext(imgui_);
-    ImGui_ImplSDLRenderer_NewFrame();
-    ImGui_ImplSDL2_NewFrame();
-    ImGui::NewFrame();
-    int w = kWidth, h = kHeight;
-    SDL_GetWindowSize(window_, &w, &h);
-    ImGui::SetNextWindowPos(ImVec2(0, 0));
-    ImGui::SetNextWindowSize(ImVec2(static_cast<float>(w), static_cast<float>(h)));
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
-    ImGui::Begin("##server", nullptr,
-                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
-                     ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus);
-    ImGui::PopStyleVar();
+    Platform_ToolWindow_BeginFrame(imgui_);
+    Platform_ToolWindow_BeginPanel(window_, "##server", kWidth, kHeight);
 
     ImGui::SetCursorPos(Pos(layout_.log));
     if (ImGui::BeginChild("log", Size(layout_.log), true)) {
@@ -319,11 +297,7 @@ void ServerWindow::Draw() {
     if (ImGui::Checkbox("Public", &ticked)) SetPublic(ticked);
 
     ImGui::End();
-    ImGui::Render();
-    SDL_SetRenderDrawColor(renderer_, 240, 240, 240, 255);
-    SDL_RenderClear(renderer_);
-    ImGui_ImplSDLRenderer_RenderDrawData(ImGui::GetDrawData());
-    SDL_RenderPresent(renderer_);
+    Platform_ToolWindow_EndFrame(renderer_);
 }
 
 void ServerWindow::Finish() {
@@ -337,13 +311,8 @@ void ServerWindow::Finish() {
     logTarget = nullptr;
     if (playerWindow_) SDL_DestroyWindow(playerWindow_);
     playerWindow_ = nullptr;
-    if (imgui_) {
-        ImGui::SetCurrentContext(imgui_);
-        ImGui_ImplSDLRenderer_Shutdown();
-        ImGui_ImplSDL2_Shutdown();
-        ImGui::DestroyContext(imgui_);
-        imgui_ = nullptr;
-    }
+    Platform_ToolWindow_DestroyImGui(imgui_);
+    imgui_ = nullptr;
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
     renderer_ = nullptr;

@@ -4,12 +4,11 @@
 #include "Platform_Library.h"
 #include "Platform_Path.h"
 #include "Platform_Process.h"
+#include "Platform_ToolWindow.h"
 #include "Zelvik_Engine.h"
 
 #include <SDL.h>
 #include <imgui.h>
-#include <imgui_impl_sdl.h>
-#include <imgui_impl_sdlrenderer.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -87,18 +86,11 @@ int ServerBrowser::Start() {
         left = std::max(screen.x, std::min(left, screen.x + screen.w - kWidth));
         top = std::max(screen.y, std::min(top, screen.y + screen.h - kHeight));
     }
-    window_ = SDL_CreateWindow("ServerList", left, top, kWidth, kHeight, SDL_WINDOW_RESIZABLE);
-    if (window_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-    if (!window_ || !renderer_) {
+    if (!Platform_ToolWindow_Open("ServerList", left, top, kWidth, kHeight, &window_, &renderer_)) {
         Platform_Dialog_Message("", std::string("Cannot open the window: ") + SDL_GetError(), true);
         return 1;
     }
-    imgui_ = ImGui::CreateContext();
-    ImGui::SetCurrentContext(imgui_);
-    ImGui::GetIO().IniFilename = nullptr;
-    ImGui::StyleColorsLight();
-    ImGui_ImplSDL2_InitForSDLRenderer(window_);
-    ImGui_ImplSDLRenderer_Init(renderer_);
+    imgui_ = Platform_ToolWindow_CreateImGui(window_, renderer_);
     return 0;
 }
 
@@ -198,8 +190,7 @@ bool ServerBrowser::Step() {
             if (e.type == SDL_QUIT ||
                 (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_CLOSE))
                 quit_ = true;
-            ImGui::SetCurrentContext(imgui_);
-            ImGui_ImplSDL2_ProcessEvent(&e);
+            Platform_ToolWindow_ProcessEvent(imgui_, e);
         } while (SDL_PollEvent(&e));
     }
     if (!quit_) Draw();
@@ -207,19 +198,8 @@ bool ServerBrowser::Step() {
 }
 
 void ServerBrowser::Draw() {
-    ImGui::SetCurrentContext(imgui_);
-    ImGui_ImplSDLRenderer_NewFrame();
-    ImGui_ImplSDL2_NewFrame();
-    ImGui::NewFrame();
-    int w = kWidth, h = kHeight;
-    SDL_GetWindowSize(window_, &w, &h);
-    ImGui::SetNextWindowPos(ImVec2(0, 0));
-    ImGui::SetNextWindowSize(ImVec2(static_cast<float>(w), static_cast<float>(h)));
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
-    ImGui::Begin("##browser", nullptr,
-                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
-                     ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus);
-    ImGui::PopStyleVar();
+    Platform_ToolWindow_BeginFrame(imgui_);
+    Platform_ToolWindow_BeginPanel(window_, "##browser", kWidth, kHeight);
 
     Place(10, 10);
     const ImGuiTableFlags flags = ImGuiTableFlags_Reorderable | ImGuiTableFlags_Borders |
@@ -263,21 +243,12 @@ void ServerBrowser::Draw() {
     ImGui::EndChild();
 
     ImGui::End();
-    ImGui::Render();
-    SDL_SetRenderDrawColor(renderer_, 240, 240, 240, 255);
-    SDL_RenderClear(renderer_);
-    ImGui_ImplSDLRenderer_RenderDrawData(ImGui::GetDrawData());
-    SDL_RenderPresent(renderer_);
+    Platform_ToolWindow_EndFrame(renderer_);
 }
 
 void ServerBrowser::Shutdown() {
-    if (imgui_) {
-        ImGui::SetCurrentContext(imgui_);
-        ImGui_ImplSDLRenderer_Shutdown();
-        ImGui_ImplSDL2_Shutdown();
-        ImGui::DestroyContext(imgui_);
-        imgui_ = nullptr;
-    }
+    Platform_ToolWindow_DestroyImGui(imgui_);
+    imgui_ = nullptr;
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
     renderer_ = nullptr;

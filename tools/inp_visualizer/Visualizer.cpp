@@ -2,6 +2,7 @@
 
 #include "DoublyLinkedList.h"
 #include "InpReplay.h"
+#include "Platform_ToolWindow.h"
 
 #include <imgui.h>
 #include <imgui_impl_sdl.h>
@@ -138,12 +139,7 @@ Visualizer* Visualizer_Create() {
     SDL_SetWindowMinimumSize(v->window, 120, 140);
     SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
 
-    v->imgui = ImGui::CreateContext();
-    ImGui::SetCurrentContext(v->imgui);
-    ImGui::GetIO().IniFilename = nullptr;
-    ImGui::StyleColorsLight();
-    ImGui_ImplSDL2_InitForSDLRenderer(v->window);
-    ImGui_ImplSDLRenderer_Init(v->renderer);
+    v->imgui = Platform_ToolWindow_CreateImGui(v->window, v->renderer);
     // The history draws its numbers from a copy of the font atlas of its own: the software
     // renderer leaves the colour of ImGui's last triangles on the texture ImGui draws with.
     unsigned char* atlas = nullptr;
@@ -164,12 +160,7 @@ Visualizer* Visualizer_Create() {
 
 void Visualizer_Destroy(Visualizer* v) {
     if (!v) return;
-    if (v->imgui) {
-        ImGui::SetCurrentContext(v->imgui);
-        ImGui_ImplSDLRenderer_Shutdown();
-        ImGui_ImplSDL2_Shutdown();
-        ImGui::DestroyContext(v->imgui);
-    }
+    Platform_ToolWindow_DestroyImGui(v->imgui);
     for (SDL_Texture* t : v->buttons)
         if (t) SDL_DestroyTexture(t);
     if (v->history) SDL_DestroyTexture(v->history);
@@ -253,8 +244,7 @@ int32_t Visualizer_LoadFile(Visualizer* v, const std::string& file) {
 }
 
 void Visualizer_HandleEvent(Visualizer* v, const SDL_Event& e) {
-    ImGui::SetCurrentContext(v->imgui);
-    ImGui_ImplSDL2_ProcessEvent(&e);
+    Platform_ToolWindow_ProcessEvent(v->imgui, e);
     switch (e.type) {
     case SDL_QUIT:
         v->running = false;
@@ -344,11 +334,7 @@ void Visualizer_RenderFrame(Visualizer* v) {
 
     ImGui::End();
     ImGui::PopStyleVar(3);
-    ImGui::Render();
-    SDL_SetRenderDrawColor(v->renderer, 240, 240, 240, 255);
-    SDL_RenderClear(v->renderer);
-    ImGui_ImplSDLRenderer_RenderDrawData(ImGui::GetDrawData());
-    SDL_RenderPresent(v->renderer);
+    Platform_ToolWindow_EndFrame(v->renderer);
 }
 
 int Visualizer_Main(int, char**) {
