@@ -2,6 +2,7 @@
 #include "DoublyLinkedList.h"
 #include "HighResTimer.h"
 #include "IniFile.h"
+#include "InpTestFiles.h"
 #include "Platform_Dialog.h"
 #include "Platform_Keyboard.h"
 #include "Platform_Path.h"
@@ -490,6 +491,52 @@ TEST(Client, CancelledCodecBoxSwitchesCaptureOff) {
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
     Client_Pass();
     EXPECT_EQ(gMain.Quit, 0);
+    gMain.Quit = 1;
+    Client_Shutdown();
+}
+
+struct InpFrameCheck {
+    int frames = 0, matched = 0, pressed = 0;
+};
+static InpFrameCheck gInpCheck;
+
+static void onInpFrame(Player* p, uintptr_t, uintptr_t) {
+    const uint32_t stored = p->Replay->ops->GetInput(p->Replay, p->FrameCounter);
+    gInpCheck.frames++;
+    gInpCheck.matched += p->InputRead == stored;
+    gInpCheck.pressed += (p->InputRead & Input_Left) != 0;
+}
+
+TEST(Client, PlaysAMameRecordingAsAReplay) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("rinp");
+    run.writeIni("PlayerName = Tester\r\n");
+    // Left held for the first two seconds, then nothing.
+    std::vector<uint32_t> ports(600, 0);
+    std::fill(ports.begin(), ports.begin() + 120, inp::kPortLeft);
+    const std::string file =
+        inp::Write("client_game.inp", inp::Compressed(inp::kBuild130, inp::Frames(ports)));
+    ASSERT_EQ(Client_Startup({"/rinp", file, "0", "/inp_pexa"}), 0);
+    Player* p = firstPlayer();
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(p->PlayerFlags & Flag_PlayReplay);
+    EXPECT_FALSE(p->PlayerFlags & Flag_RecordReplay);
+    ASSERT_GT(p->Replay->ops->CountFrames(p->Replay), 100);
+
+    gInpCheck = InpFrameCheck{};
+    p->ops->AddHook(p, Event_Frame, onInpFrame, 0, kHookPersistent);
+    Client_Pass();
+    ASSERT_TRUE(choose(u"PEXA")) << "no randomizer";
+    ASSERT_TRUE(choose(u"")) << "no rotation system";
+    ASSERT_TRUE(choose(u"PEXA Master")) << "no mode";
+    for (int i = 0; i < 400 && p->FrameCounter < 200; ++i) {
+        fastForward(p, 20);
+        Client_Pass();
+    }
+    // Every frame ran on the recording's word, not on the keyboard's.
+    EXPECT_GE(gInpCheck.frames, 200);
+    EXPECT_EQ(gInpCheck.matched, gInpCheck.frames);
+    EXPECT_GT(gInpCheck.pressed, 0);
     gMain.Quit = 1;
     Client_Shutdown();
 }
