@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <openjpeg.h>
+#include <zlib.h>
 
 #include <fstream>
 #include <iterator>
@@ -113,10 +114,9 @@ TEST(ImageFiles, BrokenFilesGiveAClearError) {
     ASSERT_GT(jpg.size(), 1000u);
     jpg.resize(600);
     WriteAll(kDir + "/image_cut.jpg", jpg);
-    Platform_Image partial;
-    // libjpeg fills a cut stream with grey and warns; either way no read past the buffer.
-    Platform_Image_Load(kDir + "/image_cut.jpg", partial, &error);
-    EXPECT_TRUE(partial.Pixels.empty() || partial.Pixels.size() == 640u * 480 * 4);
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_cut.jpg", img, &error));
+    EXPECT_NE(error.find("data ends early"), std::string::npos);
+    EXPECT_TRUE(img.Pixels.empty());
     // A JPEG 2000 signature with garbage after it.
     std::vector<uint8_t> jp2 = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A, 1, 2, 3};
     WriteAll(kDir + "/image_bad.jp2", jp2);
@@ -135,4 +135,44 @@ TEST(ImageFiles, OversizedHeadersAreRefusedBeforeAllocating) {
     EXPECT_FALSE(Platform_Image_Load(kDir + "/image_huge.png", img, &error));
     EXPECT_TRUE(img.Pixels.empty());
     EXPECT_FALSE(Platform_Image_SavePng(kDir + "/image_zero.png", nullptr, 0, 0, 0));
+}
+
+TEST(ImageFiles, CutFilesClaimingHugePicturesFailBeforeTakingTheirSize) {
+    // Real files whose headers are made to claim 16000 x 16000 pixels (1 GB of RGBA) while
+    // their data covers a few rows: the load fails and nothing is kept.
+    Platform_Image img;
+    std::string error;
+    std::vector<uint8_t> px(64 * 64 * 4, 0x33);
+    ASSERT_TRUE(Platform_Image_SavePng(kDir + "/image_small.png", px.data(), 64, 64, 256));
+    std::vector<uint8_t> png = ReadAll(kDir + "/image_small.png");
+    ASSERT_GT(png.size(), 33u);
+    for (size_t at : {16u, 20u}) { // IHDR width and height, big-endian
+        png[at] = 0;
+        png[at + 1] = 0;
+        png[at + 2] = 16000 >> 8;
+        png[at + 3] = 16000 & 0xFF;
+    }
+    const uLong crc = crc32(0, png.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) png[29 + i] = uint8_t(crc >> (24 - 8 * i));
+    WriteAll(kDir + "/image_claims.png", png);
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_claims.png", img, &error));
+    EXPECT_NE(error.find("PNG"), std::string::npos);
+    EXPECT_TRUE(img.Pixels.empty());
+
+    std::vector<uint8_t> jpg = ReadAll(std::string(ZELVIK_GAME_DIR) + "/bg/bg_00.jpg");
+    size_t sof = 2;
+    while (sof + 9 < jpg.size() && !(jpg[sof] == 0xFF && (jpg[sof + 1] & 0xF0) == 0xC0 &&
+                                     jpg[sof + 1] != 0xC4 && jpg[sof + 1] != 0xCC))
+        sof += 2 + ((size_t(jpg[sof + 2]) << 8) | jpg[sof + 3]);
+    ASSERT_LT(sof + 9, jpg.size());
+    for (size_t at : {sof + 5, sof + 7}) {
+        jpg[at] = 16000 >> 8;
+        jpg[at + 1] = 16000 & 0xFF;
+    }
+    jpg.resize(std::min<size_t>(jpg.size(), sof + 2000));
+    WriteAll(kDir + "/image_claims.jpg", jpg);
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_claims.jpg", img, &error));
+    EXPECT_NE(error.find("data ends early"), std::string::npos);
+    EXPECT_TRUE(img.Pixels.empty());
+    EXPECT_EQ(img.Width, 0);
 }

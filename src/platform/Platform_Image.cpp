@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include <jerror.h>
 #include <jpeglib.h>
 #include <openjpeg.h>
 #include <png.h>
@@ -72,17 +73,27 @@ bool LoadPng(FILE* f, Platform_Image& out, std::string* error) {
     if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
     if (type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
     png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
+    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     if (!SizeAllowed(w, h) || png_get_rowbytes(png, info) != size_t(w) * 4)
         png_error(png, "unsupported size or layout");
+    const size_t stride = size_t(w) * 4;
+    if (passes == 1) {
+        // Memory grows with the rows really decoded, so a short file claiming a huge
+        // picture fails before taking much.
+        for (png_uint_32 y = 0; y < h; ++y) {
+            out.Pixels.resize(size_t(y + 1) * stride);
+            png_read_row(png, out.Pixels.data() + size_t(y) * stride, nullptr);
+        }
+    } else {
+        out.Pixels.assign(stride * h, 0);
+        rows->resize(h);
+        for (png_uint_32 y = 0; y < h; ++y) (*rows)[y] = out.Pixels.data() + size_t(y) * stride;
+        png_read_image(png, rows->data());
+    }
+    png_read_end(png, nullptr);
     out.Width = int32_t(w);
     out.Height = int32_t(h);
-    out.Pixels.assign(size_t(w) * h * 4, 0);
-    rows->resize(h);
-    for (png_uint_32 y = 0; y < h; ++y) (*rows)[y] = out.Pixels.data() + size_t(y) * w * 4;
-    png_read_image(png, rows->data());
-    png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     delete rows;
     return true;
@@ -94,6 +105,7 @@ struct JpegError {
     jpeg_error_mgr mgr;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    bool pixelsPending = true; // rows are still to come
 };
 
 void JpegErrorExit(j_common_ptr cinfo) {
@@ -101,54 +113,59 @@ void JpegErrorExit(j_common_ptr cinfo) {
     (*cinfo->err->format_message)(cinfo, e->message);
     std::longjmp(e->jump, 1);
 }
-void JpegSilent(j_common_ptr, int) {}
+// Warnings stay quiet, except those saying the data ends early: libjpeg would fill the
+// rest of the picture with grey, and a cut file is corrupt.
+void JpegMessage(j_common_ptr cinfo, int level) {
+    const int code = cinfo->err->msg_code;
+    auto* e = reinterpret_cast<JpegError*>(cinfo->err);
+    if (e->pixelsPending && level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) {
+        std::snprintf(e->message, sizeof e->message, "data ends early");
+        std::longjmp(e->jump, 1);
+    }
+}
 
 bool LoadJpeg(FILE* f, Platform_Image& out, std::string* error) {
     jpeg_decompress_struct cinfo{};
     JpegError err{};
     cinfo.err = jpeg_std_error(&err.mgr);
     err.mgr.error_exit = JpegErrorExit;
-    err.mgr.emit_message = JpegSilent;
-    std::vector<uint8_t>* row = new std::vector<uint8_t>();
+    err.mgr.emit_message = JpegMessage;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
-        delete row;
         out = Platform_Image{};
         return Fail(error, std::string("JPEG: ") + err.message);
     }
     jpeg_create_decompress(&cinfo);
     jpeg_stdio_src(&cinfo, f);
     jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_RGB;
+    // libjpeg-turbo writes RGBA rows itself, alpha 0xFF.
+    cinfo.out_color_space = JCS_EXT_RGBA;
     if (!SizeAllowed(cinfo.image_width, cinfo.image_height)) {
         std::snprintf(err.message, sizeof err.message, "picture too large");
         std::longjmp(err.jump, 1);
     }
     jpeg_start_decompress(&cinfo);
-    if (cinfo.output_components != 3) {
+    if (cinfo.output_components != 4) {
         std::snprintf(err.message, sizeof err.message, "unsupported colour layout");
         std::longjmp(err.jump, 1);
     }
     const uint32_t w = cinfo.output_width, h = cinfo.output_height;
-    out.Width = int32_t(w);
-    out.Height = int32_t(h);
-    out.Pixels.assign(size_t(w) * h * 4, 0);
-    row->resize(size_t(w) * 3);
     while (cinfo.output_scanline < h) {
         const uint32_t y = cinfo.output_scanline;
-        JSAMPROW r = row->data();
-        if (jpeg_read_scanlines(&cinfo, &r, 1) != 1) break;
-        uint8_t* d = out.Pixels.data() + size_t(y) * w * 4;
-        for (uint32_t x = 0; x < w; ++x) {
-            d[x * 4 + 0] = (*row)[x * 3 + 0];
-            d[x * 4 + 1] = (*row)[x * 3 + 1];
-            d[x * 4 + 2] = (*row)[x * 3 + 2];
-            d[x * 4 + 3] = 0xFF;
+        // Grown a row at a time, as for PNG.
+        out.Pixels.resize(size_t(y + 1) * w * 4);
+        JSAMPROW r = out.Pixels.data() + size_t(y) * w * 4;
+        if (jpeg_read_scanlines(&cinfo, &r, 1) != 1) {
+            std::snprintf(err.message, sizeof err.message, "data ends early");
+            std::longjmp(err.jump, 1);
         }
     }
+    // Every row is in; a missing end marker after them costs nothing.
+    err.pixelsPending = false;
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
-    delete row;
+    out.Width = int32_t(w);
+    out.Height = int32_t(h);
     return true;
 }
 
