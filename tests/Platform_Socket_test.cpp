@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -152,4 +153,20 @@ TEST(PlatformSocketWaitSet, WritableOnlyWhileWatchedAndTheBacklogCanMove) {
     ASSERT_EQ(Platform_Socket_WaitSetWatchWrite(set, p.a, 7, 0), 1);
     EXPECT_TRUE(ReadyKeys(set, 0).empty());
     Platform_Socket_WaitSetFree(set);
+}
+
+TEST(PlatformSocketConnect, NamesAreLookedUpWithinTheDeadline) {
+    Platform_Socket_Init();
+    const uint32_t listener = Platform_Socket_Listen(0);
+    ASSERT_NE(listener, 0u);
+    const uint16_t port = Platform_Socket_LocalPort(listener);
+    const uint32_t byName = Platform_Socket_Connect("localhost", port, 2000);
+    EXPECT_NE(byName, 0u);
+    Platform_Socket_Close(byName);
+    // A name that can never resolve fails, and however slow the resolver is (a dead name
+    // server here retries for many seconds) the call returns near its 1 s deadline.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Platform_Socket_Connect("no-such-host.invalid", port, 1000), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    Platform_Socket_Close(listener);
 }

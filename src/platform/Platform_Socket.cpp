@@ -1,17 +1,24 @@
 #include "Platform_Socket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <string>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -71,6 +78,45 @@ ssize_t WriteSome(int fd, const uint8_t* data, size_t size) {
     return static_cast<ssize_t>(done);
 }
 
+// A name lookup can hang for as long as the resolver likes; the caller gives up at its
+// deadline while the lookup thread finishes on its own and frees the shared state.
+struct Lookup {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    bool found = false;
+    in_addr address{};
+};
+
+bool ResolveIPv4(const char* host, std::chrono::steady_clock::time_point deadline, in_addr& out) {
+    if (inet_pton(AF_INET, host, &out) == 1) return true;
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, name = std::string(host)] {
+            addrinfo hints{};
+            hints.ai_family = AF_INET;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* found = nullptr;
+            const bool ok = getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found;
+            std::lock_guard<std::mutex> guard(lookup->lock);
+            if (ok)
+                lookup->address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+            if (found) freeaddrinfo(found);
+            lookup->found = ok;
+            lookup->finished = true;
+            lookup->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return false; // no thread to be had
+    }
+    std::unique_lock<std::mutex> guard(lookup->lock);
+    if (!lookup->done.wait_until(guard, deadline, [&] { return lookup->finished; }) ||
+        !lookup->found)
+        return false;
+    out = lookup->address;
+    return true;
+}
+
 } // namespace
 
 int32_t Platform_Socket_Init() {
@@ -124,15 +170,17 @@ uint32_t Platform_Socket_Accept(uint32_t listener, uint32_t* ipv4) {
 
 uint32_t Platform_Socket_Connect(const char* host, uint16_t port, int32_t timeoutMs) {
     if (!host || !*host || port == 0) return 0;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) return 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     sockaddr_in addr{};
-    std::memcpy(&addr, found->ai_addr, sizeof addr);
-    freeaddrinfo(found);
+    addr.sin_family = AF_INET;
+    if (!ResolveIPv4(host, deadline, addr.sin_addr)) return 0;
     addr.sin_port = htons(port);
+    // The lookup and the connection share the one deadline.
+    timeoutMs = static_cast<int32_t>(
+        std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 deadline - std::chrono::steady_clock::now())
+                                 .count()));
 
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return 0;
