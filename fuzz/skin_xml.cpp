@@ -1,6 +1,7 @@
 // Skin XML: parse, read into the element tree (classes, positions, sizes, fonts, pictures),
 // clone and free.
 #include "FuzzCommon.h"
+#include "Vantrel_GUI_Resources.h"
 #include "Vantrel_GUI_Skin.h"
 
 #include <string>
@@ -17,5 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (copy) SkinElement_FreeTree(copy);
     }
     SkinElement_FreeTree(root);
+    // Fonts and pictures named by this input stay out of the next one's way.
+    Resource_FreeAll();
     return 0;
 }

@@ -8,6 +8,8 @@
 #include <cctype>
 #include <filesystem>
 #include <system_error>
+#include <unordered_map>
+#include <utility>
 
 ResourceState gResources;
 
@@ -15,11 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CacheEntry {
-    std::string Name; // as first requested
-    void* Object;
-};
-std::vector<CacheEntry> gCaches[3];
+// Per kind: the object of each file name, keyed in lower case (null for a failed load).
+std::unordered_map<std::string, void*> gCaches[3];
 
 bool Match(const char* p, const char* s) {
     for (; *p; ++p, ++s) {
@@ -92,10 +91,9 @@ std::vector<std::string> Resource_ListFolder(const std::string& folder, const st
 
 void* Resource_Load(int32_t kind, const std::string& file) {
     if (kind < 0 || kind > 2) return nullptr;
-    std::vector<CacheEntry>& cache = gCaches[kind];
-    const std::string key = Resource_Lower(file);
-    for (const CacheEntry& e : cache)
-        if (Resource_Lower(e.Name) == key) return e.Object;
+    auto& cache = gCaches[kind];
+    std::string key = Resource_Lower(file);
+    if (const auto it = cache.find(key); it != cache.end()) return it->second;
     void* object = nullptr;
     if (kind == Resource_Font) {
         object = DFont_Load(Resource_ResolvePath("skins/data/fonts/" + file));
@@ -106,7 +104,7 @@ void* Resource_Load(int32_t kind, const std::string& file) {
         if (root) root->ops->LoadFile(root, Resource_ResolvePath("skins/" + file).c_str());
         object = root;
     }
-    cache.push_back(CacheEntry{file, object});
+    cache.emplace(std::move(key), object);
     return object;
 }
 
@@ -128,7 +126,7 @@ void Resource_ScanFolders() {
 
 void Resource_FreeAll() {
     for (int32_t kind = 0; kind < 3; ++kind) {
-        for (CacheEntry& e : gCaches[kind]) FreeObject(kind, e.Object);
+        for (auto& [name, object] : gCaches[kind]) FreeObject(kind, object);
         gCaches[kind].clear();
     }
 }
