@@ -237,6 +237,7 @@ bool ServerHandles(uint8_t c) {
 
 void OnPieceRead(void* ctx, uint8_t command) {
     auto* f = static_cast<FeedContext*>(ctx);
+    if (!f->server->MessageCallback) return; // nobody reads the line: do not build it per packet
     if (const char16_t* word = CommandWord(command))
         Log(f->server,
             word + std::u16string(u" from Client(") + Address(f->client->Address) + u")");
