@@ -29,6 +29,15 @@ bool SizeAllowed(uint64_t w, uint64_t h) {
     return w >= 1 && h >= 1 && w <= kImageMaxSide && h <= kImageMaxSide;
 }
 
+// Pixel memory grows with the rows really decoded, so a short file claiming a huge picture
+// fails before taking much; up to this size it is one allocation made before the first row
+// (address space only: pages are touched as rows arrive), not a reallocation per doubling.
+constexpr size_t kUpfrontPixelBytes = size_t{64} << 20;
+
+void ReservePixels(Platform_Image& out, size_t stride, uint32_t rows) {
+    out.Pixels.reserve(std::min(stride * rows, kUpfrontPixelBytes));
+}
+
 // ---- PNG ----
 
 struct PngError {
@@ -79,8 +88,7 @@ bool LoadPng(FILE* f, Platform_Image& out, std::string* error) {
         png_error(png, "unsupported size or layout");
     const size_t stride = size_t(w) * 4;
     if (passes == 1) {
-        // Memory grows with the rows really decoded, so a short file claiming a huge
-        // picture fails before taking much.
+        ReservePixels(out, stride, h);
         for (png_uint_32 y = 0; y < h; ++y) {
             out.Pixels.resize(size_t(y + 1) * stride);
             png_read_row(png, out.Pixels.data() + size_t(y) * stride, nullptr);
@@ -150,9 +158,9 @@ bool LoadJpeg(FILE* f, Platform_Image& out, std::string* error) {
         std::longjmp(err.jump, 1);
     }
     const uint32_t w = cinfo.output_width, h = cinfo.output_height;
+    ReservePixels(out, size_t(w) * 4, h);
     while (cinfo.output_scanline < h) {
         const uint32_t y = cinfo.output_scanline;
-        // Grown a row at a time, as for PNG.
         out.Pixels.resize(size_t(y + 1) * w * 4);
         JSAMPROW r = out.Pixels.data() + size_t(y) * w * 4;
         if (jpeg_read_scanlines(&cinfo, &r, 1) != 1) {
