@@ -192,7 +192,7 @@ uint32_t Platform_Socket_Connect(const char* host, uint16_t port, int32_t timeou
     if (rc != 0) {
         pollfd pfd{fd, POLLOUT, 0};
         do {
-            rc = poll(&pfd, 1, timeoutMs < 0 ? 0 : timeoutMs);
+            rc = poll(&pfd, 1, timeoutMs);
         } while (rc < 0 && errno == EINTR);
         int err = 0;
         socklen_t len = sizeof err;
