@@ -315,6 +315,27 @@ TEST_F(ServerListEnv, ListIsBoundedAgainstAHostileMaster) {
         body += "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256) + "\n";
     ServerList* list = ListOf(body);
     EXPECT_EQ(list->ops->Count(list), static_cast<int32_t>(kServerListMaxEntries));
+
+    // A master that never stops sending: the download stops at the cap and keeps the first
+    // addresses instead of reading on to the size bound and throwing the list away.
+    std::atomic<uint32_t> sent{0};
+    RawServer endless([&](int fd, int) {
+        ReadFor(fd, 200, 1);
+        if (!SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n")) return;
+        for (uint32_t i = 0; i < 1000000; ++i, ++sent)
+            if (!SendAll(fd, "10." + std::to_string(i >> 16) + "." + std::to_string(i >> 8 & 255) +
+                                 "." + std::to_string(i & 255) + "\n"))
+                return;
+    });
+    PointMasterAt(endless.Port());
+    const uint32_t start = NowMs();
+    list = Get();
+    EXPECT_LT(NowMs() - start, 2000u);
+    ASSERT_EQ(list->ops->Count(list), static_cast<int32_t>(kServerListMaxEntries));
+    EXPECT_EQ(list->ops->GetEntry(list, 0)->address, Ip(10, 0, 0, 0));
+    EXPECT_EQ(list->ops->GetEntry(list, kServerListMaxEntries - 1)->address,
+              Ip(10, 0, (kServerListMaxEntries - 1) >> 8, (kServerListMaxEntries - 1) & 255));
+    EXPECT_LT(sent.load(), 1000000u);
 }
 
 TEST_F(ServerListEnv, QueryReadsTheInfoAnswer) {

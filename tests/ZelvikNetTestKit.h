@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -210,5 +211,75 @@ inline std::string Body(const std::string& answer) {
     const size_t at = answer.find("\r\n\r\n");
     return at == std::string::npos ? "" : answer.substr(at + 4);
 }
+
+// Raises this process's descriptor limit to the hard limit; true when at least `need` fit.
+inline bool RaiseDescriptorLimit(rlim_t need) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    getrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_cur >= need;
+}
+
+// Connections that hold a server's slots as an abuser would: `idle` ones that never send and
+// `slow` ones that send a request a byte a second. They come from the loopback addresses
+// 127.0.1.1 on, perAddress from each, so a cap per source address does not turn them away
+// and the server really holds them all.
+class Crowd {
+public:
+    Crowd(uint16_t port, int idle, int slow, int perAddress) {
+        for (int i = 0; i < idle + slow; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd < 0) break;
+            const int source = i / perAddress;
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            from.sin_addr.s_addr =
+                htonl(0x7F000000u | (1 + source / 250) << 8 | (1 + source % 250));
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(port);
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+                connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+                close(fd);
+                break;
+            }
+            (i < idle ? idle_ : slow_).push_back(fd);
+        }
+        sender_ = std::thread([this] {
+            const std::string request = "GET /zelvikserver.txt HTTP/1.0\r\nHost: x\r\n\r\n";
+            for (size_t at = 0; !stop_; at = (at + 1) % request.size()) {
+                for (int fd : slow_) send(fd, &request[at], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                for (int i = 0; i < 100 && !stop_; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+    }
+    ~Crowd() {
+        stop_ = true;
+        sender_.join();
+        for (int fd : idle_) close(fd);
+        for (int fd : slow_) close(fd);
+    }
+    // Connections made.
+    int Made() const { return static_cast<int>(idle_.size() + slow_.size()); }
+    // Connections the server has neither answered nor closed.
+    int Held() const {
+        std::vector<pollfd> all;
+        for (int fd : idle_) all.push_back({fd, POLLIN, 0});
+        for (int fd : slow_) all.push_back({fd, POLLIN, 0});
+        poll(all.data(), all.size(), 0);
+        int held = 0;
+        for (const pollfd& p : all) held += p.revents == 0;
+        return held;
+    }
+
+private:
+    std::vector<int> idle_, slow_;
+    std::atomic<bool> stop_{false};
+    std::thread sender_;
+};
 
 } // namespace testkit

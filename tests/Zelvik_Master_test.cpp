@@ -142,3 +142,44 @@ TEST_F(Master, RefusesLargeBodiesAndStaysUp) {
     EXPECT_EQ(answer.find("HTTP/1.1 413"), 0u) << answer.substr(0, 40);
     EXPECT_EQ(Body(HttpGet(master.Port(), "/zelvikserver.txt")), "");
 }
+
+TEST_F(Master, AnswersPromptlyWhileIdleAndSlowConnectionsHoldOn) {
+    if (!RaiseDescriptorLimit(1300)) GTEST_SKIP() << "too few descriptors for the crowd";
+    MasterProcess master(kMaster, state);
+    ASSERT_NE(master.Port(), 0);
+    Crowd crowd(master.Port(), 1000, 100, 16);
+    ASSERT_EQ(crowd.Made(), 1100);
+    auto timed = [&](const std::string& path, uint32_t* took) {
+        const uint32_t start = NowMs();
+        const std::string answer = HttpGet(master.Port(), path);
+        *took = NowMs() - start;
+        return answer;
+    };
+    uint32_t took = 0;
+    EXPECT_EQ(Body(timed("/zelvikserver.txt", &took)), "");
+    EXPECT_LT(took, 2000u);
+    EXPECT_EQ(Body(timed("/addzelvikserver.php", &took)), "OK\n");
+    EXPECT_LT(took, 2000u);
+    EXPECT_EQ(Body(timed("/zelvikserver.txt", &took)), "127.0.0.1\n");
+    EXPECT_LT(took, 2000u);
+    EXPECT_EQ(Body(timed("/remzelvikserver.php", &took)), "OK\n");
+    EXPECT_LT(took, 2000u);
+    EXPECT_EQ(Body(HttpGet(master.Port(), "/zelvikserver.txt")), "");
+    // The crowd was really there all along, not turned away at the door.
+    EXPECT_EQ(crowd.Held(), 1100);
+}
+
+TEST_F(Master, SecondMasterOnAPortInUseExitsWithAnError) {
+    MasterProcess first(kMaster, state);
+    ASSERT_NE(first.Port(), 0);
+    std::string out;
+    EXPECT_EQ(RunMaster({"--address", "127.0.0.1", "--port", std::to_string(first.Port()),
+                         "--state", (dir / "second.txt").string()},
+                        &out),
+              1);
+    EXPECT_NE(out.find("cannot listen on 127.0.0.1:" + std::to_string(first.Port())),
+              std::string::npos)
+        << out;
+    HttpGet(first.Port(), "/addzelvikserver.php");
+    EXPECT_EQ(Body(HttpGet(first.Port(), "/zelvikserver.txt")), "127.0.0.1\n");
+}

@@ -43,10 +43,44 @@ bool ParsePort(const char* text, uint16_t* port) {
     return true;
 }
 
-// Receives the whole answer within the deadlines; false when the connection failed or the
+// Counts the non-empty body lines as the bytes arrive, split as Http_SplitLines splits them,
+// so a download can stop once it has all the lines it will use.
+class BodyLineCounter {
+public:
+    explicit BodyLineCounter(uint32_t limit) : limit_(limit) {}
+    bool Full() const { return limit_ && lines_ >= limit_; }
+    // How many of the n bytes to keep: all of them, or up to the end of the last wanted line.
+    uint32_t Take(const uint8_t* data, uint32_t n) {
+        if (!limit_) return n;
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint8_t b = data[i];
+            if (b == 10 || b == 0) {
+                if (!inBody_ && empty_)
+                    inBody_ = true;
+                else if (inBody_ && !empty_ && ++lines_ >= limit_)
+                    return i + 1;
+                empty_ = true;
+            } else if (b != 13) {
+                empty_ = false;
+            }
+        }
+        return n;
+    }
+
+private:
+    uint32_t limit_;
+    uint32_t lines_ = 0;
+    bool inBody_ = false;
+    bool empty_ = true;
+};
+
+// Receives the whole answer within the deadlines, or its head and the first bodyLines
+// non-empty body lines when bodyLines is not 0; false when the connection failed or the
 // answer is too large.
-bool Receive(uint32_t connection, uint32_t firstDeadline, std::vector<uint8_t>* bytes) {
+bool Receive(uint32_t connection, uint32_t firstDeadline, uint32_t bodyLines,
+             std::vector<uint8_t>* bytes) {
     std::vector<uint8_t> block(kReceiveBlock);
+    BodyLineCounter counter(bodyLines);
     uint32_t deadline = firstDeadline;
     for (;;) {
         const int32_t left = Left(deadline);
@@ -58,14 +92,17 @@ bool Receive(uint32_t connection, uint32_t firstDeadline, std::vector<uint8_t>* 
             const int32_t n = Platform_Socket_Receive(connection, block.data(), kReceiveBlock);
             if (n < 0) return true; // closed: everything sent before the close has been read
             if (n == 0) break;
-            if (bytes->size() + static_cast<uint32_t>(n) > kDownloadMaxBytes) return false;
-            bytes->insert(bytes->end(), block.begin(), block.begin() + n);
+            const uint32_t take = counter.Take(block.data(), static_cast<uint32_t>(n));
+            if (bytes->size() + take > kDownloadMaxBytes) return false;
+            bytes->insert(bytes->end(), block.begin(), block.begin() + take);
+            if (counter.Full()) return true; // the rest would be dropped anyway
             deadline = Now() + kDownloadChunkMs;
         }
     }
 }
 
-int32_t Download(const char* host, uint16_t port, const char* path, std::vector<HttpLine>* lines) {
+int32_t Download(const char* host, uint16_t port, const char* path, std::vector<HttpLine>* lines,
+                 uint32_t bodyLines = 0) {
     if (!host || !path || !lines) return 0;
     Platform_Socket_Init();
     const uint32_t start = Now();
@@ -76,7 +113,7 @@ int32_t Download(const char* host, uint16_t port, const char* path, std::vector<
     std::vector<uint8_t> bytes;
     bool ok = Platform_Socket_Send(connection, request.data(),
                                    static_cast<uint32_t>(request.size())) >= 0 &&
-              Receive(connection, start + kDownloadFirstDataMs, &bytes);
+              Receive(connection, start + kDownloadFirstDataMs, bodyLines, &bytes);
     Platform_Socket_Close(connection);
     if (!ok) return 0;
     std::vector<HttpLine> split;
@@ -234,7 +271,9 @@ ServerList* ServerList_Get() {
     uint16_t masterPort;
     ServerList_MasterHost(&host, &masterPort);
     std::vector<HttpLine> lines;
-    if (!DownloadFileToLL(host.c_str(), masterPort, "/zelvikserver.txt", &lines)) return list;
+    // A poisoned list cannot make us read, hold or query more than the entries we keep.
+    if (!Download(host.c_str(), masterPort, "/zelvikserver.txt", &lines, kServerListMaxEntries))
+        return list;
     for (const HttpLine& line : lines) {
         if (line.kind != kLineBody) continue;
         uint32_t address;

@@ -25,10 +25,11 @@ struct DownloadLine {
     char16_t* text;
 };
 
-// A hostile master cannot make us hold more than this, nor list more servers.
+// A hostile master cannot make us hold more than this, nor list more servers: the list
+// download stops reading after kServerListMaxEntries addresses and drops the rest.
 constexpr uint32_t kDownloadMaxBytes = 1u << 20;
 constexpr uint32_t kDownloadMaxLines = 1u << 16;
-constexpr uint32_t kServerListMaxEntries = 1024;
+constexpr uint32_t kServerListMaxEntries = 4096;
 // Deadlines: first data, after each chunk, a whole query.
 constexpr int32_t kDownloadFirstDataMs = 5000;
 constexpr int32_t kDownloadChunkMs = 2000;
