@@ -182,6 +182,7 @@ public:
         pid_ = 0;
     }
     uint16_t Port() const { return port_; }
+    pid_t Pid() const { return pid_; }
     std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
 
 private:

@@ -1,0 +1,165 @@
+// The real zelvik_master under abuse and with a long list. Prints:
+// - list-request latency (median, 99th percentile), from connect to the closed answer, first
+//   alone, then with 1,000 idle and 100 slow (a byte a second) connections open from many
+//   source addresses, so the master really holds them all;
+// - registration cost with 4 and with 40,000 servers listed: round-trip latency and the
+//   master's CPU time per registration (all its threads, background file writes included),
+//   each registration from a new loopback address.
+//
+// Usage: Master_bench [requests per figure = 1000]
+#include "ZelvikNetTestKit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace testkit;
+
+namespace {
+
+const std::string kMaster = std::string(ZELVIK_GAME_DIR) + "/zelvik_master";
+
+uint64_t NowUs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// One HTTP/1.0 GET from source (host order, 0 = any) until the master closes; microseconds,
+// or 0 when it failed.
+uint64_t TimedGet(uint16_t port, const char* path, uint32_t source = 0) {
+    const uint64_t start = NowUs();
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(source);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if ((source && bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) ||
+        connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
+        !SendAll(fd, std::string("GET ") + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n")) {
+        close(fd);
+        return 0;
+    }
+    char buf[4096];
+    size_t got = 0;
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    return got ? NowUs() - start : 0;
+}
+
+// CPU time of every thread of the process, in microseconds.
+uint64_t CpuUs(pid_t pid) {
+    uint64_t ns = 0;
+    const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator(tasks, ec)) {
+        std::ifstream in(task.path() / "schedstat");
+        uint64_t run = 0;
+        if (in >> run) ns += run;
+    }
+    return ns / 1000;
+}
+
+struct Figures {
+    double median, p99;
+    int failed;
+};
+
+Figures Summarise(std::vector<uint64_t> us) {
+    int failed = static_cast<int>(std::count(us.begin(), us.end(), 0u));
+    std::erase(us, 0u);
+    if (us.empty()) return {0, 0, failed};
+    std::sort(us.begin(), us.end());
+    const size_t p99 = std::min(us.size() - 1, us.size() * 99 / 100);
+    return {us[us.size() / 2] / 1000.0, us[p99] / 1000.0, failed};
+}
+
+void PrintLatency(const char* what, const Figures& f) {
+    std::printf("%-52s median %7.3f ms   p99 %7.3f ms%s\n", what, f.median, f.p99,
+                f.failed ? "   (some failed)" : "");
+}
+
+std::vector<uint64_t> Lists(uint16_t port, int count) {
+    std::vector<uint64_t> us;
+    for (int i = 0; i < count; ++i) us.push_back(TimedGet(port, "/zelvikserver.txt"));
+    return us;
+}
+
+// Registers `count` new addresses from 127.2.0.1 on, with `listed` servers in the state file.
+void Registrations(const fs::path& dir, int listed, int count) {
+    const fs::path state = dir / ("state_" + std::to_string(listed) + ".txt");
+    {
+        std::ofstream out(state);
+        const long long now = time(nullptr);
+        for (int i = 0; i < listed; ++i)
+            out << "10." << (i >> 16) << '.' << (i >> 8 & 255) << '.' << (i & 255) << ' ' << now
+                << '\n';
+    }
+    MasterProcess master(kMaster, state.string(), {"--max-servers", "100000"});
+    if (!master.Port()) {
+        std::printf("cannot start %s\n", kMaster.c_str());
+        return;
+    }
+    const pid_t pid = master.Pid();
+    // Warm-up: the first list builds the answer, the first registration the file.
+    TimedGet(master.Port(), "/zelvikserver.txt");
+    const uint64_t cpuBefore = CpuUs(pid);
+    std::vector<uint64_t> us;
+    for (int i = 0; i < count; ++i)
+        us.push_back(TimedGet(master.Port(), "/addzelvikserver.php",
+                              0x7F020000u | static_cast<uint32_t>(i / 250) << 8 |
+                                  static_cast<uint32_t>(1 + i % 250)));
+    // Let the background write of this burst happen and count it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    const uint64_t cpu = CpuUs(pid) - cpuBefore;
+    const std::string what = "registration, " + std::to_string(listed) + " listed";
+    PrintLatency(what.c_str(), Summarise(us));
+    std::printf("%-52s %7.1f us of master CPU each (%d registrations, file writes included)\n", "",
+                pid ? static_cast<double>(cpu) / count : 0.0, count);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 1000;
+    if (!RaiseDescriptorLimit(1300)) {
+        std::printf("need 1300 descriptors; raise the hard limit (ulimit -Hn)\n");
+        return 1;
+    }
+    const fs::path dir = fs::temp_directory_path() / ("master_bench_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    {
+        MasterProcess master(kMaster, (dir / "state.txt").string());
+        if (!master.Port()) {
+            std::printf("cannot start %s\n", kMaster.c_str());
+            return 1;
+        }
+        for (int i = 0; i < 4; ++i)
+            TimedGet(master.Port(), "/addzelvikserver.php", 0x7F030001u + static_cast<uint32_t>(i));
+        PrintLatency("list request, no other connection", Summarise(Lists(master.Port(), count)));
+        const uint64_t start = NowUs();
+        Crowd crowd(master.Port(), 1000, 100, 16);
+        const double openMs = static_cast<double>(NowUs() - start) / 1000.0;
+        const Figures busy = Summarise(Lists(master.Port(), count));
+        const int held = crowd.Held();
+        PrintLatency("list request, 1,000 idle + 100 slow connections open", busy);
+        std::printf("%-52s %d of %d connections held by the master (opened in %.0f ms)\n", "", held,
+                    crowd.Made(), openMs);
+    }
+    Registrations(dir, 4, count);
+    Registrations(dir, 40000, count);
+    fs::remove_all(dir);
+    return 0;
+}
