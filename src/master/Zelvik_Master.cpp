@@ -115,15 +115,21 @@ public:
         if (servers_.count(address)) Drop(address);
     }
 
-    std::string List() {
+    // The list's text when it changed since *version (which is then updated); false when the
+    // caller's copy is still current.
+    bool List(uint64_t* version, std::string* body) {
         std::lock_guard lock(mutex_);
         Expire(Now());
         if (bodyStale_) {
             body_.clear();
             for (const auto& [address, entry] : servers_) body_ += address + "\n";
             bodyStale_ = false;
+            bodyVersion_++;
         }
-        return body_;
+        if (*version == bodyVersion_) return false;
+        *version = bodyVersion_;
+        *body = body_;
+        return true;
     }
 
     // Writes the file when something changed since the last write. Only the copy into a
@@ -249,6 +255,7 @@ private:
     std::list<std::string> byAge_;         // oldest registration first
     std::string body_;
     bool bodyStale_ = true;
+    uint64_t bodyVersion_ = 0;
     uint64_t changes_ = 0;
     uint64_t saved_ = 0; // only the main thread touches it
     std::string stateFile_;
@@ -256,21 +263,49 @@ private:
     size_t maxServers_;
 };
 
-MHD_Result Reply(MHD_Connection* connection, unsigned status, const std::string& body) {
+MHD_Response* TextResponse(const std::string& body) {
     MHD_Response* response = MHD_create_response_from_buffer(
         body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+    if (response) MHD_add_response_header(response, "Content-Type", "text/plain");
+    return response;
+}
+
+MHD_Result Reply(MHD_Connection* connection, unsigned status, const std::string& body) {
+    MHD_Response* response = TextResponse(body);
     if (!response) return MHD_NO;
-    MHD_add_response_header(response, "Content-Type", "text/plain");
     const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     return queued;
 }
 
+// Everything the request handler uses; only the library's thread touches it.
+struct Service {
+    Registry* registry;
+    // One answer shared by every connection sending the list (the library counts its users),
+    // so a crowd of slow readers holds one copy of the list, not one each.
+    MHD_Response* list = nullptr;
+    uint64_t listVersion = 0;
+
+    MHD_Result SendList(MHD_Connection* connection) {
+        std::string body;
+        if (registry->List(&listVersion, &body)) {
+            if (list) MHD_destroy_response(list);
+            list = TextResponse(body);
+            if (!list) {
+                listVersion = 0;
+                return MHD_NO;
+            }
+        }
+        return MHD_queue_response(connection, MHD_HTTP_OK, list);
+    }
+};
+
 // Called once when the head has arrived, once per piece of body, and once at the end. The
 // per-request pointer holds 1 + the body bytes seen so far, so a request allocates nothing.
 MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const char* method,
                   const char*, const char*, size_t* uploadSize, void** requestState) {
-    auto* registry = static_cast<Registry*>(cls);
+    auto* service = static_cast<Service*>(cls);
+    Registry* registry = service->registry;
     auto seen = reinterpret_cast<uintptr_t>(*requestState);
     if (seen == 0) {
         *requestState = reinterpret_cast<void*>(uintptr_t{1});
@@ -301,7 +336,7 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
         registry->Remove(caller());
         return Reply(connection, MHD_HTTP_OK, "OK\n");
     }
-    if (path == "/zelvikserver.txt") return Reply(connection, MHD_HTTP_OK, registry->List());
+    if (path == "/zelvikserver.txt") return service->SendList(connection);
     return Reply(connection, MHD_HTTP_NOT_FOUND, "");
 }
 
@@ -376,8 +411,9 @@ int main(int argc, char** argv) {
     }
 
     Registry registry(stateFile, expire, static_cast<size_t>(maxServers));
+    Service service{&registry};
     MHD_Daemon* daemon = MHD_start_daemon(
-        MHD_USE_EPOLL_INTERNAL_THREAD, 0, nullptr, nullptr, &Answer, &registry,
+        MHD_USE_EPOLL_INTERNAL_THREAD, 0, nullptr, nullptr, &Answer, &service,
         MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(listener), MHD_OPTION_CONNECTION_LIMIT,
         connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
         MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
@@ -402,6 +438,7 @@ int main(int argc, char** argv) {
         }
     }
     MHD_stop_daemon(daemon);
+    if (service.list) MHD_destroy_response(service.list);
     registry.SaveIfChanged();
     return 0;
 }
