@@ -12,10 +12,25 @@ namespace {
 
 // Chunks small enough that the workers stay busy to the end, large enough that the shared
 // counter is rarely touched.
-constexpr uint64_t kChunkSeeds = uint64_t{1} << 20;
+constexpr uint64_t kChunkSeeds = uint64_t{1} << 12;
 constexpr uint64_t kFirstSeed = 1;
-constexpr uint64_t kEndSeed = uint64_t{1} << 32; // one past 4294967295
-constexpr uint64_t kNoMatch = kEndSeed;
+// A roll reads bits 10 to 24 of the state, and the low bits of state * a + c depend only on the
+// low bits of the state, so a seed deals exactly what the seed mod 2^25 deals. Seeds 1 to
+// 2^25 - 1 are their own residues; residue 0 would first be met at 2^25, but it repeats seed
+// 12345 (below), so no seed from 2^25 up can be the first to match.
+constexpr uint64_t kResidues = uint64_t{1} << 25;
+
+// Seed 0 rolls an O first, which a first piece never is, and then goes on from state 12345:
+// from there on it is seed 12345, piece for piece.
+constexpr bool ResidueZeroRepeatsSeed12345() {
+    Kovra2History zero{}, other{};
+    Kovra2_Init(zero, 0);
+    Kovra2_Init(other, 12345);
+    for (int i = 0; i < 4; ++i)
+        if (zero.History[i] != other.History[i]) return false;
+    return zero.Seed == other.Seed;
+}
+static_assert(ResidueZeroRepeatsSeed12345());
 
 // True when the seed deals the sequence as its first pieces.
 bool Matches(Kovra2History& r, uint32_t seed, const uint8_t* pieces, uint32_t count) {
@@ -72,8 +87,9 @@ __attribute__((target_clones("avx2", "default"))) void QuickFirstPieces(uint32_t
 struct SearchState {
     const uint8_t* pieces;
     uint32_t count;
+    uint64_t first, end;
     std::atomic<uint64_t> nextChunk{0};
-    std::atomic<uint64_t> best{kNoMatch};
+    std::atomic<uint64_t> best;
 };
 
 void LowerBest(std::atomic<uint64_t>& best, uint64_t seed) {
@@ -86,11 +102,11 @@ void Worker(SearchState& s) {
     Kovra2History r{};
     for (;;) {
         const uint64_t chunk = s.nextChunk.fetch_add(1, std::memory_order_relaxed);
-        const uint64_t begin = kFirstSeed + chunk * kChunkSeeds;
+        const uint64_t begin = s.first + chunk * kChunkSeeds;
         // Chunks are handed out in ascending order, so once one starts above a match found
         // elsewhere, every later one does too.
-        if (begin >= kEndSeed || begin >= s.best.load(std::memory_order_relaxed)) return;
-        const uint64_t end = std::min(begin + kChunkSeeds, kEndSeed);
+        if (begin >= s.end || begin >= s.best.load(std::memory_order_relaxed)) return;
+        const uint64_t end = std::min(begin + kChunkSeeds, s.end);
         // Seeds go in batches of 64: a mask of those whose first piece may match is built
         // without branches, and only those are dealt in full, in ascending order.
         bool found = false;
@@ -119,12 +135,18 @@ bool SeedSearch_CannotMatch(const uint8_t* pieces, uint32_t count) {
     return count > 0 && (pieces[0] == Kovra2_Z || pieces[0] == Kovra2_S || pieces[0] == Kovra2_O);
 }
 
-uint32_t SeedSearch_FindSeed(const uint8_t* pieces, uint32_t count, unsigned threads) {
-    if (count == 0) return uint32_t(kFirstSeed); // nothing to compare: the first seed deals it
+uint64_t SeedSearch_ScanRange(const uint8_t* pieces, uint32_t count, unsigned threads,
+                              uint64_t first, uint64_t end) {
+    end = std::min(end, uint64_t{1} << 32);
+    if (first >= end) return end;
+    if (count == 0) return first; // nothing to compare: the first seed deals it
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     SearchState state;
     state.pieces = pieces;
     state.count = count;
+    state.first = first;
+    state.end = end;
+    state.best = end;
     std::vector<std::thread> workers;
     workers.reserve(threads - 1);
     for (unsigned i = 1; i < threads; ++i) {
@@ -136,6 +158,10 @@ uint32_t SeedSearch_FindSeed(const uint8_t* pieces, uint32_t count, unsigned thr
     }
     Worker(state);
     for (std::thread& t : workers) t.join();
-    const uint64_t best = state.best.load();
-    return best == kNoMatch ? 0 : static_cast<uint32_t>(best);
+    return state.best.load();
+}
+
+uint32_t SeedSearch_FindSeed(const uint8_t* pieces, uint32_t count, unsigned threads) {
+    const uint64_t found = SeedSearch_ScanRange(pieces, count, threads, kFirstSeed, kResidues);
+    return found < kResidues ? static_cast<uint32_t>(found) : 0; // 0: the counter wrapped
 }
