@@ -34,13 +34,13 @@ static_assert(ResidueZeroRepeatsSeed12345());
 // at once, large enough that the shared counter is rarely touched.
 constexpr uint32_t kChunkSeeds = 4096;
 
-// Eight seeds side by side; the compiler maps this onto whatever vector unit it targets. Such
+// Sixteen seeds side by side; the compiler maps this onto whatever vector unit it targets. Such
 // vectors pass between functions differently with and without AVX, so the helpers must always
 // be inlined into each clone of the kernels (also in unoptimised builds); the warning about it
 // is then moot.
 #pragma GCC diagnostic ignored "-Wpsabi"
-using Lanes = uint32_t __attribute__((vector_size(32)));
-constexpr uint32_t kLanes = 8;
+using Lanes = uint32_t __attribute__((vector_size(64)));
+constexpr uint32_t kLanes = 16;
 constexpr uint32_t kMul = 1103515245u, kAdd = 12345u;
 constexpr uint32_t kUnsure = 0xFF;
 
@@ -81,16 +81,16 @@ constexpr Step kSteps[4] = {kStep1, Then(kStep1), Then(Then(kStep1)), Then(Then(
 // The first piece of kChunkSeeds seeds from `first` and the generator state after it, by the
 // usual case: the first of four rolls that is not Z, S or O; kUnsure when all four are (the full
 // rule then decides). Seeds that deal `want` first or are unsure get their bit in `candidates`,
-// one byte per eight seeds. Seeds a lane apart have states a fixed step apart, so the states
+// 16 bits per sixteen seeds. Seeds a lane apart have states a fixed step apart, so the states
 // are carried from one group of eight to the next by addition.
-__attribute__((target_clones("avx2", "default"))) void FirstPieces(uint32_t first, uint32_t want,
-                                                                   uint32_t* pieces,
-                                                                   uint32_t* states,
-                                                                   uint8_t* candidates) {
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+FirstPieces(uint32_t first, uint32_t want, uint32_t* pieces, uint32_t* states,
+            uint16_t* candidates) {
     const Lanes z = Splat(Kovra2_Z), s = Splat(Kovra2_S), o = Splat(Kovra2_O);
     const Lanes wanted = Splat(want), unsure = Splat(kUnsure);
-    const Lanes bits = {1, 2, 4, 8, 16, 32, 64, 128};
-    const Lanes seeds = Splat(first) + Lanes{0, 1, 2, 3, 4, 5, 6, 7};
+    const Lanes bits = {1 << 0, 1 << 1, 1 << 2,  1 << 3,  1 << 4,  1 << 5,  1 << 6,  1 << 7,
+                        1 << 8, 1 << 9, 1 << 10, 1 << 11, 1 << 12, 1 << 13, 1 << 14, 1 << 15};
+    const Lanes seeds = Splat(first) + Lanes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     Lanes step[4], after[4];
     for (int k = 0; k < 4; ++k) {
         after[k] = seeds * kSteps[k].mul + kSteps[k].add;
@@ -109,10 +109,15 @@ __attribute__((target_clones("avx2", "default"))) void FirstPieces(uint32_t firs
         std::memcpy(pieces + i, &piece, sizeof piece);
         std::memcpy(states + i, &state, sizeof state);
         Lanes mask = (Equal(piece, wanted) | Equal(piece, unsure)) & bits;
-        mask |= __builtin_shuffle(mask, Lanes{4, 5, 6, 7, 0, 1, 2, 3});
-        mask |= __builtin_shuffle(mask, Lanes{2, 3, 0, 1, 6, 7, 4, 5});
-        mask |= __builtin_shuffle(mask, Lanes{1, 0, 3, 2, 5, 4, 7, 6});
-        candidates[i / kLanes] = static_cast<uint8_t>(mask[0]);
+        mask |=
+            __builtin_shuffle(mask, Lanes{8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7});
+        mask |=
+            __builtin_shuffle(mask, Lanes{4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11});
+        mask |=
+            __builtin_shuffle(mask, Lanes{2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13});
+        mask |=
+            __builtin_shuffle(mask, Lanes{1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14});
+        candidates[i / kLanes] = static_cast<uint16_t>(mask[0]);
     }
 }
 
@@ -120,10 +125,9 @@ __attribute__((target_clones("avx2", "default"))) void FirstPieces(uint32_t firs
 // same history, and leaves the state after it; keep[i] is nonzero where the piece is `want`.
 // The same rule as Kovra2_NextPiece without a branch: all ten rolls are made, the first that
 // counts is kept.
-__attribute__((target_clones("avx2", "default"))) void NextPieces(uint32_t* states, uint32_t* keep,
-                                                                  uint32_t count,
-                                                                  const uint8_t history[4],
-                                                                  uint32_t want) {
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+NextPieces(uint32_t* states, uint32_t* keep, uint32_t count, const uint8_t history[4],
+           uint32_t want) {
     const Lanes h0 = Splat(history[0]), h1 = Splat(history[1]), h2 = Splat(history[2]),
                 h3 = Splat(history[3]);
     for (uint32_t i = 0; i < count; i += kLanes) {
@@ -168,13 +172,13 @@ uint32_t SearchChunk(const uint8_t* want, uint32_t count, uint32_t first,
                      std::vector<uint32_t>& seeds, std::vector<uint32_t>& states,
                      std::vector<uint32_t>& scratch) {
     uint32_t* pieces = scratch.data();
-    uint8_t candidates[kChunkSeeds / kLanes];
+    uint16_t candidates[kChunkSeeds / kLanes];
     FirstPieces(first, want[0], pieces, states.data(), candidates);
     uint32_t n = 0;
     for (uint32_t block = 0; block < kChunkSeeds; block += 64) {
         uint64_t bits = 0; // bit i: seed block + i
-        for (uint32_t j = 0; j < 8; ++j)
-            bits |= uint64_t{candidates[block / kLanes + j]} << (8 * j);
+        for (uint32_t j = 0; j < 64 / kLanes; ++j)
+            bits |= uint64_t{candidates[block / kLanes + j]} << (kLanes * j);
         for (; bits; bits &= bits - 1) {
             const uint32_t i = block + uint32_t(__builtin_ctzll(bits));
             const uint32_t seed = first + i;
