@@ -79,7 +79,10 @@ struct NuroPeluneGame : ModeGame {
                 if (!want.colour) continue;
                 const uint32_t data = c->data; // packed cell: read the fields by value
                 const uint32_t flags = c->flags;
-                EXPECT_EQ(data, want.colour) << stage << " " << x << "," << y;
+                // The table is ARGB; cells take the pieces' order, red in the low byte.
+                const uint32_t rgb = want.colour & 0xFFFFFFu;
+                EXPECT_EQ(data, (rgb >> 16) | (rgb & 0xFF00u) | ((rgb & 0xFFu) << 16))
+                    << stage << " " << x << "," << y;
                 EXPECT_EQ((flags & kTargetFlag) != 0, want.marker == 1)
                     << stage << " " << x << "," << y;
             }
@@ -96,6 +99,27 @@ TEST_F(NuroPeluneGame, StartSettings) {
     EXPECT_EQ(p->Settings.LineClearDelay, 40);
     EXPECT_EQ(p->Settings.Gravity, 4);
     ExpectStage(1);
+}
+
+TEST_F(NuroPeluneGame, StageBlocksAreDrawnInTheColoursOfThePiecesAlike) {
+    // The client paints stage blocks and pieces from the cell data alike: cyan A must carry
+    // the cyan I piece's data, red b the Z piece's, blue c the J piece's.
+    RotationSystemInterface* rs = g.p->RotationSystem;
+    auto pieceColour = [rs](uint32_t kind) {
+        RotationPiece* piece = rs->ops->CreatePiece(rs, kind, 0);
+        uint32_t colour = 0;
+        for (const FieldCell& c : piece->cells)
+            if (c.block) colour = c.data;
+        rs->ops->FreePiece(rs, piece);
+        return colour;
+    };
+    auto stageColour = [this](int32_t x, int32_t y) -> uint32_t {
+        return g.F()->ops->GetCell(g.F(), x, y)->data;
+    };
+    // Stage 1, row 19: ".gAAAAAAb."; row 17: "..dc..fF..".
+    EXPECT_EQ(stageColour(2, 19), pieceColour(Piece_I));
+    EXPECT_EQ(stageColour(8, 19), pieceColour(Piece_Z));
+    EXPECT_EQ(stageColour(3, 17), pieceColour(Piece_J));
 }
 
 TEST_F(NuroPeluneGame, EveryStageLoadsAfterTheCollapseThatTakesTheLastTarget) {

@@ -138,6 +138,19 @@ TEST_F(PlayerHooks, CopiesReuseTheirBlockAndCallerMemoryStaysLive) {
     EXPECT_EQ(v, 42u);
 }
 
+TEST_F(PlayerHooks, MissingBytesAreRefusedAndTheEntryKeepsItsValue) {
+    const uint32_t value = 12;
+    ASSERT_EQ(Player_SetValue(p, u"lines", 0, &value, 4, 0), 1);
+    EXPECT_EQ(Player_SetValue(p, u"lines", 0, nullptr, 4, 0), 0);
+    EXPECT_EQ(Player_SetValue(p, u"lines", 0, nullptr, 8, kValueCallerMemory), 0);
+    EXPECT_EQ(Player_SetValue(p, u"fresh", 0, nullptr, 4, 0), 0);
+    uint32_t v = 0;
+    EXPECT_EQ(Player_GetValue(p, u"lines", &v), 1);
+    EXPECT_EQ(v, 12u);
+    EXPECT_EQ(Player_GetValue(p, u"fresh", &v), 0);
+    EXPECT_EQ(p->ValueList->Count, 1);
+}
+
 TEST_F(PlayerHooks, OnlyIntegerValuesOfFourBytesAreRead) {
     const uint32_t value = 3;
     const uint16_t small = 4;

@@ -1,13 +1,18 @@
 #include "DoublyLinkedList.h"
+#include "Platform_Path.h"
 #include "Vantrel_Adv_Field.h"
 #include "Vantrel_Adv_Game.h"
 #include "Vantrel_Adv_Player.h"
+#include "Vantrel_Adv_Plugin.h"
+#include "Zelvik_RotationSystem.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -108,6 +113,92 @@ TEST(Player, FreeLeavesItsGameAndTheHostNeedsAGame) {
     Player_Free(p);
     EXPECT_EQ(game->players->Count, 0);
     Player_Free(loner);
+}
+
+// Players of one game with the installed rotation system and randomizer, and the timings a mode
+// would write. Frames run one by one, paused, so that nothing depends on the clock.
+class PlayerGame : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Plugin_Init();
+        const std::filesystem::path dlls = std::filesystem::path(ZELVIK_GAME_DIR) / "dlls";
+        Plugin_ScanFolder(Platform_Path_FromUtf8((dlls / "rotationsystem").string()));
+        Plugin_ScanFolder(Platform_Path_FromUtf8((dlls / "randomizer").string()));
+    }
+    void TearDown() override {
+        for (Player* p : players) Player_Free(p);
+    }
+    Player* Make(uint32_t seed) {
+        static Game* game = Game_Create(nullptr); // games live as long as their host
+        Player* p = Game_AddPlayer(game, 0);
+        if (!p) return nullptr;
+        players.push_back(p);
+        Player_SetField(p, Field_Create(10, 20, 3));
+        const ZelvikID* rs = Plugin_FindByName(PluginKind_RotationSystem, u"Dalmor WEXO");
+        const ZelvikID* rand = Plugin_FindByName(PluginKind_Randomizer, u"PEXA");
+        if (!rs || !rand || p->ops->SetRotationSystem(p, rs) != 1 ||
+            p->ops->SetRandomizer(p, rand) != 1)
+            return nullptr;
+        p->Settings.EntryDelay = 10;
+        p->Settings.LineEntryDelay = 40;
+        p->Settings.LockDelay = 30;
+        p->Settings.ShiftDelay = 14;
+        p->Settings.Gravity = 20 * 256; // straight to the floor
+        p->Settings.FramesPerSecond = 60.0;
+        p->Seed = seed;
+        return p;
+    }
+    static void Frame(Player* p, uint32_t input = 0) {
+        p->PlayerFlags |= Flag_Paused;
+        p->FrameTarget = p->FrameCounter + 1;
+        Player_Update(p, input, -1);
+    }
+    // Starts the player and counts the frames until its first piece has locked.
+    static int FramesToFirstLock(Player* p) {
+        if (Player_Start(p) != 1) return -1;
+        for (int frame = 1; frame <= 1000; ++frame) {
+            Frame(p);
+            if (p->PiecesLocked > 0) return frame;
+        }
+        return -1;
+    }
+    static std::vector<uint32_t> Queue(const Player* p) {
+        std::vector<uint32_t> kinds;
+        for (const RotationPiece* piece : p->NextQueue) kinds.push_back(piece ? piece->kind : 0);
+        return kinds;
+    }
+    std::vector<Player*> players;
+};
+
+TEST_F(PlayerGame, AResetPlayerLocksItsFirstPieceWhenAFreshOneDoes) {
+    Player* fresh = Make(1234);
+    Player* reset = Make(1234);
+    ASSERT_TRUE(fresh && reset);
+    // A game that ended just after a line clear, with its timers still running.
+    reset->LastClearRows = 1;
+    reset->StateTimer = 17;
+    reset->LockTimer = 3;
+    reset->ShiftCounter = 9;
+    Player_Reset(reset);
+    reset->Seed = 1234;
+    const int expected = FramesToFirstLock(fresh);
+    ASSERT_GT(expected, 0);
+    EXPECT_EQ(FramesToFirstLock(reset), expected);
+}
+
+TEST_F(PlayerGame, AStartAfterAGameOverWithoutResetDealsTheSeedsPieces) {
+    Player* fresh = Make(99);
+    Player* again = Make(99);
+    ASSERT_TRUE(fresh && again);
+    ASSERT_GT(FramesToFirstLock(again), 0);
+    for (int i = 0; i < 40; ++i) Frame(again);
+    Player_GameOver(again, 1);
+    for (int i = 0; i < 300 && again->State != State_Idle; ++i) Frame(again);
+    ASSERT_EQ(again->State, State_Idle);
+    again->Seed = 99;
+    ASSERT_EQ(Player_Start(again), 1);
+    ASSERT_EQ(Player_Start(fresh), 1);
+    EXPECT_EQ(Queue(again), Queue(fresh));
 }
 
 } // namespace

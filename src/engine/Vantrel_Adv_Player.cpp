@@ -233,6 +233,8 @@ int32_t Player_Start(Player* p) {
         return 0;
     }
 
+    // A game that ended without a reset leaves its pieces behind; the new one deals the seed's.
+    FreeAllPieces(p);
     // Modes write the settings block here.
     for (DoublyLinkedListElement* e = p->ModeList ? p->ModeList->First : nullptr; e; e = e->Next) {
         auto* entry = static_cast<ModeEntry*>(DoublyLinkedList_Data(e));
@@ -256,6 +258,11 @@ int32_t Player_Reset(Player* p) {
     FreeAllPieces(p);
     ClearList(p->InputHistory);
     p->State = State_Idle;
+    // Timers of the last game would shift the next one's first lock and shift.
+    p->StateTimer = 0;
+    p->LockTimer = 0;
+    p->ShiftCounter = 0;
+    p->LastClearRows = 0;
     p->GameTime = 0;
     p->FrameCounter = 0;
     p->InputUsed = 0;

@@ -45,16 +45,13 @@ KeyValueEntry* FindEntry(DoublyLinkedList* list, const char16_t* folded) {
     return nullptr;
 }
 
-// A private copy of the caller's bytes; false when memory runs out. Null data gives zeros.
+// A private copy of the caller's bytes; false when memory runs out.
 bool CopyBytes(const void* data, uint32_t size, void** out) {
     *out = nullptr;
     if (size == 0) return true;
     void* copy = std::malloc(size);
     if (!copy) return false;
-    if (data)
-        std::memcpy(copy, data, size);
-    else
-        std::memset(copy, 0, size);
+    std::memcpy(copy, data, size);
     *out = copy;
     return true;
 }
@@ -128,6 +125,8 @@ void Player_RemoveTransientHooks(Player* p) {
 int32_t Player_SetValue(Player* p, const char16_t* key, uint32_t type, const void* data,
                         uint32_t size, uint32_t flags) {
     if (!p || !p->ValueList || !key) return 0;
+    // Bytes that are not there are refused; the entry keeps what it had.
+    if (!data && size > 0) return 0;
     char16_t folded[kKeyUnits];
     FoldKey(key, folded);
     const bool callerMemory = flags & kValueCallerMemory;
@@ -135,10 +134,7 @@ int32_t Player_SetValue(Player* p, const char16_t* key, uint32_t type, const voi
     KeyValueEntry* entry = FindEntry(p->ValueList, folded);
     if (entry && OwnsData(entry) && !callerMemory && size == entry->size) {
         // Same size, still a copy: the block is reused.
-        if (data)
-            std::memcpy(entry->data, data, size);
-        else
-            std::memset(entry->data, 0, size);
+        std::memcpy(entry->data, data, size);
         entry->type = type;
         entry->flags = flags;
         return 1;

@@ -26,6 +26,12 @@ void ApplyTimings(ModeState* st) {
                                          kLockDelay, LevelTable_Lookup(kGravity, st->level)});
 }
 
+// The table's ARGB colour in the byte order of the pieces' cell data (red in the low byte), which
+// is what the client paints with.
+constexpr uint32_t CellColour(uint32_t argb) {
+    return ((argb >> 16) & 0xFFu) | (argb & 0xFF00u) | ((argb & 0xFFu) << 16);
+}
+
 // 1 when the stage was loaded; a stage outside 1-20 leaves the field untouched.
 int32_t LoadStage(NuroPeluneState* st) {
     if (st->stage < 1 || st->stage > kStageCount) return 0;
@@ -36,7 +42,8 @@ int32_t LoadStage(NuroPeluneState* st) {
     for (int32_t y = 0; y < kStageHeight; y++) {
         for (int32_t x = 0; x < kStageWidth; x++) {
             const StageCell& c = layout[y * kStageWidth + x];
-            if (c.colour) f->ops->SetCell(f, x, y, 1, c.colour, uint32_t{c.marker} << 7);
+            if (c.colour)
+                f->ops->SetCell(f, x, y, 1, CellColour(c.colour), uint32_t{c.marker} << 7);
         }
     }
     return 1;

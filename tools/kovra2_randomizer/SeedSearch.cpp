@@ -4,112 +4,227 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 namespace {
 
-// Chunks small enough that the workers stay busy to the end, large enough that the shared
-// counter is rarely touched.
-constexpr uint64_t kChunkSeeds = uint64_t{1} << 20;
-constexpr uint64_t kFirstSeed = 1;
-constexpr uint64_t kEndSeed = uint64_t{1} << 32; // one past 4294967295
-constexpr uint64_t kNoMatch = kEndSeed;
+// A roll reads bits 10 to 24 of the state, and the low bits of state * a + c depend only on the
+// low bits of the state, so a seed deals exactly what the seed mod 2^25 deals. Seeds 1 to
+// 2^25 - 1 are their own residues; residue 0 would first be met at 2^25, but it repeats seed
+// 12345 (below), so no seed from 2^25 up can be the first to match.
+constexpr uint32_t kFirstSeed = 1;
+constexpr uint32_t kEndSeed = uint32_t{1} << 25;
 
-// True when the seed deals the sequence as its first pieces.
-bool Matches(Kovra2History& r, uint32_t seed, const uint8_t* pieces, uint32_t count) {
-    Kovra2_Init(r, seed);
-    if (count == 0) return true;
-    if (r.History[0] != pieces[0]) return false;
-    for (uint32_t i = 1; i < count; ++i)
-        if (Kovra2_NextPiece(r) != pieces[i]) return false;
-    return true;
+// Seed 0 rolls an O first, which a first piece never is, and then goes on from state 12345:
+// from there on it is seed 12345, piece for piece.
+constexpr bool ResidueZeroRepeatsSeed12345() {
+    Kovra2History zero{}, other{};
+    Kovra2_Init(zero, 0);
+    Kovra2_Init(other, 12345);
+    for (int i = 0; i < 4; ++i)
+        if (zero.History[i] != other.History[i]) return false;
+    return zero.Seed == other.Seed;
+}
+static_assert(ResidueZeroRepeatsSeed12345());
+
+// Chunks small enough that the workers stay busy to the end and a match near seed 1 is found
+// at once, large enough that the shared counter is rarely touched.
+constexpr uint32_t kChunkSeeds = 4096;
+
+// Sixteen seeds side by side; the compiler maps this onto whatever vector unit it targets. Such
+// vectors pass between functions differently with and without AVX, so the helpers must always
+// be inlined into each clone of the kernels (also in unoptimised builds); the warning about it
+// is then moot.
+#pragma GCC diagnostic ignored "-Wpsabi"
+using Lanes = uint32_t __attribute__((vector_size(64)));
+constexpr uint32_t kLanes = 16;
+constexpr uint32_t kMul = 1103515245u, kAdd = 12345u;
+constexpr uint32_t kUnsure = 0xFF;
+
+[[gnu::always_inline]] inline Lanes Splat(uint32_t v) {
+    return Lanes{} + v;
+}
+// All ones where the lanes are equal, else zero.
+[[gnu::always_inline]] inline Lanes Equal(Lanes a, Lanes b) {
+    return reinterpret_cast<Lanes>(a == b);
+}
+[[gnu::always_inline]] inline Lanes Select(Lanes mask, Lanes a, Lanes b) {
+    return (mask & a) | (~mask & b);
+}
+// value % 7 for 15-bit values, by multiplication (exact below 2^15).
+[[gnu::always_inline]] inline Lanes Mod7(Lanes value) {
+    return value - 7u * ((value * 37450u) >> 18);
+}
+// The piece a state rolls: bits 10-24 modulo 7.
+[[gnu::always_inline]] inline Lanes PieceOf(Lanes state) {
+    return Mod7((state >> 10) & 0x7FFFu);
+}
+// Advances the generator and rolls a piece.
+[[gnu::always_inline]] inline Lanes Roll(Lanes& state) {
+    state = state * kMul + kAdd;
+    return PieceOf(state);
 }
 
-// The generator k steps on from a state: state * kStep[k].mul + kStep[k].add.
+// The generator k steps on from a state: state * kSteps[k - 1].mul + kSteps[k - 1].add.
 struct Step {
     uint32_t mul, add;
 };
-constexpr Step Compose(Step s) {
-    return {s.mul * 1103515245u, s.add * 1103515245u + 12345u};
+constexpr Step Then(Step s) {
+    return {s.mul * kMul, s.add * kMul + kAdd};
 }
-constexpr Step kStep1 = {1103515245u, 12345u};
-constexpr Step kStep2 = Compose(kStep1);
-constexpr Step kStep3 = Compose(kStep2);
-constexpr Step kStep4 = Compose(kStep3);
+constexpr Step kStep1 = {kMul, kAdd};
+constexpr Step kSteps[4] = {kStep1, Then(kStep1), Then(Then(kStep1)), Then(Then(Then(kStep1)))};
 
-constexpr uint32_t kBatch = 64;
-constexpr uint8_t kUnsure = 0xFF;
-
-// value % 7 for a 15-bit value, by multiplication (exact below 2^15).
-inline uint32_t Mod7(uint32_t value) {
-    return value - 7u * ((value * 37450u) >> 18);
+// The first piece of kChunkSeeds seeds from `first` and the generator state after it, by the
+// usual case: the first of four rolls that is not Z, S or O; kUnsure when all four are (the full
+// rule then decides). Seeds that deal `want` first or are unsure get their bit in `candidates`,
+// 16 bits per sixteen seeds. Seeds a lane apart have states a fixed step apart, so the states
+// are carried from one group of eight to the next by addition.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+FirstPieces(uint32_t first, uint32_t want, uint32_t* pieces, uint32_t* states,
+            uint16_t* candidates) {
+    const Lanes z = Splat(Kovra2_Z), s = Splat(Kovra2_S), o = Splat(Kovra2_O);
+    const Lanes wanted = Splat(want), unsure = Splat(kUnsure);
+    const Lanes bits = {1 << 0, 1 << 1, 1 << 2,  1 << 3,  1 << 4,  1 << 5,  1 << 6,  1 << 7,
+                        1 << 8, 1 << 9, 1 << 10, 1 << 11, 1 << 12, 1 << 13, 1 << 14, 1 << 15};
+    const Lanes seeds = Splat(first) + Lanes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    Lanes step[4], after[4];
+    for (int k = 0; k < 4; ++k) {
+        after[k] = seeds * kSteps[k].mul + kSteps[k].add;
+        step[k] = Splat(kLanes * kSteps[k].mul);
+    }
+    for (uint32_t i = 0; i < kChunkSeeds; i += kLanes) {
+        Lanes piece = unsure, state = Lanes{}, done = Lanes{};
+        for (int k = 0; k < 4; ++k) {
+            const Lanes r = PieceOf(after[k]);
+            const Lanes take = ~done & ~(Equal(r, z) | Equal(r, s) | Equal(r, o));
+            piece = Select(take, r, piece);
+            state = Select(take, after[k], state);
+            done |= take;
+            after[k] += step[k];
+        }
+        std::memcpy(pieces + i, &piece, sizeof piece);
+        std::memcpy(states + i, &state, sizeof state);
+        Lanes mask = (Equal(piece, wanted) | Equal(piece, unsure)) & bits;
+        mask |=
+            __builtin_shuffle(mask, Lanes{8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7});
+        mask |=
+            __builtin_shuffle(mask, Lanes{4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11});
+        mask |=
+            __builtin_shuffle(mask, Lanes{2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13});
+        mask |=
+            __builtin_shuffle(mask, Lanes{1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14});
+        candidates[i / kLanes] = static_cast<uint16_t>(mask[0]);
+    }
 }
 
-inline uint32_t RollAt(uint32_t seed, Step step) {
-    return Mod7(((seed * step.mul + step.add) >> 10) & 0x7FFFu);
-}
-
-// The first piece each of kBatch seeds deals, for the usual case: the first of four rolls that
-// is not Z, S or O; kUnsure when all four are (the full rule then decides). No branches, so
-// the compiler can run the seeds side by side.
-__attribute__((target_clones("avx2", "default"))) void QuickFirstPieces(uint32_t first,
-                                                                        uint8_t* out) {
-    constexpr uint32_t kRejected = (1u << Kovra2_Z) | (1u << Kovra2_S) | (1u << Kovra2_O);
-    for (uint32_t i = 0; i < kBatch; ++i) {
-        const uint32_t seed = first + i;
-        const uint32_t r1 = RollAt(seed, kStep1), r2 = RollAt(seed, kStep2),
-                       r3 = RollAt(seed, kStep3), r4 = RollAt(seed, kStep4);
-        uint32_t piece = (kRejected >> r4) & 1 ? kUnsure : r4;
-        piece = (kRejected >> r3) & 1 ? piece : r3;
-        piece = (kRejected >> r2) & 1 ? piece : r2;
-        piece = (kRejected >> r1) & 1 ? piece : r1;
-        out[i] = static_cast<uint8_t>(piece);
+// Deals the next piece from each of `count` states (rounded up to whole lanes), all with the
+// same history, and leaves the state after it; keep[i] is nonzero where the piece is `want`.
+// The same rule as Kovra2_NextPiece without a branch: all ten rolls are made, the first that
+// counts is kept.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+NextPieces(uint32_t* states, uint32_t* keep, uint32_t count, const uint8_t history[4],
+           uint32_t want) {
+    const Lanes h0 = Splat(history[0]), h1 = Splat(history[1]), h2 = Splat(history[2]),
+                h3 = Splat(history[3]);
+    for (uint32_t i = 0; i < count; i += kLanes) {
+        Lanes state;
+        std::memcpy(&state, states + i, sizeof state);
+        Lanes piece = Lanes{}, after = Lanes{}, done = Lanes{};
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const Lanes r = Roll(state);
+            const Lanes take = ~done & ~(Equal(r, h0) | Equal(r, h1) | Equal(r, h2) | Equal(r, h3));
+            piece = Select(take, r, piece);
+            after = Select(take, state, after);
+            done |= take;
+            const Lanes second = Roll(state);
+            if (attempt == 4) {
+                piece = Select(done, piece, second);
+                after = Select(done, after, state);
+            }
+        }
+        const Lanes match = Equal(piece, Splat(want));
+        std::memcpy(states + i, &after, sizeof after);
+        std::memcpy(keep + i, &match, sizeof match);
     }
 }
 
 struct SearchState {
     const uint8_t* pieces;
     uint32_t count;
-    std::atomic<uint64_t> nextChunk{0};
-    std::atomic<uint64_t> best{kNoMatch};
+    std::atomic<uint32_t> nextChunk{0};
+    std::atomic<uint32_t> best{kEndSeed};
 };
 
-void LowerBest(std::atomic<uint64_t>& best, uint64_t seed) {
-    uint64_t current = best.load(std::memory_order_relaxed);
+void LowerBest(std::atomic<uint32_t>& best, uint32_t seed) {
+    uint32_t current = best.load(std::memory_order_relaxed);
     while (seed < current && !best.compare_exchange_weak(current, seed)) {
     }
 }
 
+// The first seed of the chunk that deals the sequence, or kEndSeed. Every seed whose first piece
+// matches goes on as a candidate; each further piece is dealt to all candidates at once, and
+// those that deal it stay, in ascending order. They share their history: it is the sequence.
+uint32_t SearchChunk(const uint8_t* want, uint32_t count, uint32_t first,
+                     std::vector<uint32_t>& seeds, std::vector<uint32_t>& states,
+                     std::vector<uint32_t>& scratch) {
+    uint32_t* pieces = scratch.data();
+    uint16_t candidates[kChunkSeeds / kLanes];
+    FirstPieces(first, want[0], pieces, states.data(), candidates);
+    uint32_t n = 0;
+    for (uint32_t block = 0; block < kChunkSeeds; block += 64) {
+        uint64_t bits = 0; // bit i: seed block + i
+        for (uint32_t j = 0; j < 64 / kLanes; ++j)
+            bits |= uint64_t{candidates[block / kLanes + j]} << (kLanes * j);
+        for (; bits; bits &= bits - 1) {
+            const uint32_t i = block + uint32_t(__builtin_ctzll(bits));
+            const uint32_t seed = first + i;
+            uint32_t piece = pieces[i];
+            uint32_t state = states[i];
+            if (piece == kUnsure) { // rare: more than four rolls
+                Kovra2History r{};
+                piece = Kovra2_Init(r, seed);
+                state = r.Seed;
+            }
+            seeds[n] = seed;
+            states[n] = state;
+            n += piece == want[0] && seed >= kFirstSeed;
+        }
+    }
+    uint8_t history[4] = {want[0], Kovra2_Z, Kovra2_S, Kovra2_S};
+    uint32_t* keep = scratch.data();
+    for (uint32_t k = 1; k < count && n > 0; ++k) {
+        NextPieces(states.data(), keep, n, history, want[k]);
+        uint32_t kept = 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            seeds[kept] = seeds[i];
+            states[kept] = states[i];
+            kept += keep[i] & 1;
+        }
+        n = kept;
+        history[3] = history[2];
+        history[2] = history[1];
+        history[1] = history[0];
+        history[0] = want[k];
+    }
+    return n > 0 ? seeds[0] : kEndSeed;
+}
+
 void Worker(SearchState& s) {
-    Kovra2History r{};
+    // Room for a whole chunk plus a lane's worth, as the kernels run in whole lanes.
+    std::vector<uint32_t> seeds(kChunkSeeds + kLanes), states(kChunkSeeds + kLanes),
+        scratch(kChunkSeeds + kLanes);
     for (;;) {
-        const uint64_t chunk = s.nextChunk.fetch_add(1, std::memory_order_relaxed);
-        const uint64_t begin = kFirstSeed + chunk * kChunkSeeds;
+        const uint32_t chunk = s.nextChunk.fetch_add(1, std::memory_order_relaxed);
+        const uint32_t begin = chunk * kChunkSeeds;
         // Chunks are handed out in ascending order, so once one starts above a match found
         // elsewhere, every later one does too.
         if (begin >= kEndSeed || begin >= s.best.load(std::memory_order_relaxed)) return;
-        const uint64_t end = std::min(begin + kChunkSeeds, kEndSeed);
-        // Seeds go in batches of 64: a mask of those whose first piece may match is built
-        // without branches, and only those are dealt in full, in ascending order.
-        bool found = false;
-        uint8_t firsts[kBatch];
-        for (uint64_t batch = begin; batch < end && !found; batch += kBatch) {
-            const uint64_t n = std::min<uint64_t>(kBatch, end - batch);
-            QuickFirstPieces(static_cast<uint32_t>(batch), firsts);
-            uint64_t candidates = 0;
-            for (uint64_t i = 0; i < n; ++i)
-                candidates |= uint64_t(firsts[i] == s.pieces[0] || firsts[i] == kUnsure) << i;
-            for (; candidates; candidates &= candidates - 1) {
-                const uint64_t seed = batch + uint64_t(__builtin_ctzll(candidates));
-                if (Matches(r, static_cast<uint32_t>(seed), s.pieces, s.count)) {
-                    LowerBest(s.best, seed);
-                    found = true;
-                    break;
-                }
-            }
-        }
+        const uint32_t found = SearchChunk(s.pieces, s.count, begin, seeds, states, scratch);
+        if (found < kEndSeed) LowerBest(s.best, found);
     }
 }
 
@@ -120,7 +235,7 @@ bool SeedSearch_CannotMatch(const uint8_t* pieces, uint32_t count) {
 }
 
 uint32_t SeedSearch_FindSeed(const uint8_t* pieces, uint32_t count, unsigned threads) {
-    if (count == 0) return uint32_t(kFirstSeed); // nothing to compare: the first seed deals it
+    if (count == 0) return kFirstSeed; // nothing to compare: the first seed deals it
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     SearchState state;
     state.pieces = pieces;
@@ -136,6 +251,6 @@ uint32_t SeedSearch_FindSeed(const uint8_t* pieces, uint32_t count, unsigned thr
     }
     Worker(state);
     for (std::thread& t : workers) t.join();
-    const uint64_t best = state.best.load();
-    return best == kNoMatch ? 0 : static_cast<uint32_t>(best);
+    const uint32_t best = state.best.load();
+    return best < kEndSeed ? best : 0; // 0: the seed counter wrapped without a match
 }
