@@ -745,7 +745,10 @@ void Server_OnJoin(Server* s, ServerClient* c) {
     char16_t name[kTextUnits + 1];
     PacketReader r(c->ReceiveBuffer + 1, kTextBytes);
     r.Text(name);
+    // One line per connection: a peer repeating its Join must not flood the log.
     const auto refuse = [&](const std::u16string& reason) {
+        if (c->ClientFlags & kClientJoinRefused) return;
+        c->ClientFlags |= kClientJoinRefused;
         Log(s, u"Join refused for " + Who(name, c->Address) + u": " + reason);
     };
     // One player per client: a second Join would leave the first one orphaned.

@@ -17,6 +17,7 @@ struct RotationSystemEntry {
 
 constexpr uint32_t kClientHelloAccepted = 1;
 constexpr uint32_t kClientHelloRefused = 2; // a Hello of another engine version came
+constexpr uint32_t kClientJoinRefused = 4;  // a refused Join has its log line
 
 // One accepted connection.
 struct ServerClient {
