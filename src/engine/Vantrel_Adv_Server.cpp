@@ -325,31 +325,39 @@ void ReadClient(Server* s, ServerClient* c) {
 }
 
 // Makes room for a new connection from address: when as many of that address's connections
-// are waiting to join as may, the oldest of them goes (one that never sent a byte first), so
-// one process holding silent connections cannot keep everyone out, and a client on the same
-// address that speaks at once still gets in. Returns the number of connections left open.
+// are waiting to join as may, the oldest of them goes (those that never sent a byte first), so
+// one process holding silent connections cannot keep everyone out. Each gets a last read
+// before it goes: a client whose Hello and Join are already in joins instead, so a burst of
+// honest clients on one address all get in. Returns the number of connections left open.
 int32_t MakeRoomFor(Server* s, uint32_t address) {
     ServerState* state = State(s);
-    int32_t live = 0, waiting = 0;
-    ServerClient *oldest = nullptr, *oldestSilent = nullptr;
+    int32_t live = 0;
+    std::vector<ServerClient*> waiting;
     ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
         if (c->Gone) return;
         ++live;
-        if (c->HeldPlayer || c->Address != address) return;
-        ++waiting;
-        if (!oldest) oldest = c;
-        if (!oldestSilent && !c->Spoke) oldestSilent = c;
+        if (!c->HeldPlayer && c->Address == address) waiting.push_back(c);
     });
-    if (waiting < state->WaitingPerAddress || !oldest) return live;
-    if (!state->CrowdedLogged) {
-        state->CrowdedLogged = 1;
-        Log(s, u"More than " + Net_Decimal(uint32_t(state->WaitingPerAddress)) +
-                   u" connections from " + Address(address) +
-                   u" are waiting to join: closing the oldest");
+    int32_t count = static_cast<int32_t>(waiting.size());
+    if (count < state->WaitingPerAddress) return live;
+    std::stable_partition(waiting.begin(), waiting.end(),
+                          [](const ServerClient* c) { return !c->Spoke; });
+    for (ServerClient* c : waiting) {
+        ReadClient(s, c);
+        if (!c->Gone && !c->HeldPlayer) {
+            if (!state->CrowdedLogged) {
+                state->CrowdedLogged = 1;
+                Log(s, u"More than " + Net_Decimal(uint32_t(state->WaitingPerAddress)) +
+                           u" connections from " + Address(address) +
+                           u" are waiting to join: closing the oldest");
+            }
+            ++state->Crowded;
+            Disconnect(s, c);
+        }
+        if (c->Gone) --live;
+        if (--count < state->WaitingPerAddress) break;
     }
-    ++state->Crowded;
-    Disconnect(s, oldestSilent ? oldestSilent : oldest);
-    return live - 1;
+    return live;
 }
 
 void AddClient(Server* s, uint32_t connection, uint32_t address) {
@@ -367,6 +375,8 @@ void AddClient(Server* s, uint32_t connection, uint32_t address) {
     c->Order = State(s)->NextOrder++;
     if (!Platform_Socket_WaitSetAdd(State(s)->WaitSet, connection, reinterpret_cast<uintptr_t>(c)))
         c->Broken = 1; // never seen by a pass: dropped at its end
+    else
+        ReadClient(s, c); // a client sends its Hello and Join on connecting: take them now
 }
 
 // Loads a plug-in's interface for the server: the shared steps of the three
