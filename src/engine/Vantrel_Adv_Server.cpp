@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -57,10 +58,12 @@ struct ServerState {
     uint32_t LastDeadline; // GetMilliseconds of the last look for connections past it
     // Since the last summary.
     uint32_t InfoQueries;
-    uint32_t TimedOut;      // did not join within the deadline
-    uint32_t Crowded;       // closed: too many waiting from their address
-    uint32_t Full;          // refused: the server held kMaxClients connections
-    uint32_t CrowdedLogged; // the first crowded address of the period has its line
+    uint32_t TimedOut; // did not join within the deadline
+    uint32_t Crowded;  // closed: too many waiting from their address
+    uint32_t Full;     // refused: the server held kMaxClients connections
+    // Crowded addresses named in the log this period (a few: the summary counts the rest).
+    uint32_t CrowdedNamed[8];
+    uint32_t CrowdedNamedCount;
 };
 static_assert(offsetof(ServerState, base) == 0);
 
@@ -324,6 +327,18 @@ void ReadClient(Server* s, ServerClient* c) {
     }
 }
 
+// The first time in a summary period that an address has too many connections waiting.
+void NameCrowded(Server* s, uint32_t address) {
+    ServerState* state = State(s);
+    const uint32_t* named = state->CrowdedNamed;
+    const uint32_t count = state->CrowdedNamedCount;
+    if (std::find(named, named + count, address) != named + count ||
+        count == std::size(state->CrowdedNamed))
+        return;
+    state->CrowdedNamed[state->CrowdedNamedCount++] = address;
+    Log(s, u"Too many connections from " + Address(address) + u": closing the oldest");
+}
+
 // Makes room for a new connection from address: when as many of that address's connections
 // are waiting to join as may, the oldest of them goes (those that never sent a byte first), so
 // one process holding silent connections cannot keep everyone out. Each gets a last read
@@ -345,12 +360,7 @@ int32_t MakeRoomFor(Server* s, uint32_t address) {
     for (ServerClient* c : waiting) {
         ReadClient(s, c);
         if (!c->Gone && !c->HeldPlayer) {
-            if (!state->CrowdedLogged) {
-                state->CrowdedLogged = 1;
-                Log(s, u"More than " + Net_Decimal(uint32_t(state->WaitingPerAddress)) +
-                           u" connections from " + Address(address) +
-                           u" are waiting to join: closing the oldest");
-            }
+            NameCrowded(s, address);
             ++state->Crowded;
             Disconnect(s, c);
         }
@@ -437,22 +447,21 @@ void Summarise(Server* s) {
     const uint32_t now = GetMilliseconds();
     if (now - state->LastSummary < uint32_t(state->SummaryMs)) return;
     state->LastSummary = now;
-    const std::u16string period = u" in the last " + Duration(state->SummaryMs) + u": ";
+    const std::u16string last = u"Last " + Duration(state->SummaryMs) + u": ";
     if (state->InfoQueries)
-        Log(s, u"Info queries answered" + period + Net_Decimal(state->InfoQueries));
+        Log(s, last + Net_Decimal(state->InfoQueries) + u" info queries answered");
     if (state->TimedOut)
-        Log(s, u"Connections closed for not joining within " + Duration(state->JoinDeadlineMs) +
-                   period + Net_Decimal(state->TimedOut));
+        Log(s, last + Net_Decimal(state->TimedOut) + u" connections did not join within " +
+                   Duration(state->JoinDeadlineMs) + u" and were closed");
     if (state->Crowded)
-        Log(s, u"Connections closed because more than " +
+        Log(s, last + Net_Decimal(state->Crowded) + u" connections closed, more than " +
                    Net_Decimal(uint32_t(state->WaitingPerAddress)) +
-                   u" from one address were waiting to join" + period +
-                   Net_Decimal(state->Crowded));
+                   u" from one address waiting to join");
     if (state->Full)
-        Log(s, u"Connections refused because the server holds " + Net_Decimal(kMaxClients) +
-                   u" connections" + period + Net_Decimal(state->Full));
+        Log(s, last + Net_Decimal(state->Full) + u" connections refused, the server holds " +
+                   Net_Decimal(uint32_t(kMaxClients)));
     state->InfoQueries = state->TimedOut = state->Crowded = state->Full = 0;
-    state->CrowdedLogged = 0;
+    state->CrowdedNamedCount = 0;
 }
 
 void ResetClientStream(ServerClient* c) {
