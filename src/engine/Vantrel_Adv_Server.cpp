@@ -1,6 +1,7 @@
 #include "Vantrel_Adv_Server.h"
 
 #include "DoublyLinkedList.h"
+#include "HighResTimer.h"
 #include "Platform_Socket.h"
 #include "Vantrel_Adv.h"
 #include "Vantrel_Adv_Game.h"
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -49,6 +51,19 @@ struct ServerState {
     uint64_t NextOrder;
     std::chrono::steady_clock::time_point LastPass;
     int32_t PassGapUs;
+    int32_t WaitingPerAddress;
+    int32_t JoinDeadlineMs;
+    int32_t SummaryMs;
+    uint32_t LastSummary;  // GetMilliseconds of the last summary (or the creation)
+    uint32_t LastDeadline; // GetMilliseconds of the last look for connections past it
+    // Since the last summary.
+    uint32_t InfoQueries;
+    uint32_t TimedOut; // did not join within the deadline
+    uint32_t Crowded;  // closed: too many waiting from their address
+    uint32_t Full;     // refused: the server held kMaxClients connections
+    // Crowded addresses named in the log this period (a few: the summary counts the rest).
+    uint32_t CrowdedNamed[8];
+    uint32_t CrowdedNamedCount;
 };
 static_assert(offsetof(ServerState, base) == 0);
 
@@ -105,6 +120,24 @@ std::u16string Address(uint32_t a) {
 
 void Log(Server* s, const std::u16string& line) {
     if (s->MessageCallback) s->MessageCallback(line.c_str());
+}
+
+// A player's name as the log shows it: a control character in a name must not break or forge
+// log lines.
+std::u16string LogName(const char16_t* name) {
+    std::u16string out;
+    for (uint32_t i = 0; name && i < kTextUnits && name[i]; ++i)
+        out += name[i] < 0x20 || name[i] == 0x7F ? u'?' : name[i];
+    return out.empty() ? u"(no name)" : out;
+}
+
+std::u16string Who(const char16_t* name, uint32_t address) {
+    return LogName(name) + u" (" + Address(address) + u")";
+}
+
+std::u16string Duration(int32_t ms) {
+    return ms % 1000 == 0 ? Net_Decimal(uint32_t(ms / 1000)) + u" s"
+                          : Net_Decimal(uint32_t(ms)) + u" ms";
 }
 
 uint32_t NewSeed() {
@@ -181,14 +214,18 @@ void ReleaseOut(ServerClient* c) {
     c->OutSize = c->OutCapacity = 0;
 }
 
+// Game traffic goes to the players only: a connection that has not joined (a browser asking
+// for the server's info, a client still saying hello) must get nothing but its own answers.
 void Relay(Server* s, ServerClient* from, const uint8_t* data, uint32_t size) {
     ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
-        if (c != from) SendTo(c, data, size);
+        if (c != from && c->HeldPlayer) SendTo(c, data, size);
     });
 }
 
-void Disconnect(Server* s, ServerClient* c) {
+// Ends a connection; reason (0: the peer left) goes with a player's departure line.
+void Disconnect(Server* s, ServerClient* c, const char16_t* reason = nullptr) {
     if (c->Gone) return;
+    c->DropReason = reason;
     const uint32_t connection = c->ClientConnection;
     Server_OnDisconnect(s, connection);
 }
@@ -212,8 +249,6 @@ void RemoveGone(Server* s) {
 
 const char16_t* CommandWord(uint8_t command) {
     switch (command) {
-    case NetCmd_GetInfo:
-        return u"GetInfo";
     case NetCmd_Hello:
         return u"Hello";
     case NetCmd_Join:
@@ -285,25 +320,73 @@ void ReadClient(Server* s, ServerClient* c) {
             Disconnect(s, c);
             return;
         }
+        c->Spoke = 1;
         budget -= std::min<uint32_t>(budget, static_cast<uint32_t>(n));
         if (Net_FeedBytes(state, sink, chunk, static_cast<size_t>(n)) == NetFeedResult::Stopped)
             return;
     }
 }
 
+// The first time in a summary period that an address has too many connections waiting.
+void NameCrowded(Server* s, uint32_t address) {
+    ServerState* state = State(s);
+    const uint32_t* named = state->CrowdedNamed;
+    const uint32_t count = state->CrowdedNamedCount;
+    if (std::find(named, named + count, address) != named + count ||
+        count == std::size(state->CrowdedNamed))
+        return;
+    state->CrowdedNamed[state->CrowdedNamedCount++] = address;
+    Log(s, u"Too many connections from " + Address(address) + u": closing the oldest");
+}
+
+// Makes room for a new connection from address: when as many of that address's connections
+// are waiting to join as may, the oldest of them goes (those that never sent a byte first), so
+// one process holding silent connections cannot keep everyone out. Each gets a last read
+// before it goes: a client whose Hello and Join are already in joins instead, so a burst of
+// honest clients on one address all get in. Returns the number of connections left open.
+int32_t MakeRoomFor(Server* s, uint32_t address) {
+    ServerState* state = State(s);
+    int32_t live = 0;
+    std::vector<ServerClient*> waiting;
+    ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
+        if (c->Gone) return;
+        ++live;
+        if (!c->HeldPlayer && c->Address == address) waiting.push_back(c);
+    });
+    int32_t count = static_cast<int32_t>(waiting.size());
+    if (count < state->WaitingPerAddress) return live;
+    std::stable_partition(waiting.begin(), waiting.end(),
+                          [](const ServerClient* c) { return !c->Spoke; });
+    for (ServerClient* c : waiting) {
+        ReadClient(s, c);
+        if (!c->Gone && !c->HeldPlayer) {
+            NameCrowded(s, address);
+            ++state->Crowded;
+            Disconnect(s, c);
+        }
+        if (c->Gone) --live;
+        if (--count < state->WaitingPerAddress) break;
+    }
+    return live;
+}
+
 void AddClient(Server* s, uint32_t connection, uint32_t address) {
-    auto* c = DoublyLinkedList_CountList(s->Clients) < kMaxClients
+    auto* c = MakeRoomFor(s, address) < kMaxClients
                   ? static_cast<ServerClient*>(DoublyLinkedList_AddElement(s->Clients))
                   : nullptr;
     if (!c) {
+        ++State(s)->Full;
         Platform_Socket_Close(connection);
         return;
     }
     c->ClientConnection = connection;
     c->Address = address;
+    c->AcceptedAt = GetMilliseconds();
     c->Order = State(s)->NextOrder++;
     if (!Platform_Socket_WaitSetAdd(State(s)->WaitSet, connection, reinterpret_cast<uintptr_t>(c)))
         c->Broken = 1; // never seen by a pass: dropped at its end
+    else
+        ReadClient(s, c); // a client sends its Hello and Join on connecting: take them now
 }
 
 // Loads a plug-in's interface for the server: the shared steps of the three
@@ -343,6 +426,44 @@ void ClearList(DoublyLinkedList* list) {
     if (list) DoublyLinkedList_ClearList(list);
 }
 
+// Connections that have not joined within the deadline are closed: a silent one holds a
+// descriptor and a record for nothing. Looked for a few times a second.
+void CloseLateJoiners(Server* s) {
+    ServerState* state = State(s);
+    const uint32_t now = GetMilliseconds();
+    if (now - state->LastDeadline < 100) return;
+    state->LastDeadline = now;
+    ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
+        if (c->Gone || c->HeldPlayer || now - c->AcceptedAt < uint32_t(state->JoinDeadlineMs))
+            return;
+        ++state->TimedOut;
+        Disconnect(s, c);
+    });
+}
+
+// The log's summary of what is not logged one by one.
+void Summarise(Server* s) {
+    ServerState* state = State(s);
+    const uint32_t now = GetMilliseconds();
+    if (now - state->LastSummary < uint32_t(state->SummaryMs)) return;
+    state->LastSummary = now;
+    const std::u16string last = u"Last " + Duration(state->SummaryMs) + u": ";
+    if (state->InfoQueries)
+        Log(s, last + Net_Decimal(state->InfoQueries) + u" info queries answered");
+    if (state->TimedOut)
+        Log(s, last + Net_Decimal(state->TimedOut) + u" connections did not join within " +
+                   Duration(state->JoinDeadlineMs) + u" and were closed");
+    if (state->Crowded)
+        Log(s, last + Net_Decimal(state->Crowded) + u" connections closed, more than " +
+                   Net_Decimal(uint32_t(state->WaitingPerAddress)) +
+                   u" from one address waiting to join");
+    if (state->Full)
+        Log(s, last + Net_Decimal(state->Full) + u" connections refused, the server holds " +
+                   Net_Decimal(uint32_t(kMaxClients)));
+    state->InfoQueries = state->TimedOut = state->Crowded = state->Full = 0;
+    state->CrowdedNamedCount = 0;
+}
+
 void ResetClientStream(ServerClient* c) {
     c->AwaitingFirst = 1;
     c->NextFrame = 0;
@@ -359,6 +480,10 @@ Server* Server_Create(const char16_t* name, int32_t port) {
     if (!state) return nullptr;
     Server* s = &state->base;
     state->PassGapUs = kServerPassGapUs;
+    state->WaitingPerAddress = kServerWaitingPerAddress;
+    state->JoinDeadlineMs = kServerJoinDeadlineMs;
+    state->SummaryMs = kServerSummaryMs;
+    state->LastSummary = state->LastDeadline = GetMilliseconds();
     s->Listener = Platform_Socket_Listen(static_cast<uint16_t>(port), ServerList_GameAddress());
     state->WaitSet = Platform_Socket_WaitSetCreate();
     if (!s->Listener || !state->WaitSet ||
@@ -509,13 +634,14 @@ void Server_HandleNetEvent(Server* s) {
             AddClient(s, connection, address);
         }
     }
+    CloseLateJoiners(s);
     // Clients whose sends failed are gone; their departure may break further
     // ones.
     for (bool again = true; again;) {
         again = false;
         ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
             if (c->Broken && !c->Gone) {
-                Disconnect(s, c);
+                Disconnect(s, c, u"its connection failed or it stopped reading");
                 again = true;
             }
         });
@@ -540,10 +666,24 @@ int32_t Server_SetPassGap(Server* s, int32_t us) {
     return 1;
 }
 
+int32_t Server_SetAdmission(Server* s, int32_t waitingPerAddress, int32_t joinDeadlineMs) {
+    if (!s || waitingPerAddress < 1 || joinDeadlineMs < 1) return 0;
+    State(s)->WaitingPerAddress = waitingPerAddress;
+    State(s)->JoinDeadlineMs = joinDeadlineMs;
+    return 1;
+}
+
+int32_t Server_SetSummaryPeriod(Server* s, int32_t ms) {
+    if (!s || ms < 1) return 0;
+    State(s)->SummaryMs = ms;
+    return 1;
+}
+
 int32_t Server_Process(Server* s) {
     if (!s) return 1;
     State(s)->LastPass = std::chrono::steady_clock::now();
     Server_HandleNetEvent(s);
+    Summarise(s);
     // A held player runs only on received input, so players with none queued are skipped.
     ForEach<ServerClient>(s->Clients, [](ServerClient* c) {
         Player* p = c->HeldPlayer;
@@ -601,6 +741,7 @@ void Server_OnGetInfo(Server* s, ServerClient* c) {
     uint8_t info[kSizeInfo];
     NetCmd_BuildInfo(info, s->ServerName, static_cast<uint32_t>(Server_CountPlayers(s)), -1);
     SendTo(c, info, kSizeInfo);
+    ++State(s)->InfoQueries;
 }
 
 void Server_OnHello(Server* s, ServerClient* c) {
@@ -610,6 +751,8 @@ void Server_OnHello(Server* s, ServerClient* c) {
         c->ClientFlags |= kClientHelloAccepted;
         return;
     }
+    c->ClientFlags |= kClientHelloRefused;
+    c->RefusedVersion = version;
     const std::u16string text = u"Your engine version is different from the servers. (Client: " +
                                 VersionToString(version) + u" - Server: " +
                                 VersionToString(kEngineVersion) + u")";
@@ -618,9 +761,29 @@ void Server_OnHello(Server* s, ServerClient* c) {
 }
 
 void Server_OnJoin(Server* s, ServerClient* c) {
+    char16_t name[kTextUnits + 1];
+    PacketReader r(c->ReceiveBuffer + 1, kTextBytes);
+    r.Text(name);
+    // One line per connection: a peer repeating its Join must not flood the log.
+    const auto refuse = [&](const std::u16string& reason) {
+        if (c->ClientFlags & kClientJoinRefused) return;
+        c->ClientFlags |= kClientJoinRefused;
+        Log(s, u"Join refused for " + Who(name, c->Address) + u": " + reason);
+    };
     // One player per client: a second Join would leave the first one orphaned.
-    if (!(c->ClientFlags & kClientHelloAccepted) || c->HeldPlayer) return;
+    if (c->HeldPlayer) {
+        refuse(u"this connection has already joined as " + LogName(c->HeldPlayer->NameBuffer));
+        return;
+    }
+    if (!(c->ClientFlags & kClientHelloAccepted)) {
+        refuse(c->ClientFlags & kClientHelloRefused
+                   ? u"its engine version is " + VersionToString(c->RefusedVersion) +
+                         u", the server's is " + VersionToString(kEngineVersion)
+                   : std::u16string(u"no Hello came before the Join"));
+        return;
+    }
     if (s->GameRunning) {
+        refuse(u"a game is running");
         FlushClient(c);
         if (Net_SendMessage(c->ClientConnection, u"Game is already running - You can't join now.") <
             0)
@@ -630,10 +793,10 @@ void Server_OnJoin(Server* s, ServerClient* c) {
     // No own field: the modes give every player the same field the clients play
     // on.
     Player* p = Player_Create(s->ClientCallbacks, 0);
-    if (!p) return;
-    char16_t name[kTextUnits + 1];
-    PacketReader r(c->ReceiveBuffer + 1, kTextBytes);
-    r.Text(name);
+    if (!p) {
+        refuse(u"the player could not be created");
+        return;
+    }
     p->ops->SetName(p, name);
     p->PeerConnection = c->ClientConnection;
     p->IsRemote = 1;
@@ -650,6 +813,7 @@ void Server_OnJoin(Server* s, ServerClient* c) {
         SendNetPacket(p);
     }
     c->HeldPlayer = p;
+    Log(s, LogName(p->NameBuffer) + u" joined from " + Address(c->Address));
 }
 
 void Server_OnReady(Server* s, ServerClient* c) {
@@ -732,7 +896,9 @@ void Server_OnInputPacket(Server* s, ServerClient* c) {
     // A gap, an overlap or a flood of frames can only come from a broken or
     // hostile client.
     if (first != c->NextFrame || queued + frames > Net_MaxQueuedFrames(p)) {
-        Disconnect(s, c);
+        Disconnect(s, c,
+                   first != c->NextFrame ? u"its input frames did not follow on"
+                                         : u"it sent more input frames than may wait");
         return;
     }
     if (!p->ChecksumQueue) p->ChecksumQueue = DoublyLinkedList_Create(sizeof(ChecksumRecord));
@@ -776,6 +942,8 @@ void Server_OnDisconnect(Server* s, uint32_t connection) {
     if (Player* p = c->HeldPlayer) {
         hadPlayer = true;
         id = p->Id;
+        const std::u16string who = Who(p->NameBuffer, c->Address);
+        Log(s, c->DropReason ? who + u" was dropped: " + c->DropReason : who + u" left");
         if (p->Game) p->Game->ops->RemovePlayer(p->Game, p);
         FreeHeldPlayer(p);
         c->HeldPlayer = nullptr;

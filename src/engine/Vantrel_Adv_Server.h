@@ -16,6 +16,8 @@ struct RotationSystemEntry {
 #pragma pack(pop)
 
 constexpr uint32_t kClientHelloAccepted = 1;
+constexpr uint32_t kClientHelloRefused = 2; // a Hello of another engine version came
+constexpr uint32_t kClientJoinRefused = 4;  // a refused Join has its log line
 
 // One accepted connection.
 struct ServerClient {
@@ -34,9 +36,13 @@ struct ServerClient {
     uint8_t* OutData; // relays and notices of this pass, sent together at its end
     uint32_t OutSize;
     uint32_t OutCapacity;
-    uint32_t AwaitingFirst; // started: frames of the game before are dropped until frame 0
-    uint64_t Order;         // connect order: a pass handles its ready clients in it
-    uint32_t WatchWrite;    // the wait set reports it writable while its backlog drains
+    uint32_t AwaitingFirst;     // started: frames of the game before are dropped until frame 0
+    uint64_t Order;             // connect order: a pass handles its ready clients in it
+    uint32_t WatchWrite;        // the wait set reports it writable while its backlog drains
+    uint32_t AcceptedAt;        // GetMilliseconds at the connect: the deadline to join runs from it
+    uint32_t Spoke;             // some bytes have arrived from it
+    uint64_t RefusedVersion;    // the engine version of a refused Hello, for the log
+    const char16_t* DropReason; // why the server ends the connection, for the log; 0: it left
 };
 
 // 0 when the network cannot be started or the port cannot be opened. Port 0 picks a free one
@@ -65,6 +71,17 @@ int32_t Server_Wait(Server* s, int32_t timeoutMs);
 // adds up to that much to every relay's latency.
 constexpr int32_t kServerPassGapUs = 1000;
 int32_t Server_SetPassGap(Server* s, int32_t us);
+// Admission: a connection has joinDeadlineMs from its connect to join (info queries too), and
+// at most waitingPerAddress connections from one address may be waiting to join at once (a
+// further one closes the oldest of them, silent ones first). Joined players count against
+// neither, so a LAN party or a test with many clients on one address is not limited.
+constexpr int32_t kServerWaitingPerAddress = 16;
+constexpr int32_t kServerJoinDeadlineMs = 5000;
+int32_t Server_SetAdmission(Server* s, int32_t waitingPerAddress, int32_t joinDeadlineMs);
+// What is not logged one by one (info queries, connections closed before they joined) is
+// summed up in the log at most once per period, and only when something happened.
+constexpr int32_t kServerSummaryMs = 60000;
+int32_t Server_SetSummaryPeriod(Server* s, int32_t ms);
 
 // Handles every network event of one poll snapshot.
 void Server_HandleNetEvent(Server* s);
