@@ -5,6 +5,26 @@
 #include <imgui_impl_sdl.h>
 #include <imgui_impl_sdlrenderer.h>
 
+#include <cstring>
+#include <unordered_map>
+
+namespace {
+
+// The window of each context: the mouse position is read relative to it.
+std::unordered_map<ImGuiContext*, SDL_Window*>& Windows() {
+    static auto* windows = new std::unordered_map<ImGuiContext*, SDL_Window*>;
+    return *windows;
+}
+
+// Drivers whose event wait really blocks; the others (dummy, offscreen) make SDL poll every
+// millisecond, so there the wait sleeps in longer steps instead.
+bool DriverCanWait() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver && std::strcmp(driver, "dummy") != 0 && std::strcmp(driver, "offscreen") != 0;
+}
+
+} // namespace
+
 bool Platform_ToolWindow_Open(const char* title, int x, int y, int w, int h, SDL_Window** window,
                               SDL_Renderer** renderer) {
     *renderer = nullptr;
@@ -23,6 +43,7 @@ ImGuiContext* Platform_ToolWindow_CreateImGui(SDL_Window* window, SDL_Renderer* 
     ImGui::StyleColorsLight();
     ImGui_ImplSDL2_InitForSDLRenderer(window);
     ImGui_ImplSDLRenderer_Init(renderer);
+    Windows()[imgui] = window;
     return imgui;
 }
 
@@ -32,6 +53,7 @@ void Platform_ToolWindow_DestroyImGui(ImGuiContext* imgui) {
     ImGui_ImplSDLRenderer_Shutdown();
     ImGui_ImplSDL2_Shutdown();
     ImGui::DestroyContext(imgui);
+    Windows().erase(imgui);
 }
 
 void Platform_ToolWindow_ProcessEvent(ImGuiContext* imgui, const SDL_Event& e) {
@@ -43,6 +65,20 @@ void Platform_ToolWindow_BeginFrame(ImGuiContext* imgui) {
     ImGui::SetCurrentContext(imgui);
     ImGui_ImplSDLRenderer_NewFrame();
     ImGui_ImplSDL2_NewFrame();
+    // The backend takes the pointer as the global position minus the window's position, and
+    // SDL's idea of the window position is off by the frame under a window manager and stale
+    // after a move: clicks then land beside their target. SDL's own pointer position, from
+    // the motion events relative to the window, is always where the pointer is drawn.
+    const auto found = Windows().find(imgui);
+    if (found != Windows().end()) {
+        ImGuiIO& io = ImGui::GetIO();
+        int x = 0, y = 0;
+        SDL_GetMouseState(&x, &y);
+        if (SDL_GetMouseFocus() == found->second)
+            io.MousePos = ImVec2(static_cast<float>(x), static_cast<float>(y));
+        else
+            io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+    }
     ImGui::NewFrame();
 }
 
@@ -63,4 +99,23 @@ void Platform_ToolWindow_EndFrame(SDL_Renderer* renderer) {
     SDL_RenderClear(renderer);
     ImGui_ImplSDLRenderer_RenderDrawData(ImGui::GetDrawData());
     SDL_RenderPresent(renderer);
+}
+
+bool Platform_ToolWindow_WaitEvent(SDL_Event* e, int timeoutMs) {
+    if (timeoutMs <= 0) return SDL_PollEvent(e) != 0;
+    if (DriverCanWait()) return SDL_WaitEventTimeout(e, timeoutMs) != 0;
+    constexpr int kStepMs = 20;
+    const uint32_t start = SDL_GetTicks();
+    for (;;) {
+        if (SDL_PollEvent(e)) return true;
+        const int left = timeoutMs - static_cast<int>(SDL_GetTicks() - start);
+        if (left <= 0) return false;
+        SDL_Delay(static_cast<uint32_t>(left < kStepMs ? left : kStepMs));
+    }
+}
+
+void Platform_ToolWindow_Wake() {
+    SDL_Event e{};
+    e.type = SDL_USEREVENT;
+    SDL_PushEvent(&e);
 }
