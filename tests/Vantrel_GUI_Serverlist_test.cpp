@@ -256,8 +256,11 @@ TEST_F(Browser, AHugeListRunsOnABoundedPoolAndTheWindowKeepsAnswering) {
         for ([[maybe_unused]] const auto& t : fs::directory_iterator("/proc/self/task")) ++n;
         return n;
     };
+    // Connects, never answers: every query waits out its limit. The backlog holds them all,
+    // so no connection is refused and the pool is really kept busy.
     uint16_t port = 0;
-    const int silent = ListenOn("127.0.0.1", 0, &port); // connects, never answers
+    const int silent = ListenOn("127.0.0.1", 0, &port);
+    ASSERT_EQ(listen(silent, 4096), 0);
     GamePort(port);
     std::string body;
     for (int i = 0; i < 40000; ++i) body += "127.0.0.1\n";

@@ -28,6 +28,9 @@ bool DriverCanWait() {
 bool Platform_ToolWindow_Open(const char* title, int x, int y, int w, int h, SDL_Window** window,
                               SDL_Renderer** renderer) {
     *renderer = nullptr;
+    // The software renderer's picture goes to the window as it is; left to itself SDL would
+    // hand it through an OpenGL texture, starting a GL driver (threads, memory) for a 2D form.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     *window = SDL_CreateWindow(title, x, y, w, h, SDL_WINDOW_RESIZABLE);
     if (*window) *renderer = SDL_CreateRenderer(*window, -1, SDL_RENDERER_SOFTWARE);
     if (*window && *renderer) return true;
@@ -41,6 +44,9 @@ ImGuiContext* Platform_ToolWindow_CreateImGui(SDL_Window* window, SDL_Renderer* 
     ImGui::SetCurrentContext(imgui);
     ImGui::GetIO().IniFilename = nullptr;
     ImGui::StyleColorsLight();
+    // Thin lines as plain triangles: the software renderer loses parts of the textured ones
+    // (table borders came out broken).
+    ImGui::GetStyle().AntiAliasedLinesUseTex = false;
     ImGui_ImplSDL2_InitForSDLRenderer(window);
     ImGui_ImplSDLRenderer_Init(renderer);
     Windows()[imgui] = window;
