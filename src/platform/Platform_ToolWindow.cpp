@@ -5,7 +5,11 @@
 #include <imgui_impl_sdl.h>
 #include <imgui_impl_sdlrenderer.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
 
 namespace {
@@ -14,6 +18,16 @@ namespace {
 std::unordered_map<ImGuiContext*, SDL_Window*>& Windows() {
     static auto* windows = new std::unordered_map<ImGuiContext*, SDL_Window*>;
     return *windows;
+}
+
+struct WakeSignal {
+    std::mutex lock;
+    std::condition_variable woken;
+    bool pending = false;
+};
+WakeSignal& Wakes() {
+    static auto* wakes = new WakeSignal;
+    return *wakes;
 }
 
 // Drivers whose event wait really blocks; the others (dummy, offscreen) make SDL poll every
@@ -110,13 +124,18 @@ void Platform_ToolWindow_EndFrame(SDL_Renderer* renderer) {
 bool Platform_ToolWindow_WaitEvent(SDL_Event* e, int timeoutMs) {
     if (timeoutMs <= 0) return SDL_PollEvent(e) != 0;
     if (DriverCanWait()) return SDL_WaitEventTimeout(e, timeoutMs) != 0;
-    constexpr int kStepMs = 20;
-    const uint32_t start = SDL_GetTicks();
+    // Without a window system only Wake and a quit signal bring events: sleep until a Wake,
+    // looking at the queue now and then for the rest.
+    constexpr int kLookMs = 250;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (SDL_PollEvent(e)) return true;
-        const int left = timeoutMs - static_cast<int>(SDL_GetTicks() - start);
-        if (left <= 0) return false;
-        SDL_Delay(static_cast<uint32_t>(left < kStepMs ? left : kStepMs));
+        std::unique_lock<std::mutex> guard(Wakes().lock);
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) return false;
+        Wakes().woken.wait_until(guard, std::min(end, now + std::chrono::milliseconds(kLookMs)),
+                                 [] { return Wakes().pending; });
+        Wakes().pending = false;
     }
 }
 
@@ -124,4 +143,7 @@ void Platform_ToolWindow_Wake() {
     SDL_Event e{};
     e.type = SDL_USEREVENT;
     SDL_PushEvent(&e);
+    std::lock_guard<std::mutex> guard(Wakes().lock);
+    Wakes().pending = true;
+    Wakes().woken.notify_all();
 }

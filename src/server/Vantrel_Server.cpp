@@ -34,7 +34,7 @@ constexpr uint32_t kFrameMs = 16;
 constexpr int kFramesAfterInput = 3;
 // The network thread's longest sleep while nobody plays (it also checks for the window's end),
 // and while games run (the server's own copies advance with the clock between inputs).
-constexpr int32_t kNetworkIdleWaitMs = 100;
+constexpr int32_t kNetworkIdleWaitMs = 250;
 constexpr int32_t kNetworkGameWaitMs = 10;
 // A master that cannot be reached is asked again this often (or at the interval if shorter).
 constexpr int32_t kRegisterRetryMs = 10000;
@@ -344,12 +344,13 @@ void ServerWindow::StopThreads() {
         network_.join();
     }
     if (registrarThread_.joinable()) {
-        // A request to a silent master can take seconds: the thread is left to finish it on
-        // its own rather than holding up the close (the server unregisters as it is freed).
+        // A registration under way finishes first, or it could land after the unregistration
+        // that freeing the server sends and keep a closed server listed. A master that holds
+        // the request past its limits is not waited for any longer.
         std::unique_lock<std::mutex> guard(registrar_->lock);
         registrar_->stop = true;
         registrar_->changed.notify_all();
-        if (registrar_->changed.wait_for(guard, std::chrono::milliseconds(200),
+        if (registrar_->changed.wait_for(guard, std::chrono::seconds(10),
                                          [&] { return registrar_->exited; })) {
             guard.unlock();
             registrarThread_.join();
