@@ -204,7 +204,7 @@ TEST_F(ServerWindowTest, PublicBoxRegistersUnregistersAndIsSavedForTheNextStart)
         // The master is asked on a thread of its own: the window goes on meanwhile.
         w.SetPublic(true);
         EXPECT_TRUE(StepUntil(w, [&] { return listed() == "127.0.0.1\n"; }));
-        EXPECT_TRUE(StepUntil(w, [&] { return LogHas(w, "Registered on " + master.HostPort()); }));
+        EXPECT_TRUE(StepUntil(w, [&] { return LogHas(w, "registered on " + master.HostPort()); }));
         w.SetPublic(false);
         EXPECT_TRUE(StepUntil(w, [&] { return listed().empty(); }));
         w.SetPublic(true);
@@ -239,7 +239,7 @@ TEST_F(ServerWindowTest, PublicServerRegistersAgainAndOutlivesTheMastersExpiry) 
     ASSERT_EQ(w.Start(), 0);
     EXPECT_EQ(w.Master(), hostPort);
     ASSERT_TRUE(StepUntil(w, [&] {
-        return LogHas(w, "Could not register on " + hostPort + ": the master cannot be reached");
+        return LogHas(w, "could not register on " + hostPort + ": the master cannot be reached");
     }));
     MasterProcess master(std::string(ZELVIK_GAME_DIR) + "/zelvik_master",
                          (dir / "master.txt").string(),
@@ -248,7 +248,7 @@ TEST_F(ServerWindowTest, PublicServerRegistersAgainAndOutlivesTheMastersExpiry) 
     auto listed = [&] { return Body(HttpGet(port, "/zelvikserver.txt")); };
     ASSERT_TRUE(StepUntil(
         w, [&] { return listed() == "127.0.0.1\n"; }, 2500));
-    EXPECT_TRUE(LogHas(w, "Registered on " + hostPort));
+    EXPECT_TRUE(LogHas(w, "registered on " + hostPort));
     // Well past the expiry, the server is never missing from the list.
     const uint32_t until = NowMs() + 5000;
     while (static_cast<int>(until - NowMs()) > 0) {

@@ -161,9 +161,9 @@ struct ServerRegistrar {
     bool Send(bool add) {
         const int32_t ok = add ? server->ops->Register(server) : server->ops->Unregister(server);
         if (ok)
-            log->Push(add ? "Registered on " + master : "Unregistered from " + master);
+            log->Push(add ? "registered on " + master : "unregistered from " + master);
         else
-            log->Push(std::string(add ? "Could not register on " : "Could not unregister from ") +
+            log->Push(std::string(add ? "could not register on " : "could not unregister from ") +
                       master + ": " + Reason());
         return ok != 0;
     }
