@@ -22,3 +22,5 @@ using Game_CreateFn = Game* (*)(ClientInterface* clientInterface);
 using Player_CreateFn = Player* (*)(void* ignored, uint32_t createOwnField);
 using Server_CreateFn = Server* (*)(const char16_t* name, int32_t port);
 using ServerList_GetFn = ServerList* (*)();
+// Waits at most timeoutMs until the server has network work (1) or not (0); optional export.
+using Server_WaitFn = int32_t (*)(Server* s, int32_t timeoutMs);

@@ -246,3 +246,51 @@ TEST_F(Browser, SelectionStaysByIndexAndTimedRefreshKeepsItsPace) {
     EXPECT_EQ(Started(), "/c 127.0.0.6");
     b.Shutdown();
 }
+
+// A master can list any number of addresses: the queries share a fixed pool of threads, and
+// the window keeps answering while they crawl through a long list of silent servers.
+TEST_F(Browser, AHugeListRunsOnABoundedPoolAndTheWindowKeepsAnswering) {
+    WithEngine();
+    auto threads = [] {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& t : fs::directory_iterator("/proc/self/task")) ++n;
+        return n;
+    };
+    // Connects, never answers: every query waits out its limit. The backlog holds them all,
+    // so no connection is refused and the pool is really kept busy.
+    uint16_t port = 0;
+    const int silent = ListenOn("127.0.0.1", 0, &port);
+    ASSERT_EQ(listen(silent, 4096), 0);
+    GamePort(port);
+    std::string body;
+    for (int i = 0; i < 40000; ++i) body += "127.0.0.1\n";
+    Master(body);
+    const size_t before = threads();
+    ServerBrowser b;
+    ASSERT_EQ(b.Start(), 0);
+    b.Step();
+    ASSERT_GT(b.Rows().size(), static_cast<size_t>(kBrowserWorkers));
+    EXPECT_EQ(b.Rows().back().name, "(127.0.0.1)");
+    size_t most = 0;
+    uint32_t slowest = 0;
+    const uint32_t end = NowMs() + 1500;
+    while (static_cast<int>(end - NowMs()) > 0) {
+        const uint32_t start = NowMs();
+        ASSERT_TRUE(b.Step());
+        slowest = std::max(slowest, NowMs() - start);
+        most = std::max(most, threads());
+    }
+    // The pool, and SDL's own few threads at most.
+    EXPECT_LE(most, before + kBrowserWorkers + 4);
+    EXPECT_LT(slowest, 1000u);
+    EXPECT_GT(ServerBrowser_RunningWorkers(), 0);
+    EXPECT_LE(ServerBrowser_RunningWorkers(), kBrowserWorkers);
+    SDL_Event close{};
+    close.type = SDL_WINDOWEVENT;
+    close.window.event = SDL_WINDOWEVENT_CLOSE;
+    close.window.windowID = b.WindowId();
+    SDL_PushEvent(&close);
+    EXPECT_FALSE(b.Step());
+    b.Shutdown();
+    ::close(silent);
+}

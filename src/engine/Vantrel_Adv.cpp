@@ -1,4 +1,4 @@
-// The engine library's start-up and its six exports.
+// The engine library's start-up and its seven exports.
 #include "Vantrel_Adv.h"
 
 #include "HighResTimer.h"
@@ -59,4 +59,12 @@ Server* Export_ServerCreate(const char16_t* name, int32_t port) {
 ZELVIK_EXPORT ServerList* Export_ServerListGet() ZELVIK_EXPORT_NAMED(ServerList_Get);
 ServerList* Export_ServerListGet() {
     return ServerList_Get();
+}
+
+// A host that runs the server on a thread of its own sleeps here between passes instead of
+// polling on a timer, so a relay waits for nobody's clock.
+ZELVIK_EXPORT int32_t Export_ServerWait(Server* s, int32_t timeoutMs)
+    ZELVIK_EXPORT_NAMED(Server_Wait);
+int32_t Export_ServerWait(Server* s, int32_t timeoutMs) {
+    return Server_Wait(s, timeoutMs);
 }

@@ -25,3 +25,8 @@ void Platform_ToolWindow_BeginFrame(ImGuiContext* imgui);
 void Platform_ToolWindow_BeginPanel(SDL_Window* window, const char* id, int w, int h);
 // Draws the frame begun last and shows it.
 void Platform_ToolWindow_EndFrame(SDL_Renderer* renderer);
+// The next event, waiting at most timeoutMs for it (0: just look). Idle windows wait here
+// instead of drawing: the thread sleeps until an event, a Wake or the timeout.
+bool Platform_ToolWindow_WaitEvent(SDL_Event* e, int timeoutMs);
+// Ends a WaitEvent of the window thread from any thread (with an SDL_USEREVENT).
+void Platform_ToolWindow_Wake();

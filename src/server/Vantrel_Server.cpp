@@ -4,6 +4,7 @@
 #include "Platform_Dialog.h"
 #include "Platform_Library.h"
 #include "Platform_Path.h"
+#include "Platform_Socket.h"
 #include "Platform_ToolWindow.h"
 #include "Zelvik_Engine.h"
 #include "Zelvik_Server.h"
@@ -11,7 +12,11 @@
 #include <SDL.h>
 #include <imgui.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -20,9 +25,21 @@ constexpr int kWidth = 400;
 constexpr int kHeight = 300;
 constexpr int kPlayerWidth = 800;
 constexpr int kPlayerHeight = 600;
-constexpr int kEventWaitMs = 5;
-// The window is redrawn at least this often even without events (new log lines, title).
-constexpr uint32_t kRedrawMs = 100;
+// An idle window sleeps this long at most; new log lines and clicks wake it at once.
+constexpr int kIdleWaitMs = 500;
+// At most one frame per this many milliseconds, however fast log lines arrive.
+constexpr uint32_t kFrameMs = 16;
+// A frame or two more after input: a click is a press and a release in separate frames, and
+// what it changed shows in the frame after.
+constexpr int kFramesAfterInput = 3;
+// The network thread's longest sleep while nobody plays (it also checks for the window's end),
+// and while games run (the server's own copies advance with the clock between inputs).
+constexpr int32_t kNetworkIdleWaitMs = 250;
+constexpr int32_t kNetworkGameWaitMs = 10;
+// A master that cannot be reached is asked again this often (or at the interval if shorter).
+constexpr int32_t kRegisterRetryMs = 10000;
+// The engine's master when nothing names one.
+constexpr const char* kDefaultMaster = "127.0.0.1:80";
 
 ServerWindow* logTarget = nullptr;
 
@@ -32,12 +49,28 @@ int32_t OnLog(const char16_t* text) {
 }
 
 // The game port: 2031 unless ZELVIK_GAME_PORT names another (several servers on one host).
+// Read as the engine reads it for the browser's queries: digits only, 1 to 65535.
 int32_t GamePort() {
     const char* env = std::getenv("ZELVIK_GAME_PORT");
     if (!env || !*env) return kGamePort;
-    char* end = nullptr;
-    const long v = std::strtol(env, &end, 10);
-    return (*end || v < 1 || v > 65535) ? kGamePort : static_cast<int32_t>(v);
+    int32_t v = 0;
+    for (const char* c = env; *c; ++c) {
+        if (*c < '0' || *c > '9') return kGamePort;
+        v = v * 10 + (*c - '0');
+        if (v > 65535) return kGamePort;
+    }
+    return v == 0 ? kGamePort : v;
+}
+
+// host:port of the master the engine talks to: ZELVIK_MASTER, else the settings' key (handed
+// to the engine through the same variable), else the engine's default.
+std::string ChooseMaster(const std::string& configured) {
+    const char* env = std::getenv("ZELVIK_MASTER");
+    std::string master = env && *env ? env : configured;
+    if (master.empty()) return kDefaultMaster;
+    if (!env || !*env) SDL_setenv("ZELVIK_MASTER", master.c_str(), 1);
+    if (master.find(':') == std::string::npos) master += ":80";
+    return master;
 }
 
 int32_t ToInt(const std::string& text) {
@@ -76,6 +109,98 @@ ImVec2 Size(const ServerRect& r) {
 
 } // namespace
 
+void ServerLogQueue::Push(std::string line) {
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        lines.push_back(std::move(line));
+        while (lines.size() > kServerLogLines) lines.pop_front();
+        wake = !wakePending;
+        wakePending = true;
+    }
+    if (wake) Platform_ToolWindow_Wake();
+}
+
+std::deque<std::string> ServerLogQueue::Take() {
+    std::lock_guard<std::mutex> guard(lock);
+    wakePending = false;
+    return std::exchange(lines, {});
+}
+
+struct ServerRegistrar {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool wanted = false;
+    bool stop = false;
+    bool exited = false;
+    Server* server = nullptr;
+    std::string master;
+    std::chrono::milliseconds interval{60000}, retry{kRegisterRetryMs};
+    std::shared_ptr<ServerLogQueue> log;
+
+    void Want(bool on) {
+        std::lock_guard<std::mutex> guard(lock);
+        wanted = on;
+        changed.notify_all();
+    }
+
+    // Why a request got no answer: a second look tells an unreachable master from a silent one.
+    std::string Reason() const {
+        const size_t colon = master.rfind(':');
+        const std::string host = master.substr(0, colon);
+        const long port = std::strtol(master.c_str() + colon + 1, nullptr, 10);
+        if (port < 1 || port > 65535) return "the port is not a number from 1 to 65535";
+        const uint32_t probe =
+            Platform_Socket_Connect(host.c_str(), static_cast<uint16_t>(port), 3000);
+        if (!probe) return "the master cannot be reached";
+        Platform_Socket_Close(probe);
+        return "the master gave no answer";
+    }
+
+    // One request; true when the master answered.
+    bool Send(bool add) {
+        const int32_t ok = add ? server->ops->Register(server) : server->ops->Unregister(server);
+        if (ok)
+            log->Push(add ? "registered on " + master : "unregistered from " + master);
+        else
+            log->Push(std::string(add ? "could not register on " : "could not unregister from ") +
+                      master + ": " + Reason());
+        return ok != 0;
+    }
+
+    static void Run(std::shared_ptr<ServerRegistrar> r) {
+        using Clock = std::chrono::steady_clock;
+        std::unique_lock<std::mutex> guard(r->lock);
+        bool active = false;
+        Clock::time_point next = Clock::now();
+        while (!r->stop) {
+            if (r->wanted != active) {
+                active = r->wanted;
+                next = Clock::now();
+                if (!active) {
+                    guard.unlock();
+                    r->Send(false);
+                    guard.lock();
+                    continue;
+                }
+            }
+            if (active && Clock::now() >= next) {
+                guard.unlock();
+                const bool ok = r->Send(true);
+                guard.lock();
+                next = Clock::now() + (ok ? r->interval : std::min(r->interval, r->retry));
+                continue;
+            }
+            if (active)
+                r->changed.wait_until(guard, next);
+            else
+                r->changed.wait(guard);
+        }
+        r->exited = true;
+        r->changed.notify_all();
+    }
+};
+
 std::u16string ServerWindow_ReplaceMode(const std::u16string& name,
                                         const std::vector<std::u16string>& modes) {
     if (modes.empty()) return name;
@@ -105,6 +230,9 @@ ServerSettings ServerWindow_ReadSettings(const std::string& path) {
     if (ini.Has("", "RotationSystem"))
         s.rotationSystem = Platform_Path_FromUtf8(ini.Get("", "RotationSystem"));
     if (ini.Has("", "Randomizer")) s.randomizer = Platform_Path_FromUtf8(ini.Get("", "Randomizer"));
+    s.master = ini.Get("", "Master");
+    if (ini.Has("", "RegisterInterval"))
+        s.registerInterval = std::clamp(ToInt(ini.Get("", "RegisterInterval")), 1, 3600);
     s.name = ServerWindow_ReplaceMode(s.name, s.modes);
     return s;
 }
@@ -133,6 +261,8 @@ int ServerWindow::Start() {
         Platform_Dialog_Message("Error", "Could not open Zelvik_Engine.dll", true);
         return 1;
     }
+    wait_ = reinterpret_cast<Server_WaitFn>(Platform_Library_Symbol(engine_, "Server_Wait"));
+    master_ = ChooseMaster(settings_.master);
     init();
     server_ = create(settings_.name.c_str(), GamePort());
     if (!server_) {
@@ -159,9 +289,15 @@ int ServerWindow::Start() {
     // The layout rule from the first frame: no two controls share a rectangle.
     layout_ = ServerWindow_Layout(kWidth, kHeight);
 
+    registrar_ = std::make_shared<ServerRegistrar>();
+    registrar_->server = server_;
+    registrar_->master = master_;
+    registrar_->interval = std::chrono::seconds(settings_.registerInterval);
+    registrar_->log = pending_;
+    registrarThread_ = std::thread(ServerRegistrar::Run, registrar_);
     if (settings_.isPublic) {
         isPublic_ = true;
-        server_->ops->Register(server_);
+        registrar_->Want(true);
     }
     logTarget = this;
     server_->ops->SetMessageCallback(server_, OnLog);
@@ -169,7 +305,60 @@ int ServerWindow::Start() {
         server_->ops->AddModeByName(server_, mode.c_str());
     server_->ops->AddRotationSystemByName(server_, settings_.rotationSystem.c_str());
     server_->ops->SetRandomizerByName(server_, settings_.randomizer.c_str());
+    TakeLog();
+    network_ = std::thread(&ServerWindow::NetworkLoop, this);
     return 0;
+}
+
+void ServerWindow::NetworkLoop() {
+    uint64_t shown = 0;
+    while (!stopNetwork_.load(std::memory_order_relaxed)) {
+        server_->ops->Process(server_);
+        const uint64_t players = static_cast<uint32_t>(server_->ops->CountPlayers(server_));
+        const uint64_t clients = static_cast<uint32_t>(server_->ops->CountClients(server_));
+        const uint64_t counts = players << 32 | clients;
+        counts_.store(counts);
+        // The title follows the player count: only then is the window woken for it.
+        if (counts >> 32 != shown >> 32) Platform_ToolWindow_Wake();
+        shown = counts;
+        const int32_t waitMs = players ? kNetworkGameWaitMs : kNetworkIdleWaitMs;
+        if (wait_)
+            wait_(server_, waitMs);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void ServerWindow::TakeLog() {
+    std::deque<std::string> lines = pending_->Take();
+    if (lines.empty()) return;
+    for (std::string& line : lines) log_.push_back(std::move(line));
+    while (log_.size() > kServerLogLines) log_.pop_front();
+    scrollToEnd_ = true;
+    drawFrames_ = std::max(drawFrames_, 2); // the scroll to the newest line lands a frame later
+}
+
+void ServerWindow::StopThreads() {
+    if (network_.joinable()) {
+        stopNetwork_ = true;
+        network_.join();
+    }
+    if (registrarThread_.joinable()) {
+        // A registration under way finishes first, or it could land after the unregistration
+        // that freeing the server sends and keep a closed server listed. A master that holds
+        // the request past its limits is not waited for any longer.
+        std::unique_lock<std::mutex> guard(registrar_->lock);
+        registrar_->stop = true;
+        registrar_->changed.notify_all();
+        if (registrar_->changed.wait_for(guard, std::chrono::seconds(10),
+                                         [&] { return registrar_->exited; })) {
+            guard.unlock();
+            registrarThread_.join();
+        } else {
+            guard.unlock();
+            registrarThread_.detach();
+        }
+    }
 }
 
 uint32_t ServerWindow::MainWindowId() const {
@@ -181,25 +370,19 @@ uint32_t ServerWindow::PlayerWindowId() const {
 }
 
 void ServerWindow::AppendLog(std::u16string_view text) {
-    log_.push_back(Platform_Path_ToUtf8(text));
-    while (log_.size() > kServerLogLines) log_.pop_front();
-    scrollToEnd_ = true;
-    dirty_ = true;
+    pending_->Push(Platform_Path_ToUtf8(text));
 }
 
 void ServerWindow::ClearLog() {
     log_.clear();
-    dirty_ = true;
+    drawFrames_ = std::max(drawFrames_, 1);
 }
 
 void ServerWindow::SetPublic(bool on) {
     if (on == isPublic_) return;
     isPublic_ = on;
-    if (on)
-        server_->ops->Register(server_);
-    else
-        server_->ops->Unregister(server_);
-    dirty_ = true;
+    if (registrar_) registrar_->Want(on);
+    drawFrames_ = std::max(drawFrames_, 1);
 }
 
 void ServerWindow::SetShowPlayer(bool on) {
@@ -211,7 +394,7 @@ void ServerWindow::SetShowPlayer(bool on) {
         SDL_DestroyWindow(playerWindow_);
         playerWindow_ = nullptr;
     }
-    dirty_ = true;
+    drawFrames_ = std::max(drawFrames_, 1);
 }
 
 void ServerWindow::SetTitle(const std::string& title) {
@@ -222,6 +405,7 @@ void ServerWindow::SetTitle(const std::string& title) {
 void ServerWindow::HandleEvent(const void* sdlEvent) {
     const SDL_Event& e = *static_cast<const SDL_Event*>(sdlEvent);
     const uint32_t id = WindowIdOf(e);
+    if (e.type == SDL_USEREVENT) return; // a wake-up: new lines or counts, taken after events
     if (e.type == SDL_QUIT) {
         quit_ = true;
         return;
@@ -236,28 +420,35 @@ void ServerWindow::HandleEvent(const void* sdlEvent) {
         id == MainWindowId())
         layout_ = ServerWindow_Layout(e.window.data1, e.window.data2);
     Platform_ToolWindow_ProcessEvent(imgui_, e);
-    dirty_ = true;
+    drawFrames_ = kFramesAfterInput;
 }
 
 bool ServerWindow::Step() {
-    server_->ops->Process(server_);
-    const int32_t players = server_->ops->CountPlayers(server_);
-    if (players != lastPlayers_) {
-        SetTitle("Zelvik_Server (" + std::to_string(players) + "/" +
-                 std::to_string(server_->ops->CountClients(server_)) + ")");
-        lastPlayers_ = players;
-    }
+    const uint32_t sinceDraw = SDL_GetTicks() - lastDraw_;
+    const int waitMs = drawFrames_ == 0        ? kIdleWaitMs
+                       : sinceDraw >= kFrameMs ? 0
+                                               : static_cast<int>(kFrameMs - sinceDraw);
     SDL_Event e;
-    if (SDL_WaitEventTimeout(&e, kEventWaitMs)) {
+    if (Platform_ToolWindow_WaitEvent(&e, waitMs)) {
         HandleEvent(&e);
         while (!quit_ && SDL_PollEvent(&e)) HandleEvent(&e);
     }
-    if (!quit_ && (dirty_ || SDL_GetTicks() - lastDraw_ >= kRedrawMs)) Draw();
+    TakeLog();
+    const uint64_t counts = counts_.load();
+    const int32_t players = static_cast<int32_t>(counts >> 32);
+    if (players != lastPlayers_) {
+        SetTitle("Zelvik_Server (" + std::to_string(players) + "/" +
+                 std::to_string(counts & 0xFFFFFFFFu) + ")");
+        lastPlayers_ = players;
+    }
+    if (!quit_ && drawFrames_ > 0 && SDL_GetTicks() - lastDraw_ >= kFrameMs) {
+        --drawFrames_;
+        Draw();
+    }
     return !quit_;
 }
 
 void ServerWindow::Draw() {
-    dirty_ = false;
     lastDraw_ = SDL_GetTicks();
     Platform_ToolWindow_BeginFrame(imgui_);
     Platform_ToolWindow_BeginPanel(window_, "##server", kWidth, kHeight);
@@ -302,6 +493,7 @@ void ServerWindow::Draw() {
 
 void ServerWindow::Finish() {
     if (!server_) return;
+    StopThreads();
     IniFile ini;
     ini.Load(kSettingsFile);
     ini.Set("", "Public", isPublic_ ? "1" : "0");

@@ -1,10 +1,18 @@
 // The dedicated-server window: reads Zelvik_Server.ini, hosts one game server from the engine
 // library, shows its log, registers it on the master list when Public is ticked.
+//
+// Three threads: the window thread draws and handles clicks; the network thread runs the
+// server, sleeping in the engine's wait until a client sends something, so a relay never
+// waits for the window; the registration thread talks to the master, which may take seconds.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct Server;
@@ -20,7 +28,25 @@ struct ServerSettings {
     std::vector<std::u16string> modes;
     std::u16string rotationSystem = u"DORVO";
     std::u16string randomizer = u"PEXA";
+    // Master host as host[:port]; empty: the engine's default. ZELVIK_MASTER overrides it.
+    std::string master;
+    // Seconds between registrations while public (1..3600).
+    int32_t registerInterval = 60;
 };
+
+// Lines handed from any thread to the window thread, which wakes up to show them.
+struct ServerLogQueue {
+    std::mutex lock;
+    std::deque<std::string> lines;
+    bool wakePending = false;
+    void Push(std::string line);
+    std::deque<std::string> Take();
+};
+
+// Keeps the server on the master list while wanted: registers at once, again every interval
+// (the master forgets a server it has not heard from), every retry while the master cannot be
+// reached, and unregisters when no longer wanted. Each result becomes a log line.
+struct ServerRegistrar;
 
 // Defaults for whatever the file (or a missing file) leaves out; "%m" already replaced.
 ServerSettings ServerWindow_ReadSettings(const std::string& path);
@@ -39,6 +65,10 @@ ServerLayout ServerWindow_Layout(int w, int h);
 
 class ServerWindow {
 public:
+    ServerWindow() = default;
+    ServerWindow(const ServerWindow&) = delete;
+    ServerWindow& operator=(const ServerWindow&) = delete;
+    ~ServerWindow() { StopThreads(); }
     // Settings, engine, server, window, registration, rules. 0 when running; otherwise the
     // exit code after the error box was shown.
     int Start();
@@ -62,14 +92,22 @@ public:
     Server* GameServer() const { return server_; }
     ServerLayout CurrentLayout() const { return layout_; }
 
-    // Keeps the newest kServerLogLines lines: a client that floods the server with requests
-    // must not make the window hold their log lines without end.
+    // Any thread. Keeps the newest kServerLogLines lines: a client that floods the server with
+    // requests must not make the window hold their log lines without end.
     void AppendLog(std::u16string_view text);
+    // Counts as the network thread last saw them.
+    int32_t Players() const { return static_cast<int32_t>(counts_.load() >> 32); }
+    int32_t Clients() const { return static_cast<int32_t>(counts_.load() & 0xFFFFFFFFu); }
+    // The master as the log names it (host:port).
+    const std::string& Master() const { return master_; }
 
 private:
     void HandleEvent(const void* sdlEvent);
     void Draw();
     void SetTitle(const std::string& title);
+    void TakeLog();
+    void NetworkLoop();
+    void StopThreads();
 
     ServerSettings settings_;
     void* engine_ = nullptr;
@@ -80,12 +118,20 @@ private:
     ImGuiContext* imgui_ = nullptr;
     ServerLayout layout_{};
     std::deque<std::string> log_;
+    std::shared_ptr<ServerLogQueue> pending_ = std::make_shared<ServerLogQueue>();
+    std::shared_ptr<ServerRegistrar> registrar_;
+    std::thread registrarThread_;
+    std::thread network_;
+    std::atomic<bool> stopNetwork_{false};
+    std::atomic<uint64_t> counts_{0}; // players << 32 | clients
+    int32_t (*wait_)(Server*, int32_t) = nullptr;
+    std::string master_;
+    int drawFrames_ = 2;
     std::string title_ = "Zelvik_Server";
     int32_t lastPlayers_ = 0;
     bool isPublic_ = false;
     bool quit_ = false;
     bool scrollToEnd_ = false;
-    bool dirty_ = true;
     uint32_t lastDraw_ = 0;
 };
 

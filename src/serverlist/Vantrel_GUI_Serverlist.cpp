@@ -1,5 +1,6 @@
 #include "Vantrel_GUI_Serverlist.h"
 
+#include "IniFile.h"
 #include "Platform_Dialog.h"
 #include "Platform_Library.h"
 #include "Platform_Path.h"
@@ -11,8 +12,11 @@
 #include <imgui.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -22,19 +26,61 @@ constexpr int kHeight = 300;
 constexpr int kLeft = 723;
 constexpr int kTop = 380;
 constexpr uint64_t kRefreshMs = 5000;
-constexpr int kEventWaitMs = 10;
+// An idle window sleeps this long at most (answers and clicks wake it at once).
+constexpr int kIdleWaitMs = 250;
+constexpr uint32_t kFrameMs = 16;
+// A click is a press and a release in separate frames; what it changed shows a frame later.
+constexpr int kFramesAfterInput = 3;
 constexpr const char* kNoServer = "no server online";
+constexpr const char* kSettingsFile = "zelvik.ini";
 
 // Old lists have no free operation; they stay reachable here until the process ends.
 std::vector<ServerList*>* retiredLists = new std::vector<ServerList*>;
 
-// Workers still running, abandoned or not (never destroyed, like the lists).
+// Queries under way, abandoned or not (never destroyed, like the lists).
 std::atomic<int>* runningWorkers = new std::atomic<int>(0);
 
-void PingThread(std::shared_ptr<PingJob> job) {
-    job->info.ops->Query(&job->info);
-    job->done.store(1, std::memory_order_release);
-    runningWorkers->fetch_sub(1);
+// The jobs of the latest refresh, taken in order by at most kBrowserWorkers threads that live
+// as long as the process. A refresh drops the jobs not yet begun; those under way finish and
+// their results are ignored (their generation is old).
+struct JobQueue {
+    std::mutex lock;
+    std::condition_variable ready;
+    std::deque<std::shared_ptr<PingJob>> jobs;
+    int workers = 0;
+};
+JobQueue* queue = new JobQueue;
+
+void Worker() {
+    std::unique_lock<std::mutex> guard(queue->lock);
+    for (;;) {
+        queue->ready.wait(guard, [] { return !queue->jobs.empty(); });
+        std::shared_ptr<PingJob> job = std::move(queue->jobs.front());
+        queue->jobs.pop_front();
+        runningWorkers->fetch_add(1);
+        guard.unlock();
+        job->info.ops->Query(&job->info);
+        job->done.store(1, std::memory_order_release);
+        runningWorkers->fetch_sub(1);
+        Platform_ToolWindow_Wake(); // the row has news
+        guard.lock();
+    }
+}
+
+// Replaces the waiting jobs with these and makes sure enough workers exist for them.
+void Submit(const std::vector<std::shared_ptr<PingJob>>& jobs) {
+    std::lock_guard<std::mutex> guard(queue->lock);
+    queue->jobs.assign(jobs.begin(), jobs.end());
+    const int wanted = std::min<int>(kBrowserWorkers, static_cast<int>(jobs.size()));
+    while (queue->workers < wanted) {
+        try {
+            std::thread(Worker).detach();
+            ++queue->workers;
+        } catch (...) {
+            break; // the workers there are take the jobs in turn
+        }
+    }
+    queue->ready.notify_all();
 }
 
 BrowserRow NewRow(uint32_t address) {
@@ -67,6 +113,17 @@ std::string ServerBrowser_Name(const ServerInfo& info) {
 }
 
 int ServerBrowser::Start() {
+    // The master: ZELVIK_MASTER, else zelvik.ini's Master (handed on in the same variable,
+    // which the engine reads), else the engine's default.
+    const char* env = std::getenv("ZELVIK_MASTER");
+    if (env && *env) {
+        master_ = env;
+    } else {
+        IniFile ini;
+        ini.Load(kSettingsFile);
+        master_ = ini.Get("", "Master");
+        if (!master_.empty()) SDL_setenv("ZELVIK_MASTER", master_.c_str(), 1);
+    }
     engine_ = Platform_Library_Open(kEngineLibraryPath);
     if (engine_)
         getList_ =
@@ -121,15 +178,10 @@ void ServerBrowser::Refresh() {
         rows_.push_back(NewRow(entry->address));
         jobs_.push_back(job);
         collected_.push_back(false);
-        try {
-            runningWorkers->fetch_add(1);
-            std::thread(PingThread, job).detach();
-        } catch (...) {
-            runningWorkers->fetch_sub(1);
-            job->done.store(1); // no thread to be had: the row reads "timeout"
-        }
     }
+    Submit(jobs_);
     if (count == 0) rows_.push_back({kNoServer, "", ""});
+    drawFrames_ = std::max(drawFrames_, 1);
     selected_ =
         remembered >= 0 && remembered < static_cast<int32_t>(rows_.size()) ? remembered : -1;
 }
@@ -141,6 +193,7 @@ void ServerBrowser::CollectFinished() {
             !job.done.load(std::memory_order_acquire))
             continue;
         collected_[i] = true;
+        drawFrames_ = std::max(drawFrames_, 1);
         if (ServerInfo* entry = list_ ? list_->ops->GetEntry(list_, job.row) : nullptr) {
             std::copy(std::begin(job.info.name), std::end(job.info.name), std::begin(entry->name));
             entry->ping = job.info.ping;
@@ -184,20 +237,38 @@ bool ServerBrowser::Step() {
         lastRefresh_ = SDL_GetTicks64();
     }
     CollectFinished();
+    // Asleep until an event, a finished query, the next timed refresh or the next frame.
+    const uint64_t nextRefresh = lastRefresh_ + kRefreshMs + 1, later = SDL_GetTicks64();
+    const uint64_t untilRefresh = nextRefresh > later ? nextRefresh - later : 0;
+    const uint32_t sinceDraw = SDL_GetTicks() - lastDraw_;
+    int waitMs = static_cast<int>(std::min<uint64_t>(untilRefresh, kIdleWaitMs));
+    if (drawFrames_ > 0)
+        waitMs = sinceDraw >= kFrameMs ? 0 : static_cast<int>(kFrameMs - sinceDraw);
     SDL_Event e;
-    if (SDL_WaitEventTimeout(&e, kEventWaitMs)) {
-        do {
-            if (e.type == SDL_QUIT ||
-                (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_CLOSE))
-                quit_ = true;
-            Platform_ToolWindow_ProcessEvent(imgui_, e);
-        } while (SDL_PollEvent(&e));
+    if (Platform_ToolWindow_WaitEvent(&e, waitMs)) {
+        HandleEvent(&e);
+        while (SDL_PollEvent(&e)) HandleEvent(&e);
     }
-    if (!quit_) Draw();
+    CollectFinished();
+    if (!quit_ && drawFrames_ > 0 && SDL_GetTicks() - lastDraw_ >= kFrameMs) {
+        --drawFrames_;
+        Draw();
+    }
     return !quit_;
 }
 
+void ServerBrowser::HandleEvent(const void* sdlEvent) {
+    const SDL_Event& e = *static_cast<const SDL_Event*>(sdlEvent);
+    if (e.type == SDL_USEREVENT) return; // a worker finished: collected after the events
+    if (e.type == SDL_QUIT ||
+        (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_CLOSE))
+        quit_ = true;
+    Platform_ToolWindow_ProcessEvent(imgui_, e);
+    drawFrames_ = kFramesAfterInput;
+}
+
 void ServerBrowser::Draw() {
+    lastDraw_ = SDL_GetTicks();
     Platform_ToolWindow_BeginFrame(imgui_);
     Platform_ToolWindow_BeginPanel(window_, "##browser", kWidth, kHeight);
 
@@ -211,21 +282,25 @@ void ServerBrowser::Draw() {
         ImGui::TableSetupColumn("Player", ImGuiTableColumnFlags_WidthFixed, 50);
         ImGui::TableSetupColumn("Ping", ImGuiTableColumnFlags_WidthFixed, 50);
         ImGui::TableHeadersRow();
-        for (size_t i = 0; i < rows_.size(); ++i) {
-            const int32_t row = static_cast<int32_t>(i);
-            ImGui::TableNextRow();
-            ImGui::TableSetColumnIndex(0);
-            ImGui::PushID(row);
-            if (ImGui::Selectable(rows_[i].name.c_str(), selected_ == row,
-                                  ImGuiSelectableFlags_SpanAllColumns |
-                                      ImGuiSelectableFlags_AllowDoubleClick))
-                SelectRow(row, ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left));
-            ImGui::PopID();
-            ImGui::TableSetColumnIndex(1);
-            ImGui::TextUnformatted(rows_[i].players.c_str());
-            ImGui::TableSetColumnIndex(2);
-            ImGui::TextUnformatted(rows_[i].ping.c_str());
-        }
+        // Only the rows in sight are laid out: a long list costs nothing per frame.
+        ImGuiListClipper clipper;
+        clipper.Begin(static_cast<int>(rows_.size()));
+        while (clipper.Step())
+            for (int row = clipper.DisplayStart; row < clipper.DisplayEnd; ++row) {
+                const size_t i = static_cast<size_t>(row);
+                ImGui::TableNextRow();
+                ImGui::TableSetColumnIndex(0);
+                ImGui::PushID(row);
+                if (ImGui::Selectable(rows_[i].name.c_str(), selected_ == row,
+                                      ImGuiSelectableFlags_SpanAllColumns |
+                                          ImGuiSelectableFlags_AllowDoubleClick))
+                    SelectRow(row, ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left));
+                ImGui::PopID();
+                ImGui::TableSetColumnIndex(1);
+                ImGui::TextUnformatted(rows_[i].players.c_str());
+                ImGui::TableSetColumnIndex(2);
+                ImGui::TextUnformatted(rows_[i].ping.c_str());
+            }
         ImGui::EndTable();
     }
 
@@ -247,6 +322,7 @@ void ServerBrowser::Draw() {
 }
 
 void ServerBrowser::Shutdown() {
+    Submit({}); // the queries not yet begun are dropped
     Platform_ToolWindow_DestroyImGui(imgui_);
     imgui_ = nullptr;
     if (renderer_) SDL_DestroyRenderer(renderer_);

@@ -1,5 +1,5 @@
 // The server browser: lists the servers on the master list, asks each for name, players and
-// ping on a worker of its own, and starts the client connected to the chosen one.
+// ping on a small pool of workers, and starts the client connected to the chosen one.
 #pragma once
 
 #include "Zelvik_ServerList.h"
@@ -27,8 +27,12 @@ struct PingJob {
     std::atomic<uint32_t> done{0};
 };
 
+// At most this many queries run at once, however long the list: each is a thread and a
+// connection, and a list is whatever the master sent.
+constexpr int kBrowserWorkers = 32;
+
 std::string ServerBrowser_Address(uint32_t address);
-// Workers that have not finished their query yet, abandoned ones included.
+// Queries under way, abandoned ones included.
 int ServerBrowser_RunningWorkers();
 // The entry's name as UTF-8, up to its first zero unit (at most 256 units).
 std::string ServerBrowser_Name(const ServerInfo& info);
@@ -37,7 +41,8 @@ class ServerBrowser {
 public:
     // Loads the engine and opens the window; 0 when running, else the exit code after the box.
     int Start();
-    // One pass: timed refresh, finished queries, at most 10 ms for window events, a frame.
+    // One pass: timed refresh, finished queries, window events (waiting for one while idle),
+    // a frame when something changed.
     bool Step();
     void Refresh();
     void Connect();
@@ -53,10 +58,13 @@ public:
 
     // Program started by Connect (tests point it elsewhere).
     std::string clientProgram = "./zelvik";
+    // The master as the browser was told it (zelvik.ini's Master, or ZELVIK_MASTER).
+    const std::string& Master() const { return master_; }
 
 private:
     void CollectFinished();
     void Draw();
+    void HandleEvent(const void* sdlEvent);
 
     void* engine_ = nullptr;
     ServerList* (*getList_)() = nullptr;
@@ -70,6 +78,9 @@ private:
     uint64_t lastRefresh_ = 0;
     bool refreshedOnce_ = false;
     bool quit_ = false;
+    int drawFrames_ = 2;
+    uint32_t lastDraw_ = 0;
+    std::string master_;
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     ImGuiContext* imgui_ = nullptr;
