@@ -1,5 +1,6 @@
 #include "Platform_Crash.h"
 
+#include <dwarf.h>
 #include <elfutils/libdwfl.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <initializer_list>
 #include <poll.h>
 #include <sys/wait.h>
@@ -153,12 +155,14 @@ void SymboliseInChild(int signo, uintptr_t pc, int out) {
 
     Dwfl_Module* faultModule = dwfl_addrmodule(dwfl, pc);
     int start = 0;
-    if (signo == SIGABRT && faultModule) {
-        while (start < n && dwfl_addrmodule(dwfl, addresses[start]) == faultModule) ++start;
+    Dwfl_Module* cLibrary = dwfl_addrmodule(dwfl, reinterpret_cast<uintptr_t>(&abort));
+    if (signo == SIGABRT && cLibrary) {
+        while (start < n && dwfl_addrmodule(dwfl, addresses[start]) == cLibrary) ++start;
         if (start == n) start = 0;
     }
     const char* function = nullptr;
     const char* file = nullptr;
+    const char* folder = nullptr; // the compiler's working folder, for a relative file name
     int line = 0;
     for (int i = start; i < n && !file; ++i) {
         Dwfl_Module* module = dwfl_addrmodule(dwfl, addresses[i]);
@@ -169,6 +173,9 @@ void SymboliseInChild(int signo, uintptr_t pc, int out) {
         if (source && *source) {
             file = source;
             function = dwfl_module_addrname(module, addresses[i]);
+            Dwarf_Attribute attribute;
+            if (Dwarf_Die* unit = dwfl_linecu(where); unit && *file != '/')
+                folder = dwarf_formstring(dwarf_attr(unit, DW_AT_comp_dir, &attribute));
         }
     }
     if (!file && faultModule) function = dwfl_module_addrname(faultModule, pc);
@@ -181,7 +188,12 @@ void SymboliseInChild(int signo, uintptr_t pc, int out) {
         std::free(readable);
     }
     text.Add("\n");
-    if (file) text.Add(file);
+    if (file) {
+        // The child may allocate: "../src/x.cpp" becomes a whole path without the "..".
+        std::filesystem::path path(file);
+        if (folder && *folder) path = std::filesystem::path(folder) / path;
+        text.Add(path.lexically_normal().c_str());
+    }
     text.Add("\n");
     if (file && line > 0) {
         char digits[16];
@@ -283,7 +295,9 @@ void OnFault(int signo, siginfo_t* info, void* context) {
     text.Add("\r\nLine: ");
     text.Add(where.line);
     text.Add("\r\nTargetAddress: $");
-    text.AddHex(info ? reinterpret_cast<uintptr_t>(info->si_addr) : 0);
+    // Only a fault has a target; an abort or a signal sent by a process has none.
+    if (info && info->si_code > 0 && signo != SIGABRT)
+        text.AddHex(reinterpret_cast<uintptr_t>(info->si_addr));
     text.Add("\r\n");
 
     const int fd = open(logPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
