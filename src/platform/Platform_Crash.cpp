@@ -112,6 +112,29 @@ uintptr_t FaultingInstruction(void* context) {
 #endif
 }
 
+// The function that the compiler inlined at addr (the symbol table knows only the one it was
+// inlined into); null when the code there was not inlined or the debug information does not
+// say.
+const char* InnermostFunction(Dwfl_Module* module, uintptr_t addr) {
+    Dwarf_Addr bias = 0;
+    Dwarf_Die* unit = dwfl_module_addrdie(module, addr, &bias);
+    if (!unit) return nullptr;
+    Dwarf_Die* scopes = nullptr;
+    const int count = dwarf_getscopes(unit, addr - bias, &scopes);
+    const char* name = nullptr;
+    for (int i = 0; i < count; ++i) {
+        const int tag = dwarf_tag(&scopes[i]);
+        if (tag == DW_TAG_subprogram) break; // not inlined: the symbol names it in full
+        if (tag != DW_TAG_inlined_subroutine) continue;
+        Dwarf_Attribute attribute;
+        name = dwarf_formstring(dwarf_attr_integrate(&scopes[i], DW_AT_linkage_name, &attribute));
+        if (!name) name = dwarf_diename(&scopes[i]);
+        break;
+    }
+    std::free(scopes);
+    return name;
+}
+
 // Runs in a child forked from the handler, so that whatever the symbol lookup needs (memory,
 // files, the unwinder) cannot deadlock or corrupt the dying process: the child works on a
 // copy. Writes "function\nfile\nline\n" of the faulting statement to out.
@@ -172,7 +195,8 @@ void SymboliseInChild(int signo, uintptr_t pc, int out) {
         const char* source = dwfl_lineinfo(where, &at, &line, nullptr, nullptr, nullptr);
         if (source && *source) {
             file = source;
-            function = dwfl_module_addrname(module, addresses[i]);
+            function = InnermostFunction(module, addresses[i]);
+            if (!function) function = dwfl_module_addrname(module, addresses[i]);
             Dwarf_Attribute attribute;
             if (Dwarf_Die* unit = dwfl_linecu(where); unit && *file != '/')
                 folder = dwarf_formstring(dwarf_attr(unit, DW_AT_comp_dir, &attribute));
