@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <poll.h>
+#include <string>
 #include <sys/wait.h>
 #include <time.h>
 #include <ucontext.h>
@@ -219,16 +220,7 @@ void SymboliseInChild(int signo, uintptr_t pc, int out) {
         text.Add(path.lexically_normal().c_str());
     }
     text.Add("\n");
-    if (file && line > 0) {
-        char digits[16];
-        int d = 0;
-        for (unsigned v = static_cast<unsigned>(line); v && d < 16; v /= 10)
-            digits[d++] = static_cast<char>('0' + v % 10);
-        while (d > 0) {
-            const char c[2] = {digits[--d], 0};
-            text.Add(c);
-        }
-    }
+    if (file && line > 0) text.Add(std::to_string(line).c_str());
     text.Add("\n");
     WriteAll(out, text.bytes, text.length);
     dwfl_end(dwfl);
