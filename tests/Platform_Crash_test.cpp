@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -42,6 +43,8 @@ protected:
     fs::path previous, folder;
 };
 
+// The lines below that fault, as the log must name them.
+constexpr int kWriteLine = __LINE__ + 4;
 [[noreturn]] void WriteToLowAddress() {
     // Read back through a volatile so the optimiser cannot see (and reject) the address.
     volatile uintptr_t address = 16;
@@ -49,8 +52,22 @@ protected:
     std::abort();
 }
 
+constexpr int kTrapLine = __LINE__ + 2;
 [[noreturn]] void IllegalInstruction() {
     __builtin_trap();
+}
+
+constexpr int kAbortLine = __LINE__ + 3;
+[[noreturn]] void FailedCheck(int value) {
+    // As an assertion or std::terminate ends the program.
+    if (value != 0) std::abort();
+    std::exit(0);
+}
+
+// "File: <path of this source>\r\nLine: <n>\r\n"
+std::string Where(int line) {
+    return "\r\nFile: [^\r\n]*tests/Platform_Crash_test\\.cpp\r\nLine: " + std::to_string(line) +
+           "\r\n";
 }
 
 const std::string kHex = "\\$[0-9A-F]{16}";
@@ -64,8 +81,9 @@ TEST_F(CrashLog, AccessViolationLeavesTheTextWithBothAddresses) {
         ::testing::ExitedWithCode(kPlatformCrashExitCode),
         "Error: Access violation.*Error message has been saved to \"Zelvik_Error.log\"");
     const std::string log = Log();
-    const std::regex text("Error: Access violation\r\n\r\nAddress: " + kHex +
-                          "\r\nFile: \r\nLine: \r\nTargetAddress: \\$0000000000000010\r\n");
+    const std::regex text(
+        "Error: Access violation in [^\r\n]*WriteToLowAddress(\\(\\))?\r\n\r\nAddress: " + kHex +
+        Where(kWriteLine) + "TargetAddress: \\$0000000000000010\r\n");
     EXPECT_TRUE(std::regex_match(log, text)) << log;
     // The address is that of the faulting code, not zero.
     EXPECT_EQ(log.find("Address: $0000000000000000"), std::string::npos);
@@ -86,10 +104,28 @@ TEST_F(CrashLog, TwoFaultsLeaveTwoTextsInOrder) {
             IllegalInstruction();
         },
         ::testing::ExitedWithCode(kPlatformCrashExitCode), "Illegal instruction");
-    const std::string block = "\r\nFile: \r\nLine: \r\nTargetAddress: " + kHex + "\r\n";
-    const std::regex both("earlier\r\nError: Access violation\r\n\r\nAddress: " + kHex + block +
-                          "Error: Illegal instruction\r\n\r\nAddress: " + kHex + block);
+    const std::string target = "TargetAddress: " + kHex + "\r\n";
+    const std::regex both(
+        "earlier\r\nError: Access violation in [^\r\n]*\r\n\r\nAddress: " + kHex +
+        Where(kWriteLine) + target +
+        "Error: Illegal instruction in [^\r\n]*IllegalInstruction(\\(\\))?\r\n\r\n"
+        "Address: " +
+        kHex + Where(kTrapLine) + target);
     EXPECT_TRUE(std::regex_match(Log(), both)) << Log();
+}
+
+TEST_F(CrashLog, AbortIsLoggedAtTheLineThatCalledIt) {
+    EXPECT_EXIT(
+        {
+            Platform_Crash_Install("Zelvik_Error.log");
+            FailedCheck(1);
+        },
+        ::testing::ExitedWithCode(kPlatformCrashExitCode), "Abnormal termination");
+    const std::regex text(
+        "Error: Abnormal termination \\(abort\\) in [^\r\n]*FailedCheck(\\(int\\))?"
+        "\r\n\r\nAddress: " +
+        kHex + Where(kAbortLine) + "TargetAddress: \\$\r\n");
+    EXPECT_TRUE(std::regex_match(Log(), text)) << Log();
 }
 
 TEST_F(CrashLog, UnwritableLogStillReportsOnStderr) {

@@ -196,6 +196,11 @@ TEST_F(ClientCallbacks, ReplayNameFromThePatternWithoutColons) {
     gClient.ReplayPattern = u"%mode%-%level%.er";
     fake.SetValue(u"level", 321);
     EXPECT_EQ(Client_ReplayFileName(cp), u"replays/PEXA Master-321.er");
+    // A pattern that climbs out of the folder still names a file inside it.
+    gClient.ReplayPattern = u"../../x";
+    EXPECT_EQ(Client_ReplayFileName(cp), u"replays/___.._x");
+    gClient.ReplayPattern = u"..\\%mode%.er";
+    EXPECT_EQ(Client_ReplayFileName(cp), u"replays/___PEXA Master.er");
 }
 
 TEST_F(ClientCallbacks, DebugLogSplitsAtCarriageReturns) {

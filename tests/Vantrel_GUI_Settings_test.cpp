@@ -98,13 +98,13 @@ TEST(Settings, UnknownKeysAndBadValues) {
     EXPECT_EQ(s.JoystickID, 0);
     EXPECT_EQ(s.JoystickDeadzone, 0);
     EXPECT_EQ(s.JoyBindings[0], 12);
-    EXPECT_EQ(s.JoyBindings[1], 0); // unknown text reads as unbound
+    EXPECT_EQ(s.JoyBindings[1], 32); // unknown text keeps the default "+x"
     EXPECT_EQ(s.PovBindings[0], 53);
     std::string out = written(s, ini, true);
     EXPECT_NE(out.find("something = kept\r\n"), std::string::npos);
     EXPECT_NE(out.find("mine = 1\r\n"), std::string::npos);
     EXPECT_NE(out.find("ScreenWidth = 640\r\n"), std::string::npos);
-    EXPECT_NE(out.find("Right = \r\n"), std::string::npos);
+    EXPECT_NE(out.find("Right = +x\r\n"), std::string::npos);
     EXPECT_NE(out.find("POVLeft = +p3y\r\n"), std::string::npos);
 }
 

@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sys/stat.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -579,6 +580,23 @@ TEST(Client, MissingReplayIsLoggedAndNeitherPlaysNorRecords) {
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text.find("; Deadzone"), std::string::npos); // the file existed before
     EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
+}
+
+TEST(Client, ReplayThatIsAPipeIsRefusedAtOnceAndReportedOnStderr) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("pipereplay");
+    run.writeIni("PlayerName = Tester\r\n");
+    ASSERT_EQ(mkfifo("pipe.er", 0600), 0);
+    // Opening the pipe for reading would wait for a writer that never comes.
+    testing::internal::CaptureStderr();
+    const int32_t r = Client_Startup({"/r", "pipe.er"});
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(r, 0);
+    EXPECT_NE(err.find(": Could not load pipe.er\n"), std::string::npos) << err;
+    EXPECT_NE(err.find(": pipe.er is not a regular file\n"), std::string::npos) << err;
+    EXPECT_FALSE(firstPlayer()->PlayerFlags & (Flag_PlayReplay | Flag_RecordReplay));
+    gMain.Quit = 1;
+    Client_Shutdown();
 }
 
 TEST(Client, NewSettingsFileWithDefaultsAndTheNameFromThePrompt) {

@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -49,9 +50,18 @@ void debugLog(const std::string& text) {
     Client_DebugLog(&gClient.Interface, u16(text).c_str());
 }
 
-// Every log line goes to the "EngineDebug" window, opened on first use.
+// A pipe or device is refused rather than waited on; say so, as the name alone looks fine.
+void logLoadFailure(const std::string& name) {
+    debugLog("Could not load " + name);
+    if (Platform_Path_IsSpecial(Platform_Path_Resolve(name)))
+        debugLog(name + " is not a regular file");
+}
+
+// Every log line goes to the "EngineDebug" window, opened on first use, and to standard
+// error, where a person who started the program from a terminal sees its warnings.
 void showDebugLine(const std::u16string& line) {
     std::string text = u8(line);
+    std::fprintf(stderr, "%s\n", text.c_str());
     gMain.Log.push_back(text);
     Platform_DebugWindow_Open("EngineDebug", 200, 100, 400, 300);
     Platform_DebugWindow_AddLine(text);
@@ -463,7 +473,7 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
         if (p->Replay && p->Replay->ops->Load(p->Replay, p, u16(o.Replay).c_str(), 0))
             p->PlayerFlags |= Flag_PlayReplay;
         else
-            debugLog("Could not load " + o.Replay);
+            logLoadFailure(o.Replay);
     } else if (!o.ReplayInp.empty()) {
         int32_t skipFrames = 0;
         uint32_t flags = 1;
@@ -478,7 +488,7 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
                                                      o.ReplayInpNumber, skipFrames, flags) == 0)
             p->PlayerFlags |= Flag_PlayReplay;
         else
-            debugLog("Could not load " + o.ReplayInp);
+            logLoadFailure(o.ReplayInp);
     } else {
         p->PlayerFlags |= Flag_RecordReplay;
     }

@@ -307,7 +307,14 @@ void Client_OnPlayerRemoved(::Player*, ::Player* player) {
 
 std::u16string Client_ReplayFileName(ClientPlayer* player) {
     std::u16string name = Skin_FormatText(gClient.ReplayPattern, player);
-    std::replace(name.begin(), name.end(), u':', u'_');
+    // The name stays one plain file inside replays/: a pattern (or a mode name) holding a
+    // folder separator or a leading ".." must not place the file elsewhere or hide it.
+    for (char16_t& c : name)
+        if (c == u':' || c == u'/' || c == u'\\') c = u'_';
+    for (char16_t& c : name) {
+        if (c != u'.') break;
+        c = u'_';
+    }
     return u"replays/" + name;
 }
 

@@ -354,7 +354,16 @@ int32_t Menu_Update(ClientPlayer* cp, DFont* font, int32_t x, int32_t y, int32_t
             sy *= double(width) / baseWidth;
         }
         DFont_SetScale(font, sx, sy);
-        const int32_t tw = DFont_TextWidth(font, item->Text);
+        int32_t tw = DFont_TextWidth(font, item->Text);
+        // The highlighted item is drawn larger than the base scale; it still keeps to the
+        // menu's column, never over the labels beside it (a long replay name).
+        // Glyph widths are rounded one by one, so one scaling step may leave a pixel or two.
+        for (int32_t tries = 0; tw > width && tw > 0 && tries < 8; ++tries) {
+            sx *= double(width) / tw;
+            sy *= double(width) / tw;
+            DFont_SetScale(font, sx, sy);
+            tw = DFont_TextWidth(font, item->Text);
+        }
         const int32_t th = DFont_TextHeight(font, item->Text);
         const int32_t left = x + (width - tw) / 2;
         const double top = browser ? y + (height / 2 - th) / 2 + (height / 2) * std::sin(a) / 3

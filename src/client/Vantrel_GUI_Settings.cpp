@@ -44,8 +44,13 @@ void readText(const IniFile& ini, const char* group, const char* key, std::strin
     if (ini.Has(group, key)) *out = ini.Get(group, key);
 }
 
+// An empty text unbinds; a text that names no binding keeps the default, so a typo in the
+// file does not silently lose the control (and is not written back empty).
 void readBinding(const IniFile& ini, const char* key, int32_t* out) {
-    if (ini.Has("Joystick", key)) *out = Joystick_TextToBinding(ini.Get("Joystick", key));
+    if (!ini.Has("Joystick", key)) return;
+    const std::string text = ini.Get("Joystick", key);
+    const int32_t code = Joystick_TextToBinding(text);
+    if (code != 0 || text.empty()) *out = code;
 }
 
 std::string lower(std::string s) {

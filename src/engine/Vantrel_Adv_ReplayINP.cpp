@@ -62,7 +62,7 @@ uint32_t ReadBE32(const uint8_t* p) {
 std::FILE* OpenRecording(const char16_t* fileName) {
     if (!fileName) return nullptr;
     const std::string path = Platform_Path_Resolve(Platform_Path_ToUtf8(fileName));
-    return std::fopen(path.c_str(), "rb");
+    return Platform_Path_OpenForReading(path);
 }
 
 // -1 when the size cannot be had.

@@ -27,6 +27,9 @@ int runModal(const std::string& title, int w, int h, const std::function<int(boo
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
         startedVideo = true;
     }
+    // The window that has the keys now gets them back when the box closes: without a window
+    // manager nobody else hands the X input focus back, and the program would go deaf.
+    SDL_Window* owner = SDL_GetKeyboardFocus();
     SDL_Window* window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED,
                                           SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_SHOWN);
     if (!window) {
@@ -126,6 +129,10 @@ int runModal(const std::string& title, int w, int h, const std::function<int(boo
     ImGui::SetCurrentContext(previous);
     SDL_DestroyRenderer(renderer);
     SDL_DestroyWindow(window);
+    if (owner) {
+        SDL_RaiseWindow(owner);
+        SDL_SetWindowInputFocus(owner);
+    }
     for (int i = 0; i < quits; ++i) {
         SDL_Event q{};
         q.type = SDL_QUIT;

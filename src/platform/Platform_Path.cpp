@@ -1,7 +1,10 @@
 #include "Platform_Path.h"
 
+#include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <vector>
@@ -100,6 +103,29 @@ std::string Platform_Path_Resolve(std::string_view path) {
 bool Platform_Path_Exists(const std::string& path) {
     struct stat st {};
     return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+std::FILE* Platform_Path_OpenForReading(const std::string& path) {
+    if (path.empty()) return nullptr;
+    // Without O_NONBLOCK, opening a pipe waits for a writer, possibly for ever.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    std::FILE* f = fdopen(fd, "rb");
+    if (!f) close(fd);
+    return f;
+}
+
+bool Platform_Path_IsSpecial(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
 std::string Platform_Path_ToUtf8(std::u16string_view text) {

@@ -2,6 +2,7 @@
 
 #include "DoublyLinkedList.h"
 #include "MameInp.h"
+#include "Platform_Path.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -136,7 +137,8 @@ int32_t InpReplay_LoadMAMEINP(InpReplay* r, const char* fileName, int32_t skipPr
                               int32_t skipFrames, uint32_t flags) {
     if (!r || !fileName) return InpReplay_CannotOpen;
     r->loadedParts = 0;
-    std::FILE* f = std::fopen(fileName, "rb");
+    // A dropped pipe or device is refused at once instead of waiting for a writer.
+    std::FILE* f = Platform_Path_OpenForReading(fileName);
     if (!f) return InpReplay_CannotOpen;
     const int32_t result = Load(r, f, skipPresses, skipFrames, flags);
     std::fclose(f);
