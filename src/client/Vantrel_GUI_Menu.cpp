@@ -190,9 +190,9 @@ void ReplayMenu_Fill(Menu* menu) {
 }
 
 void MenuAction_Start(ClientPlayer* cp, int32_t, int32_t) {
+    // The rules are chosen first: randomizer, rotation system, mode; the mode starts the game.
     if (!cp || !cp->Player) return;
-    startWithSeed(cp->Player);
-    cp->Player->ops->RequestStart(cp->Player);
+    replaceMenu(cp, RandomizerMenu_Create(cp));
 }
 
 void MenuAction_OpenOptions(ClientPlayer* cp, int32_t, int32_t) {
@@ -265,6 +265,8 @@ void MenuAction_ChooseMode(ClientPlayer* cp, int32_t selectedIndex, int32_t) {
     startWithSeed(p);
     p->ops->SetMode(p, reinterpret_cast<const ZelvikID*>(p->ops->GetModeInfo(p, selectedIndex)));
     p->ops->RequestStart(p);
+    // When the game ends the player is back at the main menu (options, another game, exit).
+    replaceMenu(cp, MainMenu_Create(cp));
 }
 
 void MenuAction_LoadReplay(ClientPlayer* cp, int32_t selectedIndex, int32_t) {
@@ -329,9 +331,10 @@ int32_t Menu_Update(ClientPlayer* cp, DFont* font, int32_t x, int32_t y, int32_t
         }
     }
 
-    // Drawing uses whichever menu is current now.
+    // Drawing uses whichever menu is current now; none once the action started a game.
     m = currentMenu(cp);
     if (!m) return 0;
+    if (cp->Player && cp->Player->State != State_Idle) return 1;
     const int32_t n = Menu_Count(m);
     const bool browser = gMenus.ReplayBrowserShown != 0;
     for (int32_t i = 0; i < n; ++i) {
