@@ -151,7 +151,7 @@ step "name typed"
 wait_window "$box"
 focus
 step "main window"
-sleep 1
+sleep 0.5
 shot menu_main
 check menu_main menu_main "${SCREEN[@]}"
 
@@ -171,7 +171,6 @@ press s # hard drop: up to Back
 press m # back to Options
 press s # up to Back
 press m # back to the main menu
-sleep 0.5
 
 # 3. Start -> PEXA -> Dalmor WEXO -> PEXA Master (up from the first mode, round the wheel).
 press m
