@@ -44,7 +44,9 @@ function(zelvik_test unit)
   add_dependencies(${target} zelvik_run_folder)
   gtest_discover_tests(${target}
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES ENVIRONMENT "SDL_VIDEODRIVER=dummy;SDL_AUDIODRIVER=dummy"
+    # One value per property: discovery splits a list value into separate arguments.
+    PROPERTIES ENVIRONMENT "SDL_VIDEODRIVER=dummy"
+               ENVIRONMENT_MODIFICATION "SDL_AUDIODRIVER=set:dummy"
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
