@@ -184,7 +184,9 @@ bool GradeSheet(const std::string& ttf, const fs::path& path) {
             const uint8_t c[3] = {225, 235, 255};
             std::copy_n(c, 3, colour);
         } else if (grade < 18) {
-            name = "S" + std::to_string(grade - 8);
+            char text[8];
+            std::snprintf(text, sizeof text, "S%d", grade - 8);
+            name = text;
             const uint8_t c[3] = {255, 210, 70};
             std::copy_n(c, 3, colour);
         } else if (grade == 18) {
