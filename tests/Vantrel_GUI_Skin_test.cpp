@@ -228,6 +228,8 @@ TEST(SkinFormat, TimesValuesModeAndFps) {
               u"00:00:00|00:00:00|%mode%|417");
     fake.player.Settings.FramesPerSecond = 0;
     EXPECT_EQ(Skin_FormatText(u"%time%|%level%", &cp), u"00:00:00|%level%");
+    // On screen a value the player does not have shows as nothing; a lone "%" stays.
+    EXPECT_EQ(Skin_DisplayText(u"%mode% L%level% 50% %%|%grade%", nullptr), u" L 50% %%|");
     gClient.DisplayFPS = 0;
 }
 

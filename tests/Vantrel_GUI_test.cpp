@@ -259,7 +259,9 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
     ASSERT_NE(mainMenu(), nullptr);
     Client_Pass();
 
-    // Randomizer, rotation system, mode: the game starts.
+    // The main menu first; Start leads to randomizer, rotation system, mode: the game starts.
+    EXPECT_EQ(selectedText(mainMenu()), u"Start");
+    ASSERT_TRUE(choose(u"Start"));
     ASSERT_TRUE(choose(u"PEXA")) << "no randomizer";
     ASSERT_TRUE(choose(u"")) << "no rotation system";
     ASSERT_TRUE(choose(u"PEXA Master")) << "no mode";
@@ -319,6 +321,10 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
         fastForward(p, 30);
         Client_Pass();
     }
+    // After the game the main menu is back.
+    ASSERT_NE(mainMenu(), nullptr);
+    EXPECT_EQ(Menu_Count(mainMenu()), 3);
+    EXPECT_EQ(selectedText(mainMenu()), u"Start");
     tap(64);
     EXPECT_EQ(gMenus.ReplayBrowserShown, 1);
     ASSERT_EQ(Menu_Count(Client_FirstPlayer()->ReplayMenu), 1);
@@ -443,6 +449,7 @@ TEST(Client, CapturesAviFramesOnePerPass) {
     presser.join();
     ASSERT_EQ(r, 0);
     ASSERT_EQ(Client_Options().WriteAvi, "capture.avi");
+    ASSERT_TRUE(choose(u"Start"));
     ASSERT_TRUE(choose(u"PEXA"));
     ASSERT_TRUE(choose(u""));
     ASSERT_TRUE(choose(u"PEXA Master"));
@@ -527,6 +534,7 @@ TEST(Client, PlaysAMameRecordingAsAReplay) {
     gInpCheck = InpFrameCheck{};
     p->ops->AddHook(p, Event_Frame, onInpFrame, 0, kHookPersistent);
     Client_Pass();
+    ASSERT_TRUE(choose(u"Start"));
     ASSERT_TRUE(choose(u"PEXA")) << "no randomizer";
     ASSERT_TRUE(choose(u"")) << "no rotation system";
     ASSERT_TRUE(choose(u"PEXA Master")) << "no mode";

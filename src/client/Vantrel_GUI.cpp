@@ -516,7 +516,7 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
         }
         cp = Client_FirstPlayer();
     } else {
-        cp->MainMenu = RandomizerMenu_Create(cp);
+        cp->MainMenu = MainMenu_Create(cp);
         cp->ReplayMenu = ReplayMenu_Create(cp);
     }
 

@@ -12,8 +12,10 @@
 #include "Zelvik_Player.h"
 #include "Zelvik_Replay.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <numbers>
 #include <string>
 
@@ -65,6 +67,20 @@ Menu* pluginMenu(ClientPlayer* cp, intptr_t (*info)(Player*, int32_t), MenuCallb
 }
 
 void noSelect(ClientPlayer*, int32_t, int32_t) {}
+
+// The first held key that can be bound. The client's own function keys (Escape, F1, F4, F5,
+// F6, F8) keep their meaning while a key is being chosen: a screenshot taken then, say, must
+// not become the new binding.
+int32_t firstBindableKey() {
+    static const int32_t kReserved[] = {1, 59, 62, 63, 64, 66};
+    for (int32_t i = 0; i < Key_NamedCount(); ++i) {
+        const int32_t code = Key_NamedCode(i);
+        if (std::find(std::begin(kReserved), std::end(kReserved), code) != std::end(kReserved))
+            continue;
+        if (Platform_Keyboard_IsHeld(code)) return code;
+    }
+    return 0;
+}
 
 Menu* currentMenu(ClientPlayer* cp) {
     return gMenus.ReplayBrowserShown ? cp->ReplayMenu : cp->MainMenu;
@@ -190,9 +206,9 @@ void ReplayMenu_Fill(Menu* menu) {
 }
 
 void MenuAction_Start(ClientPlayer* cp, int32_t, int32_t) {
+    // The rules are chosen first: randomizer, rotation system, mode; the mode starts the game.
     if (!cp || !cp->Player) return;
-    startWithSeed(cp->Player);
-    cp->Player->ops->RequestStart(cp->Player);
+    replaceMenu(cp, RandomizerMenu_Create(cp));
 }
 
 void MenuAction_OpenOptions(ClientPlayer* cp, int32_t, int32_t) {
@@ -265,6 +281,8 @@ void MenuAction_ChooseMode(ClientPlayer* cp, int32_t selectedIndex, int32_t) {
     startWithSeed(p);
     p->ops->SetMode(p, reinterpret_cast<const ZelvikID*>(p->ops->GetModeInfo(p, selectedIndex)));
     p->ops->RequestStart(p);
+    // When the game ends the player is back at the main menu (options, another game, exit).
+    replaceMenu(cp, MainMenu_Create(cp));
 }
 
 void MenuAction_LoadReplay(ClientPlayer* cp, int32_t selectedIndex, int32_t) {
@@ -293,7 +311,7 @@ int32_t Menu_Update(ClientPlayer* cp, DFont* font, int32_t x, int32_t y, int32_t
 
     if (gMenus.PendingKeyTarget) {
         // Key capture: the key that was held and is now let go gets bound.
-        int32_t k = Key_FirstPushed();
+        int32_t k = firstBindableKey();
         if (gMenus.CaptureHeld && !k) {
             int32_t code = gMenus.CaptureHeld;
             int32_t* target = gMenus.PendingKeyTarget;
@@ -329,9 +347,10 @@ int32_t Menu_Update(ClientPlayer* cp, DFont* font, int32_t x, int32_t y, int32_t
         }
     }
 
-    // Drawing uses whichever menu is current now.
+    // Drawing uses whichever menu is current now; none once the action started a game.
     m = currentMenu(cp);
     if (!m) return 0;
+    if (cp->Player && cp->Player->State != State_Idle) return 1;
     const int32_t n = Menu_Count(m);
     const bool browser = gMenus.ReplayBrowserShown != 0;
     for (int32_t i = 0; i < n; ++i) {

@@ -406,6 +406,30 @@ std::u16string Skin_FormatText(const std::u16string& input, ClientPlayer* cp) {
     return text;
 }
 
+std::u16string Skin_DisplayText(const std::u16string& input, ClientPlayer* cp) {
+    std::u16string text = Skin_FormatText(input, cp);
+    // A placeholder still standing names a value the player does not have (yet): it shows as
+    // nothing rather than as its key. A lone "%" (a percentage) stays.
+    auto isKeyChar = [](char16_t c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+               c == u'_';
+    };
+    std::u16string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'%') {
+            size_t j = i + 1;
+            while (j < text.size() && isKeyChar(text[j])) ++j;
+            if (j > i + 1 && j < text.size() && text[j] == u'%') {
+                i = j;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
 bool Skin_ClipOrigin(int64_t n, int32_t clipWidth, int32_t clipHeight, int32_t sheetHeight,
                      int32_t* u, int32_t* v) {
     if (n < 0 || clipWidth <= 0 || clipHeight <= 0 || sheetHeight <= 0) return false;
@@ -627,7 +651,7 @@ int32_t SkinElement_Draw(SkinElement* e, int32_t screenWidth, int32_t screenHeig
             ScaleFont(e, s);
             const bool filter = !Whole(s.sx * e->FontScaleX) || !Whole(s.sy * e->FontScaleY);
             if (filter) Sprite3D_SetFiltering(true);
-            DrawText(e->Font, x, y, Skin_FormatText(e->Content, cp));
+            DrawText(e->Font, x, y, Skin_DisplayText(e->Content, cp));
             if (filter) Sprite3D_SetFiltering(false);
         }
         break;

@@ -89,6 +89,8 @@ void SkinElement_ApplyClass(SkinElement* e, const std::string& className);
 
 // Placeholder replacement: %time%, %time_int%, value-store keys, %mode%, %fps%.
 std::u16string Skin_FormatText(const std::u16string& text, ClientPlayer* player);
+// What a text element shows: the same, with every placeholder left unreplaced removed.
+std::u16string Skin_DisplayText(const std::u16string& text, ClientPlayer* player);
 // The clip source rectangle's top-left for clip n of a sheet (0 false when nothing to draw).
 bool Skin_ClipOrigin(int64_t n, int32_t clipWidth, int32_t clipHeight, int32_t sheetHeight,
                      int32_t* u, int32_t* v);

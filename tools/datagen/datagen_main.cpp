@@ -8,6 +8,7 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_SYNTHESIS_H
 #include <jpeglib.h>
 #include <vorbis/vorbisenc.h>
 
@@ -131,6 +132,103 @@ Picture Medals() {
                       Clamp8(colours[m][2] * shade), 255);
             }
     return p;
+}
+
+// ---- the grade sheet ----
+
+// Text drawn with FreeType into a picture, blended over what is there; `bold` thickens the
+// outlines. Returns the width in pixels (nothing is drawn when draw is false).
+int32_t DrawLabel(Picture& p, FT_Face face, int32_t pixels, bool bold, const std::string& text,
+                  int32_t left, int32_t baseline, const uint8_t rgb[3], bool draw = true) {
+    FT_Set_Pixel_Sizes(face, 0, FT_UInt(pixels));
+    int32_t x = left;
+    for (char c : text) {
+        if (FT_Load_Char(face, FT_ULong(uint8_t(c)), FT_LOAD_DEFAULT) != 0) continue;
+        if (bold) FT_GlyphSlot_Embolden(face->glyph);
+        if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0) continue;
+        const FT_GlyphSlot g = face->glyph;
+        for (int32_t y = 0; draw && y < int32_t(g->bitmap.rows); ++y)
+            for (int32_t xx = 0; xx < int32_t(g->bitmap.width); ++xx) {
+                const uint8_t a = g->bitmap.buffer[y * g->bitmap.pitch + xx];
+                const int32_t px = x + g->bitmap_left + xx, py = baseline - g->bitmap_top + y;
+                if (!a || px < 0 || py < 0 || px >= p.w || py >= p.h) continue;
+                uint8_t* d = &p.px[(size_t(py) * p.w + px) * 4];
+                const double k = a / 255.0;
+                for (int i = 0; i < 3; ++i) d[i] = Clamp8(d[i] * (1 - k) + rgb[i] * k);
+                d[3] = std::max(d[3], a);
+            }
+        x += int32_t((g->advance.x + 32) >> 6);
+    }
+    return x - left;
+}
+
+// The twenty displayed grades as boxes of 68 x 88 pixels, five down each column, four columns:
+// grades 0-8 read "9" to "1", 9-17 "S1" to "S9", 18 "M", 19 "GM". Each box carries its own
+// panel and caption, so a mode without a grade shows no box at all.
+bool GradeSheet(const std::string& ttf, const fs::path& path) {
+    constexpr int32_t kW = 68, kH = 88, kPerColumn = 5;
+    FT_Library lib;
+    if (FT_Init_FreeType(&lib) != 0) return false;
+    FT_Face face;
+    if (FT_New_Face(lib, ttf.c_str(), 0, &face) != 0) {
+        FT_Done_FreeType(lib);
+        return false;
+    }
+    Picture sheet(kW * 4, kH * kPerColumn);
+    for (int32_t grade = 0; grade < 20; ++grade) {
+        const int32_t ox = grade / kPerColumn * kW, oy = grade % kPerColumn * kH;
+        std::string name;
+        uint8_t colour[3];
+        if (grade < 9) {
+            name = std::to_string(9 - grade);
+            const uint8_t c[3] = {225, 235, 255};
+            std::copy_n(c, 3, colour);
+        } else if (grade < 18) {
+            char text[8];
+            std::snprintf(text, sizeof text, "S%d", grade - 8);
+            name = text;
+            const uint8_t c[3] = {255, 210, 70};
+            std::copy_n(c, 3, colour);
+        } else if (grade == 18) {
+            name = "M";
+            const uint8_t c[3] = {255, 110, 200};
+            std::copy_n(c, 3, colour);
+        } else {
+            name = "GM";
+            const uint8_t c[3] = {255, 240, 120};
+            std::copy_n(c, 3, colour);
+        }
+        // The panel: dark, a light border, a caption bar on top.
+        for (int32_t y = 0; y < kH; ++y)
+            for (int32_t x = 0; x < kW; ++x) {
+                const bool border = x < 2 || y < 2 || x >= kW - 2 || y >= kH - 2;
+                const bool caption = y < 22;
+                if (border)
+                    sheet.Set(ox + x, oy + y, 190, 200, 230, 235);
+                else if (caption)
+                    sheet.Set(ox + x, oy + y, 40, 48, 80, 220);
+                else
+                    sheet.Set(ox + x, oy + y, 8, 10, 20, 200);
+            }
+        const uint8_t captionColour[3] = {235, 240, 255};
+        const int32_t cw = DrawLabel(sheet, face, 14, false, "GRADE", 0, 0, captionColour, false);
+        DrawLabel(sheet, face, 14, false, "GRADE", ox + (kW - cw) / 2, oy + 16, captionColour);
+        const int32_t size = name.size() > 1 ? 34 : 46;
+        const int32_t nw = DrawLabel(sheet, face, size, true, name, 0, 0, colour, false);
+        // A dark shadow under the name, then the name.
+        const uint8_t shadow[3] = {0, 0, 0};
+        const int32_t left = ox + (kW - nw) / 2, base = oy + 22 + (kH - 22) / 2 + size * 3 / 8;
+        DrawLabel(sheet, face, size, true, name, left + 2, base + 2, shadow);
+        DrawLabel(sheet, face, size, true, name, left, base, colour);
+        if (grade >= 18) {
+            // The top grades glow: a thin bright rule under the name.
+            for (int32_t x = 10; x < kW - 10; ++x)
+                sheet.Set(ox + x, oy + kH - 10, colour[0], colour[1], colour[2], 255);
+        }
+    }
+    FT_Done_Face(face);
+    FT_Done_FreeType(lib);
+    return sheet.Save(path);
 }
 
 // One background per hundred levels: a two-colour gradient with soft waves, hue per index.
@@ -443,6 +541,7 @@ int main(int argc, char** argv) {
     ok = CellMask(true).Save(data / "piece_mask_jewel.png") && ok;
     ok = Panel().Save(data / "panel.png") && ok;
     ok = Medals().Save(data / "medals.png") && ok;
+    ok = GradeSheet(argv[2], data / "grades.png") && ok;
     ok = MakeFont(argv[2], fonts) && ok;
     for (int32_t i = 0; i < 20; ++i)
         ok =

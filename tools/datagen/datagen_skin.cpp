@@ -1,5 +1,6 @@
-// The default skin: one player with a field, three previews, hold, level/score/time/grade
-// texts, six medals as clips of one sheet, and the menu over the field. Design units 320 x 240.
+// The default skin: one player with a field, three previews, hold, level/score/time texts, the
+// grade and six medals as clips of two sheets, and the menu over the field. Design units
+// 320 x 240.
 extern const char* const kDefaultSkinXml;
 const char* const kDefaultSkinXml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <skin name="Pexa">
@@ -23,8 +24,7 @@ const char* const kDefaultSkinXml = R"(<?xml version="1.0" encoding="UTF-8"?>
     <hold position="82,44" size="6,6"/>
     <text font="f1.fnt" fontsize="0.5,0.5" position="80,30" content="HOLD"/>
     <text font="f1.fnt" fontsize="0.5,0.5" position="210,30" content="NEXT"/>
-    <skin name="gradelabel" class="label" position="80,80"><text font="f1.fnt" fontsize="0.5,0.5" content="GRADE"/></skin>
-    <text font="f1.fnt" fontsize="1,1" position="82,92" content="%grade%"/>
+    <image file="grades.png" clipsize="68,88" clipindex="grade" position="78,78" size="34,44"/>
     <skin class="label" position="244,110"><text font="f1.fnt" fontsize="0.5,0.5" content="LEVEL"/></skin>
     <text font="f1.fnt" fontsize="0.5,0.5" position="244,122" content="%level%"/>
     <text font="f1.fnt" fontsize="0.5,0.5" position="244,132" content="%levelstop%"/>
