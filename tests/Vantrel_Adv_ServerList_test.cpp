@@ -231,9 +231,7 @@ TEST_F(ServerListEnv, DownloadSendsTheExactRequestAndSplitsTheAnswer) {
 TEST_F(ServerListEnv, FailedDownloadsLeaveTheLinesAlone) {
     std::vector<HttpLine> lines = {{1, u"kept"}};
     // Nothing listens there.
-    uint16_t port = 0;
-    const int fd = ListenOn("127.0.0.1", 0, &port);
-    close(fd);
+    const uint16_t port = FreePort();
     EXPECT_EQ(DownloadFileToLL("127.0.0.1", port, "/zelvikserver.txt", &lines), 0);
     EXPECT_EQ(DownloadFileToLL("127.0.0.1", 0, "/zelvikserver.txt", &lines), 0);
     // An answer over the size bound is refused as a whole.
@@ -301,8 +299,7 @@ TEST_F(ServerListEnv, ListTakesTheBodyAddressesOnly) {
 }
 
 TEST_F(ServerListEnv, UnreachableMasterGivesAnEmptyListAndRegisterFails) {
-    uint16_t port = 0;
-    close(ListenOn("127.0.0.1", 0, &port));
+    const uint16_t port = FreePort();
     PointMasterAt(port);
     EXPECT_EQ(CountNow(), 0);
     EXPECT_EQ(Server_Register(nullptr), 0);

@@ -215,8 +215,7 @@ TEST_F(Browser, RefreshAbandonsABlockedQuery) {
 
 TEST_F(Browser, SelectionStaysByIndexAndTimedRefreshKeepsItsPace) {
     WithEngine();
-    uint16_t port = 0;
-    close(ListenOn("127.0.0.1", 0, &port));
+    const uint16_t port = FreePort();
     GamePort(port); // nothing answers: every row times out at once
     Master("127.0.0.5\n127.0.0.6\n");
     ServerBrowser b;

@@ -39,11 +39,10 @@ protected:
         fs::create_directories(dir);
         fs::current_path(dir);
         // A free port for the game server, and a master that nothing answers at.
-        uint16_t port = 0;
-        close(ListenOn("127.0.0.1", 0, &port));
+        uint16_t port = FreePort();
         gamePort = port;
         setenv("ZELVIK_GAME_PORT", std::to_string(port).c_str(), 1);
-        close(ListenOn("127.0.0.1", 0, &port));
+        port = FreePort();
         setenv("ZELVIK_MASTER", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
     }
     void TearDown() override {
@@ -230,8 +229,7 @@ TEST_F(ServerWindowTest, PublicBoxRegistersUnregistersAndIsSavedForTheNextStart)
 // one started while the master was down gets listed once the master is up.
 TEST_F(ServerWindowTest, PublicServerRegistersAgainAndOutlivesTheMastersExpiry) {
     WithEngine();
-    uint16_t port = 0;
-    close(ListenOn("127.0.0.1", 0, &port));
+    const uint16_t port = FreePort();
     const std::string hostPort = "127.0.0.1:" + std::to_string(port);
     unsetenv("ZELVIK_MASTER"); // the settings name the master
     Settings("Public = 1\r\nMaster = " + hostPort + "\r\nRegisterInterval = 1\r\n");

@@ -53,6 +53,22 @@ inline int ListenOn(const char* ip, uint16_t port, uint16_t* bound, bool nonBloc
     return fd;
 }
 
+// A port for a server the test starts later. Taken below the kernel's ephemeral range: a port
+// the kernel hands out for bind(0) is also handed to other tests' outgoing connections, which
+// may take it before our server binds it.
+inline uint16_t FreePort() {
+    static std::atomic<uint32_t> next{static_cast<uint32_t>(getpid()) * 7919u};
+    for (int tries = 0; tries < 1000; ++tries) {
+        const auto port = static_cast<uint16_t>(20000 + next.fetch_add(7) % 12000);
+        const int fd = ListenOn("127.0.0.1", port, nullptr);
+        if (fd >= 0) {
+            close(fd);
+            return port;
+        }
+    }
+    return 0;
+}
+
 // Reads what arrives within ms milliseconds (stops early once `until` bytes are there).
 inline std::string ReadFor(int fd, int ms, size_t until = SIZE_MAX) {
     std::string got;
