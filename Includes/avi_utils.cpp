@@ -109,6 +109,8 @@ AVCodecContext* openEncoder(uint32_t handler, int32_t width, int32_t height, int
     case kAviFourccFfv1:
         c->level = 3;   // version 3: slices, coded in parallel
         c->slices = 12; // a count version 3 accepts
+        // The range coder: a third smaller than Golomb-Rice codes for an eighth more CPU.
+        av_opt_set(c->priv_data, "coder", "range_def", 0);
         break;
     case kAviFourccMjpg:
         c->flags |= AV_CODEC_FLAG_QSCALE;

@@ -142,11 +142,19 @@ bool Platform_Screen_Open(int32_t width, int32_t height, bool windowed, const st
     g.headless = isHeadlessDriver(SDL_GetCurrentVideoDriver());
     // Full screen keeps the desktop's resolution: a mode change to the picture's size is not
     // offered everywhere (one-mode X servers), and the picture is scaled on present anyway.
-    const Uint32 flags = windowed ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP;
+    // Without a window manager nothing resizes a window asked to go full screen, so it is
+    // made borderless at the desktop's size and place from the start.
+    Uint32 flags = 0;
+    SDL_Rect place{int(SDL_WINDOWPOS_CENTERED), int(SDL_WINDOWPOS_CENTERED), width, height};
+    if (!windowed) {
+        flags = SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+        SDL_Rect desktop{};
+        if (SDL_GetDisplayBounds(0, &desktop) == 0 && desktop.w > 0 && desktop.h > 0)
+            place = desktop;
+    }
     const Uint32 sync = g.headless ? 0 : SDL_RENDERER_PRESENTVSYNC;
     for (int attempt = 0; attempt < 2 && !g.renderer; ++attempt) {
-        g.window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                    width, height, flags);
+        g.window = SDL_CreateWindow(title.c_str(), place.x, place.y, place.w, place.h, flags);
         if (!g.window) {
             std::fprintf(stderr, "Cannot open the window: %s\n", SDL_GetError());
             Platform_Screen_Close();
