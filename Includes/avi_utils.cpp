@@ -141,20 +141,28 @@ bool encode(AviWriter* w, const AVFrame* frame) {
         if (r < 0) return false;
         av_packet_rescale_ts(w->packet, w->encoder->time_base, w->stream->time_base);
         w->packet->stream_index = w->stream->index;
-        if (av_interleaved_write_frame(w->format, w->packet) < 0) return false;
+        // One stream with rising times: nothing to interleave.
+        const int written = av_write_frame(w->format, w->packet);
+        av_packet_unref(w->packet);
+        if (written < 0) return false;
     }
 }
 
 bool encodeJob(AviWriter* w, const AviWriter::Job& job) {
     if (w->raw) {
-        // A device-independent bitmap as it stands: bottom-up rows padded to 4 bytes.
-        if (av_new_packet(w->packet, int(job.bits.size())) < 0) return false;
+        // A device-independent bitmap as it stands: bottom-up rows padded to 4 bytes. One
+        // packet buffer serves every frame (a fresh one each time costs its page faults).
+        const int size = int(job.bits.size());
+        if (w->packet->size != size) {
+            av_packet_unref(w->packet);
+            if (av_new_packet(w->packet, size) < 0) return false;
+        }
         std::memcpy(w->packet->data, job.bits.data(), job.bits.size());
         w->packet->pts = w->packet->dts = w->nextPts++;
         w->packet->duration = 1;
         w->packet->flags = job.key ? AV_PKT_FLAG_KEY : 0;
         w->packet->stream_index = w->stream->index;
-        return av_interleaved_write_frame(w->format, w->packet) >= 0;
+        return av_write_frame(w->format, w->packet) >= 0; // the packet stays ours
     }
     if (av_frame_make_writable(w->frame) < 0) return false;
     // The bitmap is bottom-up: start at its last row and walk backwards.
