@@ -194,8 +194,10 @@ bool Platform_Screen_Open(int32_t width, int32_t height, bool windowed, const st
     g.width = width;
     g.height = height;
     SDL_RendererInfo info{};
-    g.vsync =
-        SDL_GetRendererInfo(g.renderer, &info) == 0 && (info.flags & SDL_RENDERER_PRESENTVSYNC);
+    // SDL's software renderer reports a sync it only imitates with sleeps of its own.
+    g.vsync = SDL_GetRendererInfo(g.renderer, &info) == 0 &&
+              (info.flags & SDL_RENDERER_PRESENTVSYNC) && info.name &&
+              std::strcmp(info.name, "software") != 0;
     g.vsyncOn = g.vsync;
     g.paced = true;
     g.refresh = displayRefresh(g.window);
