@@ -153,9 +153,12 @@ int main(int argc, char** argv) {
         // The rotate key takes the first entry of the three menus (randomizer, rotation
         // system, mode) and the game starts; the pointer over the window gives it the
         // keyboard without a window manager.
-        const pid_t key =
-            spawn({"xdotool", "mousemove", "320", "240", "key", "--delay", "700", "m", "m", "m"},
-                  env, "");
+        // Each key is held a tenth of a second: the client reads the keyboard once a pass.
+        std::vector<std::string> keys = {"xdotool", "mousemove", "320", "240"};
+        for (int i = 0; i < 3; ++i)
+            for (const char* k : {"keydown", "m", "sleep", "0.1", "keyup", "m", "sleep", "0.6"})
+                keys.push_back(k);
+        const pid_t key = spawn(keys, env, "");
         if (key > 0) waitpid(key, &status, 0);
         std::this_thread::sleep_for(std::chrono::seconds(1));
         ok = measure("game", client, seconds);
