@@ -2,57 +2,51 @@
 
 #include "Platform_Dialog.h"
 
-#include <jpeglib.h>
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <new>
+#include <thread>
+
+struct AviWriter {
+    AVFormatContext* format = nullptr;
+    AVStream* stream = nullptr;
+    AVCodecContext* encoder = nullptr;
+    SwsContext* convert = nullptr;
+    AVFrame* frame = nullptr;
+    AVPacket* packet = nullptr;
+    bool headerWritten = false;
+    bool raw = false; // uncompressed: the bitmap's rows go to the file as they are
+    int32_t width = 0, height = 0;
+    int64_t nextPts = 0;
+
+    // Frames waiting for the worker; bounded so a slow codec holds the caller back instead of
+    // piling up memory.
+    struct Job {
+        std::vector<uint8_t> bits;
+        bool key = false;
+    };
+    std::thread worker;
+    std::mutex lock;
+    std::condition_variable wake, room;
+    std::deque<Job> queue;
+    std::vector<std::vector<uint8_t>> spare;
+    bool closing = false;
+    bool failed = false; // an encode or write failed on the worker
+};
 
 namespace {
 
-constexpr uint32_t fourcc(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
-constexpr uint32_t kSuperIndexEntries = 256; // 256 segments of < 1 GiB each
-constexpr uint32_t kAvihFlagHasIndex = 0x10;
-constexpr uint32_t kAvihFlagMustUseIndex = 0x20;
-
-struct Out {
-    std::vector<uint8_t> b;
-    void u8(uint8_t v) { b.push_back(v); }
-    void u16(uint16_t v) {
-        u8(uint8_t(v));
-        u8(uint8_t(v >> 8));
-    }
-    void u32(uint32_t v) {
-        u16(uint16_t(v));
-        u16(uint16_t(v >> 16));
-    }
-    void u64(uint64_t v) {
-        u32(uint32_t(v));
-        u32(uint32_t(v >> 32));
-    }
-    void zeros(size_t n) { b.insert(b.end(), n, 0); }
-};
-
-bool writeBytes(AviHandle* avi, const void* data, size_t size) {
-    return std::fwrite(data, 1, size, avi->File) == size;
-}
-bool writeOut(AviHandle* avi, const Out& o) {
-    return writeBytes(avi, o.b.data(), o.b.size());
-}
-
-uint64_t tell(AviHandle* avi) {
-    return static_cast<uint64_t>(ftello(avi->File));
-}
-
-bool patch32(AviHandle* avi, uint64_t at, uint32_t value) {
-    uint64_t here = tell(avi);
-    Out o;
-    o.u32(value);
-    bool ok = fseeko(avi->File, static_cast<off_t>(at), SEEK_SET) == 0 && writeOut(avi, o);
-    return fseeko(avi->File, static_cast<off_t>(here), SEEK_SET) == 0 && ok;
-}
+constexpr size_t kQueueFrames = 8;
 
 bool bitmapOk(const AviBitmap* b) {
     return b && b->headerSize == 40 && b->planes == 1 && b->bitCount == 24 && b->compression == 0 &&
@@ -60,194 +54,235 @@ bool bitmapOk(const AviBitmap* b) {
            b->bits.size() >= b->ImageSize();
 }
 
-uint32_t chunkId(const AviHandle* avi) {
-    return avi->handler == kAviFourccMjpg ? fourcc("00dc") : fourcc("00db");
+void quietLibraries() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
 }
 
-// Opens a RIFF ("AVI " for the first, "AVIX" after) and its "movi" list.
-bool beginSegment(AviHandle* avi) {
-    Out o;
-    avi->riffStart = tell(avi);
-    o.u32(fourcc("RIFF"));
-    o.u32(0);
-    o.u32(avi->segment == 0 ? fourcc("AVI ") : fourcc("AVIX"));
-    if (avi->segment == 0) {
-        // The stream headers.
-        uint32_t usPerFrame = avi->FramesPerSecond > 0 ? 1000000u / avi->FramesPerSecond : 0;
-        uint32_t imageSize = AviBitmap::Stride(avi->width) * uint32_t(avi->height);
-        Out h;
-        h.u32(fourcc("LIST"));
-        h.u32(0); // patched below
-        h.u32(fourcc("hdrl"));
-        avi->avihOffset = avi->riffStart + o.b.size() + h.b.size();
-        h.u32(fourcc("avih"));
-        h.u32(56);
-        h.u32(usPerFrame);
-        h.u32(imageSize * uint32_t(avi->FramesPerSecond));
-        h.u32(0);
-        h.u32(kAvihFlagHasIndex | kAvihFlagMustUseIndex);
-        h.u32(0); // total frames of the first RIFF
-        h.u32(0);
-        h.u32(1);
-        h.u32(imageSize + 8);
-        h.u32(uint32_t(avi->width));
-        h.u32(uint32_t(avi->height));
-        h.zeros(16);
-        Out strl;
-        strl.u32(fourcc("LIST"));
-        strl.u32(0);
-        strl.u32(fourcc("strl"));
-        size_t strhAt = h.b.size() + strl.b.size();
-        strl.u32(fourcc("strh"));
-        strl.u32(56);
-        strl.u32(fourcc("vids"));
-        strl.u32(avi->handler == kAviFourccMjpg ? kAviFourccMjpg : kAviFourccDib);
-        strl.u32(0);
-        strl.u16(0);
-        strl.u16(0);
-        strl.u32(0);
-        strl.u32(1);                              // scale
-        strl.u32(uint32_t(avi->FramesPerSecond)); // rate
-        strl.u32(0);
-        strl.u32(0); // length, patched
-        strl.u32(imageSize + 8);
-        strl.u32(0xFFFFFFFFu);
-        strl.u32(0);
-        strl.u16(0);
-        strl.u16(0);
-        strl.u16(uint16_t(avi->width));
-        strl.u16(uint16_t(avi->height));
-        strl.u32(fourcc("strf"));
-        strl.u32(40);
-        strl.u32(40);
-        strl.u32(uint32_t(avi->width));
-        strl.u32(uint32_t(avi->height));
-        strl.u16(1);
-        strl.u16(24);
-        strl.u32(avi->handler == kAviFourccMjpg ? kAviFourccMjpg : 0);
-        strl.u32(imageSize);
-        strl.zeros(16);
-        size_t indxAt = h.b.size() + strl.b.size();
-        strl.u32(fourcc("indx"));
-        strl.u32(24 + 16 * kSuperIndexEntries);
-        strl.u16(4); // longs per entry
-        strl.u8(0);
-        strl.u8(0); // index of indexes
-        strl.u32(0);
-        strl.u32(chunkId(avi));
-        strl.zeros(12);
-        strl.zeros(16 * kSuperIndexEntries);
-        uint32_t strlSize = uint32_t(strl.b.size() - 8);
-        std::memcpy(&strl.b[4], &strlSize, 4);
-        h.b.insert(h.b.end(), strl.b.begin(), strl.b.end());
-        h.u32(fourcc("LIST"));
-        h.u32(4 + 8 + 248);
-        h.u32(fourcc("odml"));
-        size_t dmlhAt = h.b.size();
-        h.u32(fourcc("dmlh"));
-        h.u32(248);
-        h.zeros(248);
-        uint32_t hdrlSize = uint32_t(h.b.size() - 8);
-        std::memcpy(&h.b[4], &hdrlSize, 4);
-        uint64_t base = avi->riffStart + o.b.size();
-        avi->strhOffset = base + strhAt;
-        avi->indxOffset = base + indxAt;
-        avi->dmlhOffset = base + dmlhAt;
-        o.b.insert(o.b.end(), h.b.begin(), h.b.end());
+const AVCodec* encoderFor(uint32_t handler) {
+    switch (handler) {
+    case kAviFourccFfv1:
+        return avcodec_find_encoder(AV_CODEC_ID_FFV1);
+    case kAviFourccMjpg:
+        return avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    case kAviFourccH264:
+        // x264 when the library has it: the hardware encoders need devices that may be absent.
+        if (const AVCodec* c = avcodec_find_encoder_by_name("libx264")) return c;
+        return avcodec_find_encoder(AV_CODEC_ID_H264);
+    default:
+        return avcodec_find_encoder(AV_CODEC_ID_RAWVIDEO);
     }
-    avi->moviStart = avi->riffStart + o.b.size();
-    o.u32(fourcc("LIST"));
-    o.u32(0);
-    o.u32(fourcc("movi"));
-    avi->segmentIndex.clear();
-    return writeOut(avi, o);
 }
 
-// Writes this RIFF's standard index (and idx1 in the first), then its sizes.
-bool endSegment(AviHandle* avi) {
-    if (avi->superIndex.size() >= kSuperIndexEntries) return false;
-    uint64_t ixAt = tell(avi);
-    uint64_t base = avi->segmentIndex.empty() ? avi->moviStart : avi->segmentIndex.front().offset;
-    Out ix;
-    ix.u32(fourcc("ix00"));
-    ix.u32(uint32_t(24 + 8 * avi->segmentIndex.size()));
-    ix.u16(2);
-    ix.u8(0);
-    ix.u8(1); // index of chunks
-    ix.u32(uint32_t(avi->segmentIndex.size()));
-    ix.u32(chunkId(avi));
-    ix.u64(base);
-    ix.u32(0);
-    for (const AviIndexEntry& e : avi->segmentIndex) {
-        ix.u32(uint32_t(e.offset - base));
-        ix.u32(e.size | (e.key ? 0u : 0x80000000u));
+AVPixelFormat pixelFormatFor(uint32_t handler) {
+    switch (handler) {
+    case kAviFourccFfv1:
+        return AV_PIX_FMT_BGR0; // lossless RGB
+    case kAviFourccMjpg:
+        return AV_PIX_FMT_YUVJ422P;
+    case kAviFourccH264:
+        return AV_PIX_FMT_YUV420P; // what every H.264 player decodes
+    default:
+        return AV_PIX_FMT_BGR24;
     }
-    if (!writeOut(avi, ix)) return false;
-    avi->superIndex.push_back({ixAt, uint32_t(ix.b.size()), uint32_t(avi->segmentIndex.size())});
-    uint64_t moviEnd = tell(avi);
-    bool ok = patch32(avi, avi->moviStart + 4, uint32_t(moviEnd - avi->moviStart - 8));
-    if (avi->segment == 0) {
-        avi->firstSegmentFrames = uint32_t(avi->segmentIndex.size());
-        Out idx;
-        idx.u32(fourcc("idx1"));
-        idx.u32(uint32_t(16 * avi->firstIndex.size()));
-        for (const AviIndexEntry& e : avi->firstIndex) {
-            idx.u32(chunkId(avi));
-            idx.u32(e.key ? 0x10u : 0u);
-            idx.u32(uint32_t(e.offset - 8 - (avi->moviStart + 8)));
-            idx.u32(e.size);
+}
+
+// An encoder context for the codec, opened; null when the library cannot encode it.
+AVCodecContext* openEncoder(uint32_t handler, int32_t width, int32_t height, int32_t fps,
+                            int32_t quality) {
+    const AVCodec* codec = encoderFor(handler);
+    if (!codec) return nullptr;
+    AVCodecContext* c = avcodec_alloc_context3(codec);
+    if (!c) return nullptr;
+    c->width = width;
+    c->height = height;
+    c->time_base = AVRational{1, fps};
+    c->framerate = AVRational{fps, 1};
+    c->pix_fmt = pixelFormatFor(handler);
+    c->gop_size = fps * 5;
+    c->max_b_frames = 0; // AVI carries no presentation times for reordered frames
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    c->thread_count = int(std::min(cores, 8u));
+    c->thread_type = FF_THREAD_SLICE | FF_THREAD_FRAME;
+    const int32_t q = quality > 0 && quality <= 100 ? quality : 90;
+    switch (handler) {
+    case kAviFourccFfv1:
+        c->level = 3;   // version 3: slices, coded in parallel
+        c->slices = 12; // a count version 3 accepts
+        // The range coder: a third smaller than Golomb-Rice codes for an eighth more CPU.
+        av_opt_set(c->priv_data, "coder", "range_def", 0);
+        break;
+    case kAviFourccMjpg:
+        c->flags |= AV_CODEC_FLAG_QSCALE;
+        c->global_quality = FF_QP2LAMBDA * std::max(2, (100 - q) / 5 + 1);
+        break;
+    case kAviFourccH264: {
+        c->thread_count = 0; // x264 sizes its own pool
+        av_opt_set(c->priv_data, "preset", "veryfast", 0);
+        av_opt_set_double(c->priv_data, "crf", 51.0 - q * 0.37, 0);
+        break;
+    }
+    default:
+        break;
+    }
+    if (avcodec_open2(c, codec, nullptr) < 0) {
+        avcodec_free_context(&c);
+        return nullptr;
+    }
+    return c;
+}
+
+// Sends one frame (null: the end) and writes every packet the encoder gives back.
+bool encode(AviWriter* w, const AVFrame* frame) {
+    if (avcodec_send_frame(w->encoder, frame) < 0) return false;
+    for (;;) {
+        const int r = avcodec_receive_packet(w->encoder, w->packet);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+        if (r < 0) return false;
+        av_packet_rescale_ts(w->packet, w->encoder->time_base, w->stream->time_base);
+        w->packet->stream_index = w->stream->index;
+        // One stream with rising times: nothing to interleave.
+        const int written = av_write_frame(w->format, w->packet);
+        av_packet_unref(w->packet);
+        if (written < 0) return false;
+    }
+}
+
+bool encodeJob(AviWriter* w, const AviWriter::Job& job) {
+    if (w->raw) {
+        // A device-independent bitmap as it stands: bottom-up rows padded to 4 bytes. One
+        // packet buffer serves every frame (a fresh one each time costs its page faults).
+        const int size = int(job.bits.size());
+        if (w->packet->size != size) {
+            av_packet_unref(w->packet);
+            if (av_new_packet(w->packet, size) < 0) return false;
         }
-        ok = ok && writeOut(avi, idx);
-        avi->firstIndex.clear();
-        avi->firstIndex.shrink_to_fit();
+        std::memcpy(w->packet->data, job.bits.data(), job.bits.size());
+        w->packet->pts = w->packet->dts = w->nextPts++;
+        w->packet->duration = 1;
+        w->packet->flags = job.key ? AV_PKT_FLAG_KEY : 0;
+        w->packet->stream_index = w->stream->index;
+        return av_write_frame(w->format, w->packet) >= 0; // the packet stays ours
     }
-    uint64_t end = tell(avi);
-    ok = ok && patch32(avi, avi->riffStart + 4, uint32_t(end - avi->riffStart - 8));
-    ++avi->segment;
-    return ok;
+    if (av_frame_make_writable(w->frame) < 0) return false;
+    // The bitmap is bottom-up: start at its last row and walk backwards.
+    const int stride = int(AviBitmap::Stride(w->width));
+    const uint8_t* src[1] = {job.bits.data() + size_t(w->height - 1) * size_t(stride)};
+    const int srcStride[1] = {-stride};
+    sws_scale(w->convert, src, srcStride, 0, w->height, w->frame->data, w->frame->linesize);
+    w->frame->pts = w->nextPts++;
+    w->frame->pict_type = job.key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    w->frame->quality = w->encoder->global_quality;
+    return encode(w, w->frame);
 }
 
-bool compressJpeg(const AviHandle* avi, const AviBitmap* b, std::vector<uint8_t>* out) {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    // libjpeg's default error exit ends the process; keep it for out-of-memory only, inputs here
-    // are always well formed.
-    jpeg_create_compress(&c);
-    unsigned char* mem = nullptr;
-    unsigned long memSize = 0;
-    jpeg_mem_dest(&c, &mem, &memSize);
-    c.image_width = JDIMENSION(b->width);
-    c.image_height = JDIMENSION(b->height);
-    c.input_components = 3;
-    c.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, avi->quality, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    const uint32_t stride = AviBitmap::Stride(b->width);
-    while (c.next_scanline < c.image_height) {
-        // JPEG rows go top-down; the bitmap stores the bottom row first.
-        JSAMPROW row = const_cast<JSAMPROW>(
-            &b->bits[size_t(b->height - 1 - int32_t(c.next_scanline)) * stride]);
-        jpeg_write_scanlines(&c, &row, 1);
+void workerLoop(AviWriter* w) {
+    for (;;) {
+        AviWriter::Job job;
+        bool skip = false;
+        {
+            std::unique_lock<std::mutex> l(w->lock);
+            w->wake.wait(l, [w] { return w->closing || !w->queue.empty(); });
+            if (w->queue.empty()) break;
+            job = std::move(w->queue.front());
+            w->queue.pop_front();
+            skip = w->failed;
+        }
+        w->room.notify_one();
+        const bool ok = skip || encodeJob(w, job);
+        std::lock_guard<std::mutex> l(w->lock);
+        w->spare.push_back(std::move(job.bits));
+        if (!ok) w->failed = true;
     }
-    jpeg_finish_compress(&c);
-    out->assign(mem, mem + memSize);
-    jpeg_destroy_compress(&c);
-    free(mem);
+}
+
+void freeWriter(AviWriter* w) {
+    if (!w) return;
+    if (w->worker.joinable()) {
+        {
+            std::lock_guard<std::mutex> l(w->lock);
+            w->closing = true;
+        }
+        w->wake.notify_all();
+        w->worker.join();
+    }
+    if (w->headerWritten) {
+        if (!w->failed && w->encoder) encode(w, nullptr); // what the encoder still holds
+        av_write_trailer(w->format);
+    }
+    if (w->format && w->format->pb) avio_closep(&w->format->pb);
+    avformat_free_context(w->format);
+    avcodec_free_context(&w->encoder);
+    sws_freeContext(w->convert);
+    av_frame_free(&w->frame);
+    av_packet_free(&w->packet);
+    delete w;
+}
+
+// A stream for frames written as they are, without an encoder.
+bool rawStream(AviWriter* w) {
+    AVCodecParameters* p = w->stream->codecpar;
+    p->codec_type = AVMEDIA_TYPE_VIDEO;
+    p->codec_id = AV_CODEC_ID_RAWVIDEO;
+    p->codec_tag = 0;
+    p->format = AV_PIX_FMT_BGR24;
+    p->width = w->width;
+    p->height = w->height;
+    p->bits_per_coded_sample = 24;
     return true;
 }
 
+bool encodedStream(AviWriter* w) {
+    w->frame = av_frame_alloc();
+    if (!w->frame) return false;
+    w->frame->format = w->encoder->pix_fmt;
+    w->frame->width = w->width;
+    w->frame->height = w->height;
+    w->convert = sws_getContext(w->width, w->height, AV_PIX_FMT_BGR24, w->width, w->height,
+                                w->encoder->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    return w->convert && av_frame_get_buffer(w->frame, 0) >= 0 &&
+           avcodec_parameters_from_context(w->stream->codecpar, w->encoder) >= 0;
+}
+
 int32_t fixFormat(AviHandle* avi, const AviBitmap* bitmap, uint32_t handler, int32_t quality) {
-    avi->handler = handler == kAviFourccMjpg ? kAviFourccMjpg : kAviFourccDib;
-    avi->quality = quality > 0 && quality <= 100 ? quality : 90;
-    avi->width = bitmap->width;
-    avi->height = bitmap->height;
+    AviWriter* w = avi->File;
+    if (handler != kAviFourccFfv1 && handler != kAviFourccMjpg && handler != kAviFourccH264)
+        handler = kAviFourccDib;
+    w->width = bitmap->width;
+    w->height = bitmap->height;
+    w->raw = handler == kAviFourccDib;
     avi->VideoStream = true;
-    if (!beginSegment(avi)) {
+    if (!w->raw) {
+        w->encoder = openEncoder(handler, w->width, w->height, avi->FramesPerSecond, quality);
+        if (!w->encoder) {
+            avi->Failed = 1;
+            return kAviErrCompress;
+        }
+    }
+    w->stream = avformat_new_stream(w->format, nullptr);
+    w->packet = av_packet_alloc();
+    if (!w->stream || !w->packet || !(w->raw ? rawStream(w) : encodedStream(w))) {
+        avi->Failed = 1;
+        return kAviErrCompress;
+    }
+    w->stream->time_base = AVRational{1, avi->FramesPerSecond};
+    w->stream->avg_frame_rate = AVRational{avi->FramesPerSecond, 1};
+    AVDictionary* muxerOptions = nullptr;
+    av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0); // the bitmap's own row order
+    const int header = avformat_write_header(w->format, &muxerOptions);
+    av_dict_free(&muxerOptions);
+    if (header < 0) {
         avi->Failed = 1;
         return kAviErrWrite;
     }
+    w->headerWritten = true;
+    try {
+        w->worker = std::thread(workerLoop, w);
+    } catch (...) {
+        avi->Failed = 1;
+        return kAviErrWrite;
+    }
+    avi->handler = handler;
     avi->CompressedStream = true;
     return 0;
 }
@@ -260,16 +295,42 @@ void AviBitmap::Allocate(int32_t w, int32_t h) {
     bits.assign(size_t(Stride(w)) * size_t(h > 0 ? h : 0), 0);
 }
 
+std::vector<AviCodecChoice> AVI_AvailableCodecs() {
+    static const std::vector<AviCodecChoice> available = [] {
+        quietLibraries();
+        const AviCodecChoice all[] = {{kAviFourccFfv1, "FFV1 (lossless)"},
+                                      {kAviFourccH264, "H.264"},
+                                      {kAviFourccMjpg, "Motion JPEG"},
+                                      {kAviFourccDib, "Full Frames (Uncompressed)"}};
+        std::vector<AviCodecChoice> out;
+        // Only what really opens: a build may list an encoder that needs absent hardware.
+        for (const AviCodecChoice& c : all) {
+            AVCodecContext* probe = openEncoder(c.handler, 64, 48, 60, 0);
+            if (!probe) continue;
+            avcodec_free_context(&probe);
+            out.push_back(c);
+        }
+        return out;
+    }();
+    return available;
+}
+
 AviHandle* AVI_Open(const std::string& file, int32_t framesPerSecond, const void* audioFormat) {
-    std::FILE* f = std::fopen(file.c_str(), "wb");
-    if (!f) return nullptr;
-    AviHandle* avi = new (std::nothrow) AviHandle;
-    if (!avi) {
-        std::fclose(f);
+    quietLibraries();
+    AviWriter* w = new (std::nothrow) AviWriter;
+    if (!w) return nullptr;
+    if (avformat_alloc_output_context2(&w->format, nullptr, "avi", file.c_str()) < 0 ||
+        !w->format || avio_open(&w->format->pb, file.c_str(), AVIO_FLAG_WRITE) < 0) {
+        freeWriter(w);
         return nullptr;
     }
-    avi->File = f;
-    avi->FramesPerSecond = framesPerSecond > 0 ? framesPerSecond : 60;
+    AviHandle* avi = new (std::nothrow) AviHandle;
+    if (!avi) {
+        freeWriter(w);
+        return nullptr;
+    }
+    avi->File = w;
+    avi->FramesPerSecond = framesPerSecond > 0 && framesPerSecond <= 1000 ? framesPerSecond : 60;
     if (audioFormat) std::memcpy(avi->AudioFormat, audioFormat, sizeof avi->AudioFormat);
     return avi;
 }
@@ -281,13 +342,15 @@ int32_t AVI_CreateVideoStream(AviHandle* avi, const AviBitmap* bitmap, AviCompre
     if (avi->CompressedStream) return kAviErrStreamExists;
     AviCompressOptions chosen = options ? *options : AviCompressOptions{};
     if (showDialog) {
-        int pick = Platform_Dialog_Choose(
-            "Video Compression", "Compressor:", {"Full Frames (Uncompressed)", "Motion JPEG"});
-        if (pick < 0) {
+        const std::vector<AviCodecChoice> codecs = AVI_AvailableCodecs();
+        std::vector<std::string> names;
+        for (const AviCodecChoice& c : codecs) names.push_back(c.name);
+        const int pick = Platform_Dialog_Choose("Video Compression", "Compressor:", names);
+        if (pick < 0 || size_t(pick) >= codecs.size()) {
             avi->Failed = 1;
             return kAviErrCancelled;
         }
-        chosen.handler = pick == 1 ? kAviFourccMjpg : kAviFourccDib;
+        chosen.handler = codecs[size_t(pick)].handler;
         if (options) *options = chosen;
     }
     return fixFormat(avi, bitmap, chosen.handler, chosen.quality);
@@ -299,44 +362,28 @@ int32_t AVI_AddFrame(AviHandle* avi, const AviBitmap* bitmap, uint32_t flags) {
     if (!avi->CompressedStream) {
         if (int32_t r = fixFormat(avi, bitmap, kAviFourccDib, 0)) return r;
     }
+    AviWriter* w = avi->File;
     int32_t result = 0;
-    if (bitmap->width != avi->width || bitmap->height != avi->height) {
+    if (bitmap->width != w->width || bitmap->height != w->height) {
         result = kAviErrBadFormat;
         avi->Failed = 1;
-    }
-    std::vector<uint8_t> jpeg;
-    const uint8_t* data = bitmap->bits.data();
-    uint32_t size = bitmap->ImageSize();
-    if (!result && avi->handler == kAviFourccMjpg) {
-        if (!compressJpeg(avi, bitmap, &jpeg)) {
-            result = kAviErrCompress;
-            avi->Failed = 1;
-        }
-        data = jpeg.data();
-        size = uint32_t(jpeg.size());
-    }
-    if (!result) {
-        uint64_t chunk = 8 + size + (size & 1);
-        if (tell(avi) + chunk + 8 * (avi->segmentIndex.size() + 2) + 16 * avi->firstIndex.size() -
-                    avi->riffStart >
-                avi->segmentLimit &&
-            !avi->segmentIndex.empty()) {
-            if (!endSegment(avi) || !beginSegment(avi)) result = kAviErrWrite;
-        }
-        Out h;
-        h.u32(chunkId(avi));
-        h.u32(size);
-        uint64_t at = tell(avi) + 8;
-        bool ok = !result && writeOut(avi, h) && writeBytes(avi, data, size);
-        if (ok && (size & 1)) ok = writeBytes(avi, "", 1);
-        if (!ok) {
+    } else {
+        std::unique_lock<std::mutex> l(w->lock);
+        if (w->failed) {
             result = kAviErrWrite;
             avi->Failed = 1;
         } else {
-            AviIndexEntry e{at, size, (flags & kAviKeyFrame) != 0};
-            avi->segmentIndex.push_back(e);
-            if (avi->segment == 0) avi->firstIndex.push_back(e);
-            if (size > avi->maxChunk) avi->maxChunk = size;
+            w->room.wait(l, [w] { return w->queue.size() < kQueueFrames || w->failed; });
+            AviWriter::Job job;
+            if (!w->spare.empty()) {
+                job.bits = std::move(w->spare.back());
+                w->spare.pop_back();
+            }
+            job.bits.assign(bitmap->bits.begin(), bitmap->bits.begin() + bitmap->ImageSize());
+            job.key = (flags & kAviKeyFrame) != 0;
+            w->queue.push_back(std::move(job));
+            l.unlock();
+            w->wake.notify_one();
         }
     }
     ++avi->FrameCount;
@@ -345,26 +392,6 @@ int32_t AVI_AddFrame(AviHandle* avi, const AviBitmap* bitmap, uint32_t flags) {
 
 void AVI_Close(AviHandle* avi) {
     if (!avi) return;
-    if (avi->File && avi->CompressedStream && !avi->Failed) {
-        bool ok = endSegment(avi);
-        // Headers: frame counts, the OpenDML super index.
-        uint32_t total = 0;
-        for (const auto& s : avi->superIndex) total += s.duration;
-        ok = ok && patch32(avi, avi->avihOffset + 8 + 16, avi->firstSegmentFrames);
-        ok = ok && patch32(avi, avi->avihOffset + 8 + 28, avi->maxChunk + 8);
-        ok = ok && patch32(avi, avi->strhOffset + 8 + 32, total);
-        ok = ok && patch32(avi, avi->strhOffset + 8 + 36, avi->maxChunk + 8);
-        ok = ok && patch32(avi, avi->dmlhOffset + 8, total);
-        ok = ok && patch32(avi, avi->indxOffset + 8 + 4, uint32_t(avi->superIndex.size()));
-        for (size_t i = 0; ok && i < avi->superIndex.size(); ++i) {
-            uint64_t at = avi->indxOffset + 8 + 24 + 16 * i;
-            ok = patch32(avi, at, uint32_t(avi->superIndex[i].offset)) &&
-                 patch32(avi, at + 4, uint32_t(avi->superIndex[i].offset >> 32)) &&
-                 patch32(avi, at + 8, avi->superIndex[i].size) &&
-                 patch32(avi, at + 12, avi->superIndex[i].duration);
-        }
-        (void)ok;
-    }
-    if (avi->File) std::fclose(avi->File);
+    freeWriter(avi->File);
     delete avi;
 }

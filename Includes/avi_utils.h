@@ -1,9 +1,11 @@
-// Our own RIFF AVI writer: one video stream of 24-bit frames, uncompressed ("DIB ") or Motion
-// JPEG, with a classic idx1 index and an OpenDML index so files past 1 GiB stay playable.
+// AVI capture on FFmpeg: libavformat writes the container (OpenDML past 1 GiB, so captures
+// above 4 GB stay playable), libavcodec encodes with the codec picked in the codec box
+// (lossless FFV1, H.264 where the library has an encoder, Motion JPEG or uncompressed frames).
+// Frames are converted and encoded on a worker thread fed through a short queue, so the
+// caller's loop only pays for a copy; the codec's own threads share the encoding.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,14 +24,24 @@ struct AviBitmap {
     void Allocate(int32_t w, int32_t h); // zeroed pixels
 };
 
-constexpr uint32_t kAviFourccDib = 0x20424944;  // "DIB "
+constexpr uint32_t kAviFourccDib = 0x20424944;  // "DIB ": uncompressed
 constexpr uint32_t kAviFourccMjpg = 0x47504A4D; // "MJPG"
+constexpr uint32_t kAviFourccFfv1 = 0x31564646; // "FFV1": lossless
+constexpr uint32_t kAviFourccH264 = 0x34363248; // "H264"
 
-// Filled by the codec dialog; a zeroed record means uncompressed.
+// Filled by the codec box; a zeroed record means uncompressed.
 struct AviCompressOptions {
-    uint32_t handler = 0; // kAviFourccDib, kAviFourccMjpg or 0
-    int32_t quality = 0;  // JPEG quality 1-100; 0 takes 90
+    uint32_t handler = 0; // one of the codes above, or 0
+    int32_t quality = 0;  // 1-100 for the lossy codecs; 0 takes 90
 };
+
+// A codec the box offers: its code and the name shown.
+struct AviCodecChoice {
+    uint32_t handler;
+    std::string name;
+};
+// The codecs this FFmpeg build can encode, in the box's order (the first is the default).
+std::vector<AviCodecChoice> AVI_AvailableCodecs();
 
 constexpr uint32_t kAviKeyFrame = 16;
 constexpr int32_t kAviErrBadFormat = 0x406A;
@@ -39,40 +51,19 @@ constexpr int32_t kAviErrWrite = 0x406D;
 constexpr int32_t kAviErrCancelled = 0x40C6;
 constexpr int32_t kAviErrCompress = 0x4076;
 
-struct AviIndexEntry {
-    uint64_t offset; // file offset of the chunk's data
-    uint32_t size;
-    bool key;
-};
+struct AviWriter; // the FFmpeg side, private to avi_utils
 
 struct AviHandle {
-    std::FILE* File = nullptr;
+    AviWriter* File = nullptr;
     uint8_t AudioFormat[18] = {};
     int32_t FramesPerSecond = 0;
     void* AudioStream = nullptr;
     bool VideoStream = false;      // stream headers written
-    bool CompressedStream = false; // format fixed, frames may follow
+    bool CompressedStream = false; // codec fixed, frames may follow
     uint32_t FrameCount = 0;
     uint32_t SampleCount = 0;
     int32_t Failed = 0;
-
-    // Writer state.
-    uint32_t handler = 0;
-    int32_t quality = 90;
-    int32_t width = 0, height = 0;
-    uint32_t maxChunk = 0;
-    uint64_t segmentLimit = 1000u * 1024u * 1024u; // each RIFF stays below 1 GiB
-    uint64_t riffStart = 0, moviStart = 0;         // offsets of the current "RIFF" and "LIST"
-    uint32_t segment = 0;
-    std::vector<AviIndexEntry> segmentIndex; // frames of the current RIFF
-    std::vector<AviIndexEntry> firstIndex;   // frames of the first RIFF (idx1)
-    struct SuperEntry {
-        uint64_t offset;
-        uint32_t size, duration;
-    };
-    std::vector<SuperEntry> superIndex;
-    uint32_t firstSegmentFrames = 0;
-    uint64_t avihOffset = 0, strhOffset = 0, indxOffset = 0, dmlhOffset = 0;
+    uint32_t handler = 0; // the codec in use
 };
 
 // Creates the file; null when it cannot be created.
@@ -81,7 +72,8 @@ AviHandle* AVI_Open(const std::string& file, int32_t framesPerSecond, const void
 // fails with kAviErrCancelled). 0 or an error code; any failure sets Failed.
 int32_t AVI_CreateVideoStream(AviHandle* avi, const AviBitmap* bitmap, AviCompressOptions* options,
                               int32_t showDialog, void* parent);
-// Writes one frame; flags kAviKeyFrame marks a key frame. 0 or an error code.
+// Queues one frame; flags kAviKeyFrame marks a key frame. 0 or an error code (an encoding or
+// write failure of an earlier frame shows here).
 int32_t AVI_AddFrame(AviHandle* avi, const AviBitmap* bitmap, uint32_t flags);
-// Completes the indexes and headers, closes the file and frees the handle.
+// Encodes what is queued, completes the file, closes it and frees the handle.
 void AVI_Close(AviHandle* avi);

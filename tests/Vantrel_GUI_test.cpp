@@ -27,6 +27,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sys/stat.h>
 #include <thread>
@@ -428,11 +429,18 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
     EXPECT_EQ(ini.Get("Keyboard", "Left"), "44");
 }
 
-TEST(Client, CapturesAviFramesOnePerPass) {
+TEST(Client, CapturedReplayHasOneVideoFrameForEveryGameFrame) {
     if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
     RunFolder run("avi");
     run.writeIni("PlayerName = Tester\r\nScreenWidth = 320\r\nScreenHeight = 240\r\n");
-    // Someone presses Return in the codec box (its first choice: uncompressed).
+    // A recording: Left held for the first second, then nothing.
+    std::vector<uint32_t> ports(600, 0);
+    std::fill(ports.begin(), ports.begin() + 60, inp::kPortLeft);
+    const std::string replay =
+        inp::Write("captured.inp", inp::Compressed(inp::kBuild130, inp::Frames(ports)));
+
+    // Played back with capture on; someone presses Return in the codec box (its first
+    // choice: lossless FFV1).
     std::atomic<bool> done{false};
     std::thread presser([&] {
         while (!done && !Platform_Dialog_IsOpen())
@@ -444,34 +452,71 @@ TEST(Client, CapturesAviFramesOnePerPass) {
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
         }
     });
-    const int32_t r = Client_Startup({"/wa", "capture.avi"});
+    const int32_t r = Client_Startup({"/rinp", replay, "0", "/inp_pexa", "/wa", "capture.avi"});
     done = true;
     presser.join();
     ASSERT_EQ(r, 0);
     ASSERT_EQ(Client_Options().WriteAvi, "capture.avi");
-    ASSERT_TRUE(choose(u"Start"));
-    ASSERT_TRUE(choose(u"PEXA"));
-    ASSERT_TRUE(choose(u""));
-    ASSERT_TRUE(choose(u"PEXA Master"));
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT); // the Return presses meant for the box
+    Platform_Keyboard_Reset();
     Player* p = firstPlayer();
-    int passes = 0;
-    for (; passes < 40; ++passes) {
-        fastForward(p, 500); // far behind the clock: still one frame per pass
+    ASSERT_TRUE(p->PlayerFlags & Flag_PlayReplay);
+    int64_t ran = 0; // game frames run by every pass since capture began
+    auto pass = [&] {
         Client_Pass();
-        EXPECT_LE(gMain.FramesRun, 1);
+        EXPECT_LE(gMain.FramesRun, 1); // capture runs the game one frame per pass at most
+        ran += std::max(gMain.FramesRun, 0);
+    };
+    auto pick = [&](const std::u16string& wanted) {
+        Menu* m = mainMenu();
+        for (int i = 0; m && i < 64; ++i) {
+            const bool found = selectedText(m).rfind(wanted, 0) == 0;
+            const int32_t dik = found ? 50 : 45;
+            key(dik, true);
+            pass();
+            key(dik, false);
+            pass();
+            if (found) return true;
+            m = mainMenu();
+        }
+        return false;
+    };
+    for (int i = 0; i < 5; ++i) pass(); // menus: no game frames, no video frames
+    EXPECT_EQ(ran, 0);
+    ASSERT_TRUE(pick(u"Start"));
+    ASSERT_TRUE(pick(u"PEXA"));
+    ASSERT_TRUE(pick(u""));
+    ASSERT_TRUE(pick(u"PEXA Master"));
+    for (int i = 0; i < 2000 && p->FrameCounter < 300; ++i) {
+        if (i % 3 != 0) fastForward(p, 100); // mostly behind the clock, sometimes not
+        pass();
     }
-    const uint32_t written = gMain.Avi->FrameCount;
-    EXPECT_GE(written, 40u);
+    ASSERT_GE(p->FrameCounter, 300u);
+    const int64_t counter = p->FrameCounter;
+    EXPECT_EQ(ran, counter);
+    EXPECT_GT(ran, 100);
     gMain.Quit = 1;
     Client_Shutdown();
     FILE* probe = popen("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                        "stream=width,height,nb_read_frames -of csv=p=0 capture.avi 2>&1",
+                        "stream=codec_name,width,height,nb_read_frames,duration -of "
+                        "default=noprint_wrappers=1 capture.avi 2>&1",
                         "r");
     ASSERT_NE(probe, nullptr);
+    std::map<std::string, std::string> facts;
     char line[256] = {};
-    ASSERT_NE(fgets(line, sizeof line, probe), nullptr);
+    while (fgets(line, sizeof line, probe)) {
+        std::string l(line);
+        const size_t eq = l.find('=');
+        if (eq != std::string::npos)
+            facts[l.substr(0, eq)] = l.substr(eq + 1, l.find('\n') - eq - 1);
+    }
     pclose(probe);
-    EXPECT_EQ(std::string(line), "320,240," + std::to_string(written) + "\n");
+    EXPECT_EQ(facts["codec_name"], "ffv1");
+    EXPECT_EQ(facts["width"], "320");
+    EXPECT_EQ(facts["height"], "240");
+    // One video frame per game frame, so the video lasts as long as the game ran.
+    EXPECT_EQ(facts["nb_read_frames"], std::to_string(ran));
+    EXPECT_NEAR(std::atof(facts["duration"].c_str()), double(ran) / 60.0, 0.001);
 }
 
 TEST(Client, CancelledCodecBoxSwitchesCaptureOff) {

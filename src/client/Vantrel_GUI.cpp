@@ -116,18 +116,11 @@ void freeBackgrounds() {
     }
 }
 
-bool openCapture() {
-    const ClientSettings& s = Client_Settings();
-    gMain.Avi = AVI_Open(Client_Options().WriteAvi, 60, nullptr);
-    if (!gMain.Avi) return false;
-    gMain.CaptureBitmap.Allocate(s.ScreenWidth, s.ScreenHeight);
-    gMain.AviOptions = AviCompressOptions{};
-    return AVI_CreateVideoStream(gMain.Avi, &gMain.CaptureBitmap, &gMain.AviOptions, 1, nullptr) ==
-           0;
-}
-
-void captureFrame() {
-    const ClientSettings& s = Client_Settings();
+// Copies the screen into the capture bitmap and writes it once for every game frame this pass
+// ran: the video then plays at the game's speed however fast the passes went, and a pass that
+// ran none (menus, a pause, a pass quicker than the game) adds nothing.
+void captureFrames() {
+    if (gMain.FramesRun <= 0) return;
     std::vector<uint8_t> rgba;
     AviBitmap& b = gMain.CaptureBitmap;
     if (Platform_Screen_ReadPixels(rgba) && rgba.size() >= size_t(b.width) * b.height * 4) {
@@ -142,11 +135,21 @@ void captureFrame() {
             }
         }
     }
-    (void)s;
     ClientPlayer* first = Client_FirstPlayer();
     const bool key = Client_IsKeyFrame(first ? first->Player : nullptr, gMain.PassCount);
-    if (AVI_AddFrame(gMain.Avi, &b, key ? kAviKeyFrame : 0) != 0)
-        debugLog("Failed to add frame to avi");
+    for (int32_t i = 0; i < gMain.FramesRun; ++i)
+        if (AVI_AddFrame(gMain.Avi, &b, key && i == 0 ? kAviKeyFrame : 0) != 0)
+            debugLog("Failed to add frame to avi");
+}
+
+// While capturing, the engine runs one frame per pass; when the game clock is ahead of it the
+// passes run unpaced until it has caught up.
+bool captureBehind() {
+    if (Client_Options().WriteAvi.empty() || !gMain.Avi) return false;
+    ClientPlayer* cp = Client_FirstPlayer();
+    const Player* p = cp ? cp->Player : nullptr;
+    return p && p->State != State_Idle && !(p->PlayerFlags & Flag_Paused) &&
+           int32_t(p->FrameTarget - p->FrameCounter) > 0;
 }
 
 ClientPlayer* playerAt(int32_t i) {
@@ -370,6 +373,27 @@ bool Client_IsKeyFrame(const Player* first, int32_t passCount) {
     return passCount == 0;
 }
 
+bool Client_OpenCapture(const std::string& file, const AviCompressOptions* codec) {
+    const ClientSettings& s = Client_Settings();
+    gMain.Avi = AVI_Open(file, 60, nullptr);
+    bool ok = gMain.Avi != nullptr;
+    if (ok) {
+        gMain.CaptureBitmap.Allocate(s.ScreenWidth, s.ScreenHeight);
+        gMain.AviOptions = codec ? *codec : AviCompressOptions{};
+        ok = AVI_CreateVideoStream(gMain.Avi, &gMain.CaptureBitmap, &gMain.AviOptions,
+                                   codec ? 0 : 1, nullptr) == 0;
+    }
+    if (!ok) {
+        if (gMain.Avi) AVI_Close(gMain.Avi);
+        gMain.Avi = nullptr;
+        gMain.CaptureBitmap = AviBitmap{};
+        Client_Options().WriteAvi.clear();
+        return false;
+    }
+    Client_Options().WriteAvi = file;
+    return true;
+}
+
 int32_t Client_Startup(const std::vector<std::string>& args) {
     ClientSettings& s = Client_Settings();
     CommandLineOptions& o = Client_Options();
@@ -439,11 +463,7 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
     Client_CreateCellSprites();
 
     // 12: capture; any failure switches it off.
-    if (!o.WriteAvi.empty() && !openCapture()) {
-        if (gMain.Avi) AVI_Close(gMain.Avi);
-        gMain.Avi = nullptr;
-        o.WriteAvi.clear();
-    }
+    if (!o.WriteAvi.empty()) Client_OpenCapture(o.WriteAvi, nullptr);
 
     // 13-15: font, skin, dead zone, frame-time buffer.
     gMain.Font = static_cast<DFont*>(Resource_Load(Resource_Font, "f1.fnt"));
@@ -538,6 +558,7 @@ void Client_Pass() {
     functionKeys();
     buildInputs();
     runUpdates();
+    Platform_Screen_SetPaced(!captureBehind());
     drawPass();
     ++gMain.PassCount;
     const uint32_t now = GetMilliseconds();
@@ -546,7 +567,7 @@ void Client_Pass() {
         gMain.PassCount = 0;
         gMain.LastLatch = now;
     }
-    if (!Client_Options().WriteAvi.empty() && gMain.Avi) captureFrame();
+    if (!Client_Options().WriteAvi.empty() && gMain.Avi) captureFrames();
     Platform_DebugWindow_Render();
 }
 

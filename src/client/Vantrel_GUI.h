@@ -66,5 +66,8 @@ std::vector<Sprite3D*> Client_CutBackground(Sprite3D* sheet, int32_t frameW, int
 // The background slot (level / 100) and its animation frame for this pass; false when the pass
 // shows black (no slot for the level, an empty slot, a frame the sheet did not hold).
 bool Client_BackgroundChoice(int32_t maxLevel, uint32_t elapsedMs, int32_t* slot, int32_t* frame);
+// Starts capturing into file: the codec box asks for the codec unless codec is given. False,
+// with capture switched off, when the file or the stream cannot be made or the box is cancelled.
+bool Client_OpenCapture(const std::string& file, const AviCompressOptions* codec);
 // Whether this pass's AVI frame is a key frame.
 bool Client_IsKeyFrame(const Player* first, int32_t passCount);

@@ -1,5 +1,10 @@
 // The game's window and its 2D renderer: windowed or full screen, an off-screen target of
 // exactly the screen size that every frame is drawn into, present, and pixel read-back.
+// Full screen covers the desktop at its own resolution; the picture is scaled by a whole or
+// fractional factor, its aspect kept, centred between black bars. Mouse events of the window
+// carry picture coordinates. Presenting waits for the display's vertical sync where the driver
+// offers it and otherwise holds the pass rate to the display's refresh rate (60 when unknown),
+// so the main loop does not spin; headless drivers show nothing and are not paced.
 #pragma once
 
 #include <cstdint>
@@ -29,8 +34,18 @@ int32_t Platform_Screen_MaxTextureSize();
 void Platform_Screen_Clear(uint8_t r, uint8_t g, uint8_t b);
 void Platform_Screen_FillRect(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t r, uint8_t g,
                               uint8_t b, uint8_t a);
-// Shows the off-screen target in the window.
+// Shows the off-screen target in the window, then waits for the next refresh when paced.
 void Platform_Screen_Present();
+// On by default; a caller that is behind (a capture catching up) switches it off for a while.
+void Platform_Screen_SetPaced(bool paced);
+// Passes per second that pacing allows; 0 when presenting is not paced (headless drivers).
+double Platform_Screen_PaceRate();
+// Where the picture lies in the window's output, in output pixels.
+void Platform_Screen_PictureRect(int32_t* x, int32_t* y, int32_t* w, int32_t* h);
+// Maps a window position (mouse coordinates) to the picture's pixels; false outside it.
+bool Platform_Screen_WindowToPicture(int32_t wx, int32_t wy, int32_t* px, int32_t* py);
+// The renderer's name ("opengl", "software", ...), "" while closed.
+std::string Platform_Screen_RendererName();
 // Copies the off-screen target as RGBA rows (width * 4 bytes each). False when closed.
 bool Platform_Screen_ReadPixels(std::vector<uint8_t>& rgba);
 // Writes the off-screen target as a PNG picture. False on any failure.
