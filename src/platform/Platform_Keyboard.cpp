@@ -158,6 +158,8 @@ const Maps& maps() {
 
 bool gHeld[256];
 bool gLatch[256];
+// Went down during the last pump: a tap shorter than one pass still counts as held for it.
+bool gTapped[256];
 Platform_EventHook gHook = nullptr;
 void* gHookUser = nullptr;
 
@@ -184,6 +186,7 @@ void Platform_Keyboard_SetEventHook(Platform_EventHook hook, void* user) {
 void Platform_Keyboard_Reset() {
     std::memset(gHeld, 0, sizeof gHeld);
     std::memset(gLatch, 0, sizeof gLatch);
+    std::memset(gTapped, 0, sizeof gTapped);
 }
 
 void Platform_Keyboard_SetKey(int32_t dik, bool down) {
@@ -196,12 +199,16 @@ int Platform_Keyboard_PumpEvents() {
     int quits = 0;
     if (!SDL_WasInit(SDL_INIT_EVENTS)) return 0;
     SDL_PumpEvents();
+    std::memset(gTapped, 0, sizeof gTapped);
     SDL_Event e;
     while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
         if ((e.type == SDL_KEYDOWN || e.type == SDL_KEYUP)) {
             // Raw positions: the scancode, never the layout's key symbol.
             int32_t dik = Platform_Keyboard_FromScancode(e.key.keysym.scancode);
-            if (dik) Platform_Keyboard_SetKey(dik, e.type == SDL_KEYDOWN);
+            if (dik) {
+                Platform_Keyboard_SetKey(dik, e.type == SDL_KEYDOWN);
+                if (e.type == SDL_KEYDOWN) gTapped[dik] = true;
+            }
         } else if (e.type == SDL_QUIT) {
             ++quits;
         } else if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_CLOSE) {
@@ -213,7 +220,7 @@ int Platform_Keyboard_PumpEvents() {
 }
 
 bool Platform_Keyboard_IsHeld(int32_t dik) {
-    return validDik(dik) && gHeld[dik];
+    return validDik(dik) && (gHeld[dik] || gTapped[dik]);
 }
 
 bool Platform_Keyboard_Released(int32_t dik) {
