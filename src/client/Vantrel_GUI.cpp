@@ -265,8 +265,12 @@ void drawPass() {
     if (Client_BackgroundChoice(gMain.MaxLevel, uint32_t(GetMilliseconds() - gMain.StartedAt),
                                 &slot, &frame))
         Sprite3D_Display(gMain.Backgrounds[slot][size_t(frame)], 0, 0);
-    if (gMain.CurrentSkin)
-        SkinElement_Draw(gMain.CurrentSkin, s.ScreenWidth, s.ScreenHeight, nullptr);
+    if (gMain.CurrentSkin) {
+        // Opponents in a network game are laid out side by side when the skin has such a layout.
+        const int32_t players = gClient.Players ? DoublyLinkedList_CountList(gClient.Players) : 0;
+        auto* skin = static_cast<SkinElement*>(Resource_SkinForPlayers(gMain.CurrentSkin, players));
+        SkinElement_Draw(skin, s.ScreenWidth, s.ScreenHeight, nullptr);
+    }
 
     if (!gMain.FrameTimes.empty()) {
         ClientPlayer* cp = Client_FirstPlayer();
@@ -499,7 +503,10 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
 
     // 21: server or local menus.
     if (!o.ConnectTo.empty()) {
-        if (!p->ops->Connect(p, u16(o.ConnectTo).c_str(), kGamePort, Client_OnPlayerJoined,
+        std::string host;
+        int32_t port = kGamePort;
+        CommandLine_ConnectTarget(o.ConnectTo, &host, &port);
+        if (!p->ops->Connect(p, u16(host).c_str(), port, Client_OnPlayerJoined,
                              Client_OnPlayerAdded, Client_OnPlayerRemoved)) {
             Platform_Dialog_Message("", "Could not connect to " + o.ConnectTo, true);
             return 1;

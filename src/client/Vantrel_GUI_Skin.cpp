@@ -402,6 +402,15 @@ std::u16string Skin_FormatText(const std::u16string& input, ClientPlayer* cp) {
         ReplaceAll(text, u"%time%", u"00:00:00");
         ReplaceAll(text, u"%time_int%", u"00:00:00");
     }
+    if (p) {
+        // The name the player chose, so a layout can title each player's column; the engine's
+        // "Player<id>" when it has none.
+        size_t length = 0;
+        while (length < size_t(kNameLength) && p->NameBuffer[length]) ++length;
+        std::u16string name(p->NameBuffer, length);
+        if (name.empty() && p->ops->GetName) name = p->ops->GetName(p);
+        ReplaceAll(text, u"%name%", name);
+    }
     ReplaceAll(text, u"%fps%", Skin_FromUtf8(std::to_string(gClient.DisplayFPS)));
     return text;
 }

@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# Network play end to end on a real X display: a master list, a dedicated server on a moved game
+# port, and two game clients that join it from the command line, are driven through the menu
+# into one game by synthetic keys, and drop pieces. Each client's own screenshot (F5) must show
+# the other player's field with blocks in it, the same blocks that player sees on its own field.
+#
+#   network_play.sh <run folder>     (exit 0 pass, 1 fail, 77 skipped: no Xvfb/xdotool/convert)
+# ZELVIK_E2E_KEEP=1 keeps the work folder (logs, screenshots) and prints its path.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/xdisplay.sh"
+xd_require Xvfb xdotool xprop convert compare
+
+game=$(cd "${1:?usage: network_play.sh <run folder>}" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/zelvik_e2e.XXXXXX")
+started=$SECONDS
+finish() {
+    local rc=$?
+    xd_cleanup
+    if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then
+        for f in "$work"/*.log "$work"/*/*.log; do
+            [ -s "$f" ] && { echo "---- $f"; tail -n 20 "$f"; }
+        done >&2
+    fi
+    if [ -n "${ZELVIK_E2E_KEEP:-}" ]; then echo "work folder: $work" >&2; else rm -rf "$work"; fi
+    exit "$rc"
+}
+trap finish EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# A folder of its own per program: each writes its settings, replays and screenshots there.
+run_folder() {
+    local dir="$work/$1" part
+    mkdir -p "$dir/replays"
+    for part in dlls skins sounds bgm bg; do
+        [ -e "$game/$part" ] && ln -s "$game/$part" "$dir/$part"
+    done
+    echo "$dir"
+}
+
+# Players joined on the server at 127.0.0.1:$1, from its info reply ("" when it does not answer).
+server_players() {
+    local reply
+    reply=$(timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1 && printf '\\x10' >&3 &&
+                                head -c 521 <&3 | od -An -v -tu1" 2>/dev/null) || return 0
+    set -- $reply
+    [ "$#" -eq 521 ] && [ "$1" -eq 17 ] || return 0
+    shift 513
+    echo $(($1 + 256 * $2))
+}
+
+wait_players() {
+    local port=$1 want=$2 i
+    for ((i = 0; i < 150; ++i)); do
+        [ "$(server_players "$port")" = "$want" ] && return 0
+        sleep 0.1
+    done
+    fail "the server at port $port never had $want players (has '$(server_players "$port")')"
+}
+
+# F5 in the client writes zelvik_<date>_<time>.png into its folder: exactly what it drew.
+screenshot() {
+    local wid=$1 dir=$2 out=$3 i shot
+    rm -f "$dir"/zelvik_*.png
+    xd_tap "$wid" F5
+    for ((i = 0; i < 50; ++i)); do
+        shot=$(ls "$dir"/zelvik_*.png 2>/dev/null | head -n 1 || true)
+        if [ -n "$shot" ] && convert "$shot" info: >/dev/null 2>&1; then
+            mv "$shot" "$out"
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "no screenshot from window $wid"
+}
+
+xd_start_display "$work"
+export SDL_AUDIODRIVER=dummy
+
+# The master list, on a port the system picks.
+master_dir=$(run_folder master)
+xd_spawn "$work/master.log" "$game/zelvik_master" --address 127.0.0.1 --port 0 \
+    --state "$master_dir/list.txt"
+for ((i = 0; i < 50; ++i)); do
+    master_port=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/master.log")
+    [ -n "$master_port" ] && break
+    sleep 0.1
+done
+[ -n "${master_port:-}" ] || fail "zelvik_master did not start"
+export ZELVIK_MASTER="127.0.0.1:$master_port"
+
+# The dedicated server, headless, on a free game port that only ZELVIK_GAME_PORT names.
+server_dir=$(run_folder server)
+cat >"$server_dir/Zelvik_Server.ini" <<INI
+Name = e2e $$
+Public = 1
+Mode1 = PEXA Master
+RotationSystem = Dalmor WEXO
+Randomizer = PEXA
+INI
+server_name="e2e $$"
+server_pid=""
+for attempt in 1 2 3 4 5; do
+    game_port=$((20000 + (RANDOM * 7 + attempt * 131) % 40000))
+    # A port that answers already belongs to someone else.
+    (exec 3<>"/dev/tcp/127.0.0.1/$game_port") 2>/dev/null && continue
+    xd_spawn "$work/server.log" env -C "$server_dir" ZELVIK_GAME_PORT="$game_port" \
+        SDL_VIDEODRIVER=dummy "$game/Zelvik_Server"
+    server_pid=$XD_PID
+    for ((i = 0; i < 100; ++i)); do
+        [ "$(server_players "$game_port")" = 0 ] && break
+        kill -0 "$server_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    [ "$(server_players "$game_port")" = 0 ] && break
+    server_pid=""
+done
+[ -n "$server_pid" ] || fail "Zelvik_Server did not start"
+xd_log "server on port $game_port, master on $master_port"
+export ZELVIK_GAME_PORT=$game_port
+
+# Two clients, each with a name preset so no name box waits, joining with a bare address.
+start_client() {
+    local name=$1 dir
+    dir=$(run_folder "$name")
+    printf 'PlayerName=%s\nWindowed=1\nScreenWidth=640\nScreenHeight=480\n' "$name" \
+        >"$dir/zelvik.ini"
+    xd_spawn "$work/$name.log" env -C "$dir" SDL_VIDEODRIVER=x11 "$game/zelvik" /c 127.0.0.1
+    client_dir=$dir
+    client_pid=$XD_PID
+}
+start_client Ann
+ann_dir=$client_dir ann_pid=$client_pid
+start_client Bob
+bob_dir=$client_dir bob_pid=$client_pid
+ann=$(xd_wait_window "$ann_pid" 40) || fail "Ann's client has no window"
+bob=$(xd_wait_window "$bob_pid" 40) || fail "Bob's client has no window"
+wait_players "$game_port" 2
+xd_log "both joined"
+
+# The menu offers the server's rotation system; choosing it (rotate key, M) makes each ready, and
+# the last one ready starts the game for both.
+xd_tap "$ann" m 0.15
+xd_tap "$bob" m 0.15
+sleep 2.5 # Ready, Go
+
+# Pieces: shift some (Z left, C right), hard drop (S), and let each lock. The two play
+# differently, so each field is told apart from the other.
+ann_moves=("z z z" "c c c" "" "z" "c c")
+bob_moves=("c c c" "" "z z z" "c c" "z")
+for round in 0 1 2 3 4; do
+    # shellcheck disable=SC2086
+    xd_keys "$ann" 0.06 ${ann_moves[round]} s
+    # shellcheck disable=SC2086
+    xd_keys "$bob" 0.06 ${bob_moves[round]} s
+    sleep 0.6
+done
+for pid in "$ann_pid" "$bob_pid" "$server_pid"; do
+    kill -0 "$pid" 2>/dev/null || fail "process $pid ended during the game"
+done
+sleep 1
+
+screenshot "$ann" "$ann_dir" "$work/ann.png"
+screenshot "$bob" "$bob_dir" "$work/bob.png"
+
+# Two players: columns of 160 design units, fields of 80 x 160 units 75 units from the top; at
+# 640 x 480 the local player's field is at (80, 150), the opponent's at (400, 150), 160 x 320.
+own_x=80 other_x=400 field_y=150 field_w=160 field_h=320
+check_field() {
+    local png=$1 x=$2 who=$3 f
+    f=$(xd_block_fraction "$png" "$x" "$field_y" "$field_w" "$field_h")
+    xd_log "$who: $f of the field is blocks"
+    awk -v f="$f" 'BEGIN { exit !(f > 0.03) }' || fail "$who shows no blocks ($f)"
+}
+check_field "$work/ann.png" "$other_x" "Bob's field on Ann's screen"
+check_field "$work/bob.png" "$other_x" "Ann's field on Bob's screen"
+check_field "$work/ann.png" "$own_x" "Ann's own field"
+check_field "$work/bob.png" "$own_x" "Bob's own field"
+
+# The settled stack (bottom six rows) of a player is the same on both screens, and the two
+# players' stacks differ. Compared as masks of coloured pixels: the panels let the background
+# show through, and it differs from column to column.
+stack() {
+    local png=$1 x=$2 out=$3 rows=96
+    convert "$png" -crop "${field_w}x${rows}+${x}+$((field_y + field_h - rows))" +repage \
+        -colorspace HCL -channel G -separate +channel -threshold 30% "$out"
+}
+differing() {
+    compare -metric AE "$1" "$2" null: 2>&1 | cut -d' ' -f1 || true
+}
+stack "$work/ann.png" "$own_x" "$work/ann_own.png"
+stack "$work/ann.png" "$other_x" "$work/ann_other.png"
+stack "$work/bob.png" "$own_x" "$work/bob_own.png"
+stack "$work/bob.png" "$other_x" "$work/bob_other.png"
+ann_vs=$(differing "$work/ann_own.png" "$work/bob_other.png")
+bob_vs=$(differing "$work/bob_own.png" "$work/ann_other.png")
+players_vs=$(differing "$work/ann_own.png" "$work/bob_own.png")
+xd_log "pixels differing: Ann's stack $ann_vs, Bob's stack $bob_vs, Ann's and Bob's $players_vs"
+[ "${ann_vs%%.*}" -lt 100 ] || fail "Bob's screen shows another stack for Ann ($ann_vs)"
+[ "${bob_vs%%.*}" -lt 100 ] || fail "Ann's screen shows another stack for Bob ($bob_vs)"
+[ "${players_vs%%.*}" -gt 500 ] || fail "Ann and Bob built the same stack ($players_vs)"
+
+xd_log "passed in $((SECONDS - started)) s"
