@@ -554,16 +554,19 @@ void Client_Shutdown() {
         gMain.Avi = nullptr;
         gMain.CaptureBitmap = AviBitmap{};
     }
+    // Remote players belong to the engine and go with the local player that received them, so
+    // local players are freed only once no record refers to a remote one any more.
+    std::vector<Player*> localPlayers;
     while (gClient.Players && DoublyLinkedList_CountList(gClient.Players) > 0) {
         auto* cp = static_cast<ClientPlayer*>(DoublyLinkedList_SelectElement(gClient.Players, 0));
-        // Remote players belong to the engine; the local one is freed here.
-        if (cp->Player && !cp->Player->IsRemote) cp->Player->ops->Free(cp->Player);
+        if (cp->Player && !cp->Player->IsRemote) localPlayers.push_back(cp->Player);
         Menu_Free(cp->MainMenu);
         Menu_Free(cp->ReplayMenu);
         Particle_FreeList(cp->Particles);
         DoublyLinkedList_SelectElement(gClient.Players, 0);
         DoublyLinkedList_DeleteElement(gClient.Players);
     }
+    for (Player* p : localPlayers) p->ops->Free(p);
     freeBackgrounds();
     gMain.CurrentSkin = nullptr;
     gMain.Font = nullptr;

@@ -220,7 +220,9 @@ void DrawCredits(SkinElement* e, Scale s, SkinPoint at, Player* p) {
 
 void DrawField(SkinElement* e, Scale s, SkinPoint at, ClientPlayer* cp) {
     Player* p = EnginePlayer(cp);
-    if (!p || !p->Field) return;
+    if (!p) return;
+    // A networked player gets its field from its mode at the first start; "Ready" shows while
+    // it waits for the others also before that.
     if (e->Font) {
         ScaleFont(e, s);
         const int32_t x = RoundPixel(at.X * s.sx), y = RoundPixel(at.Y * s.sy);
@@ -233,6 +235,7 @@ void DrawField(SkinElement* e, Scale s, SkinPoint at, ClientPlayer* cp) {
         if (p->State == State_Ready) DrawReadyGo(e, s, at, p);
     }
     Field* f = p->Field;
+    if (!f) return;
     const int32_t cellsW = f->ops->GetWidth(f), cellsH = f->ops->GetHeight(f);
     cp->FieldX = RoundPixel(at.X * s.sx);
     cp->FieldY = RoundPixel(at.Y * s.sy);

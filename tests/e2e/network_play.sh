@@ -122,6 +122,10 @@ done
 xd_log "server on port $game_port, master on $master_port"
 export ZELVIK_GAME_PORT=$game_port
 
+# Two players: columns of 160 design units, fields of 80 x 160 units 75 units from the top; at
+# 640 x 480 the local player's field is at (80, 150), the opponent's at (400, 150), 160 x 320.
+own_x=80 other_x=400 field_y=150 field_w=160 field_h=320
+
 # Two clients, each with a name preset so no name box waits, joining with a bare address.
 start_client() {
     local name=$1 dir
@@ -141,21 +145,53 @@ bob=$(xd_wait_window "$bob_pid" 40) || fail "Bob's client has no window"
 wait_players "$game_port" 2
 xd_log "both joined"
 
-# The menu offers the server's rotation system; choosing it (rotate key, M) makes each ready, and
-# the last one ready starts the game for both.
-xd_tap "$ann" m 0.15
-xd_tap "$bob" m 0.15
-sleep 2.5 # Ready, Go
+# The menu offers the server's rotation system; choosing it (rotate key M, acting when let go)
+# makes a player ready, and the last one ready starts the game for both. A key that a busy
+# client missed is pressed again: until then the menu is still there to take it.
+shows() { # shows PNG X Y W H: some coloured (chroma) or white (white) pixels in the rectangle
+    local kind=$1 png=$2 f
+    shift 2
+    if [ "$kind" = chroma ]; then
+        f=$(xd_block_fraction "$png" "$@")
+    else
+        f=$(convert "$png" -crop "${3}x${4}+${1}+${2}" +repage -colorspace gray -threshold 85% \
+            -format '%[fx:mean]' info:)
+    fi
+    awk -v f="$f" 'BEGIN { exit !(f > 0.005) }'
+}
+# until_shown KIND X Y W H KEY_WINDOW SHOT_WINDOW SHOT_DIR: M in one window until the other's
+# screenshot shows KIND there.
+until_shown() {
+    local kind=$1 x=$2 y=$3 w=$4 h=$5 wid=$6 shot=$7 dir=$8 attempt i
+    for ((attempt = 0; attempt < 5; ++attempt)); do
+        xd_tap "$wid" m 0.3
+        for ((i = 0; i < 10; ++i)); do
+            screenshot "$shot" "$dir" "$work/menu.png"
+            shows "$kind" "$work/menu.png" "$x" "$y" "$w" "$h" && return 0
+            sleep 0.3
+        done
+    done
+    return 1
+}
+# Ann waits with "Ready" at the top of her field, on both screens; with Bob ready too the first
+# pieces fall.
+until_shown white "$own_x" "$field_y" 120 24 "$ann" "$ann" "$ann_dir" || fail "Ann never got ready"
+screenshot "$bob" "$bob_dir" "$work/bob_waits.png"
+shows white "$work/bob_waits.png" "$other_x" "$field_y" 120 24 ||
+    fail "Bob's screen does not show Ann ready"
+until_shown chroma "$own_x" "$field_y" "$field_w" "$field_h" "$bob" "$bob" "$bob_dir" ||
+    fail "the game did not start"
+xd_log "game started"
 
 # Pieces: shift some (Z left, C right), hard drop (S), and let each lock. The two play
 # differently, so each field is told apart from the other.
-ann_moves=("z z z" "c c c" "" "z" "c c")
-bob_moves=("c c c" "" "z z z" "c c" "z")
-for round in 0 1 2 3 4; do
+ann_moves=("z z z" "c c c" "" "z")
+bob_moves=("c c c" "" "z z z" "c c")
+for round in 0 1 2 3; do
     # shellcheck disable=SC2086
-    xd_keys "$ann" 0.06 ${ann_moves[round]} s
+    xd_keys "$ann" 0.09 ${ann_moves[round]} s
     # shellcheck disable=SC2086
-    xd_keys "$bob" 0.06 ${bob_moves[round]} s
+    xd_keys "$bob" 0.09 ${bob_moves[round]} s
     sleep 0.6
 done
 for pid in "$ann_pid" "$bob_pid" "$server_pid"; do
@@ -166,9 +202,6 @@ sleep 1
 screenshot "$ann" "$ann_dir" "$work/ann.png"
 screenshot "$bob" "$bob_dir" "$work/bob.png"
 
-# Two players: columns of 160 design units, fields of 80 x 160 units 75 units from the top; at
-# 640 x 480 the local player's field is at (80, 150), the opponent's at (400, 150), 160 x 320.
-own_x=80 other_x=400 field_y=150 field_w=160 field_h=320
 check_field() {
     local png=$1 x=$2 who=$3 f
     f=$(xd_block_fraction "$png" "$x" "$field_y" "$field_w" "$field_h")
