@@ -7,9 +7,10 @@
 #   network_play.sh <run folder> <e2e_cells>   (exit 0 pass, 1 fail, 77 skipped: no Xvfb/xdotool)
 # ZELVIK_E2E_KEEP=1 keeps the work folder (logs, screenshots) and prints its path.
 set -euo pipefail
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+here=$(cd "${BASH_SOURCE[0]%/*}" && pwd)
+# shellcheck source=tests/e2e/xdisplay.sh
 . "$here/xdisplay.sh"
-xd_require Xvfb xdotool xprop
+xd_require Xvfb xdotool
 
 game=$(cd "${1:?usage: network_play.sh <run folder> <e2e_cells>}" && pwd)
 cells=${2:?usage: network_play.sh <run folder> <e2e_cells>}
@@ -47,6 +48,7 @@ server_players() {
     local reply
     reply=$(timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1 && printf '\\x10' >&3 &&
                                 head -c 521 <&3 | od -An -v -tu1" 2>/dev/null) || return 0
+    # shellcheck disable=SC2086 # one argument per byte
     set -- $reply
     [ "$#" -eq 521 ] && [ "$1" -eq 17 ] || return 0
     shift 513
@@ -68,7 +70,7 @@ screenshot() {
     rm -f "$dir"/zelvik_*.png
     xd_tap "$wid" F5
     for ((i = 0; i < 50; ++i)); do
-        shot=$(ls "$dir"/zelvik_*.png 2>/dev/null | head -n 1 || true)
+        shot=$(find "$dir" -maxdepth 1 -name 'zelvik_*.png' | head -n 1)
         if [ -n "$shot" ] && "$cells" "$shot" 0 0 1 1 1 1 >/dev/null 2>&1; then
             mv "$shot" "$out"
             return 0
@@ -102,7 +104,6 @@ Mode1 = PEXA Master
 RotationSystem = Dalmor WEXO
 Randomizer = PEXA
 INI
-server_name="e2e $$"
 server_pid=""
 for attempt in 1 2 3 4 5; do
     game_port=$((20000 + (RANDOM * 7 + attempt * 131) % 40000))

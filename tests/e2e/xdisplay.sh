@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared helpers for end-to-end tests that drive the real programs on an X display: a private
 # Xvfb (with openbox when installed), windows found by process, synthetic keys through XTEST,
 # PNG pixel checks. Source it from bash; every process started here is ended by xd_cleanup.
@@ -48,12 +49,15 @@ xd_start_display() {
         sleep 0.1
     done
     [ -s "$fdfile" ] || { echo "Xvfb did not start" >&2; cat "$XD_DIR/xvfb.log" >&2; return 1; }
-    export DISPLAY=":$(tr -dc 0-9 <"$fdfile")"
+    DISPLAY=":$(tr -dc 0-9 <"$fdfile")"
+    export DISPLAY
     xd_log "Xvfb on $DISPLAY"
     if command -v openbox >/dev/null 2>&1; then
         xd_spawn "$XD_DIR/openbox.log" openbox --sm-disable
+        # Windows mapped before the window manager runs are not managed by it.
         for ((i = 0; i < 50; ++i)); do
             xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+            command -v xprop >/dev/null 2>&1 || { sleep 0.5; break; }
             sleep 0.1
         done
     fi
