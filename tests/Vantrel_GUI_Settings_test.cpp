@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <functional>
 
 namespace {
@@ -172,4 +173,31 @@ TEST(CommandLine, InpSwitchesInEitherOrderAndUnknownParameters) {
     EXPECT_EQ(log[2], "Unknown parameter \"Stray Word\"");
     EXPECT_EQ(o.Replay, "a.er"); // parsing went on
     EXPECT_EQ(s.Debug, 0);
+}
+
+// The browser starts "/c address" with the environment it was given: the client must reach the
+// same moved port the server listens on, and a port in the address itself wins.
+TEST(CommandLine, ConnectTargetTakesThePortLikeTheServer) {
+    auto target = [](const std::string& to, const char* env) {
+        if (env)
+            setenv("ZELVIK_GAME_PORT", env, 1);
+        else
+            unsetenv("ZELVIK_GAME_PORT");
+        std::string host;
+        int32_t port = 0;
+        CommandLine_ConnectTarget(to, &host, &port);
+        return host + "|" + std::to_string(port);
+    };
+    EXPECT_EQ(target("10.0.0.5", nullptr), "10.0.0.5|2031");
+    EXPECT_EQ(target("10.0.0.5", "25123"), "10.0.0.5|25123");
+    EXPECT_EQ(target("10.0.0.5:3000", "25123"), "10.0.0.5|3000");
+    // What the server would not take leaves the default.
+    EXPECT_EQ(target("10.0.0.5", "25123x"), "10.0.0.5|2031");
+    EXPECT_EQ(target("10.0.0.5", "70000"), "10.0.0.5|2031");
+    EXPECT_EQ(target("10.0.0.5", ""), "10.0.0.5|2031");
+    // No port after the colon, or several colons: the text is the host as given.
+    EXPECT_EQ(target("10.0.0.5:99999", nullptr), "10.0.0.5:99999|2031");
+    EXPECT_EQ(target("::1", "4000"), "::1|4000");
+    EXPECT_EQ(target(":4000", nullptr), ":4000|2031");
+    unsetenv("ZELVIK_GAME_PORT");
 }

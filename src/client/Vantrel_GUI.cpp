@@ -278,8 +278,12 @@ void drawPass() {
     if (Client_BackgroundChoice(gMain.MaxLevel, uint32_t(GetMilliseconds() - gMain.StartedAt),
                                 &slot, &frame))
         Sprite3D_Display(gMain.Backgrounds[slot][size_t(frame)], 0, 0);
-    if (gMain.CurrentSkin)
-        SkinElement_Draw(gMain.CurrentSkin, s.ScreenWidth, s.ScreenHeight, nullptr);
+    if (gMain.CurrentSkin) {
+        // Opponents in a network game are laid out side by side when the skin has such a layout.
+        const int32_t players = gClient.Players ? DoublyLinkedList_CountList(gClient.Players) : 0;
+        auto* skin = static_cast<SkinElement*>(Resource_SkinForPlayers(gMain.CurrentSkin, players));
+        SkinElement_Draw(skin, s.ScreenWidth, s.ScreenHeight, nullptr);
+    }
 
     if (!gMain.FrameTimes.empty()) {
         ClientPlayer* cp = Client_FirstPlayer();
@@ -529,7 +533,10 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
 
     // 21: server or local menus.
     if (!o.ConnectTo.empty()) {
-        if (!p->ops->Connect(p, u16(o.ConnectTo).c_str(), kGamePort, Client_OnPlayerJoined,
+        std::string host;
+        int32_t port = kGamePort;
+        CommandLine_ConnectTarget(o.ConnectTo, &host, &port);
+        if (!p->ops->Connect(p, u16(host).c_str(), port, Client_OnPlayerJoined,
                              Client_OnPlayerAdded, Client_OnPlayerRemoved)) {
             Platform_Dialog_Message("", "Could not connect to " + o.ConnectTo, true);
             return 1;
@@ -578,16 +585,19 @@ void Client_Shutdown() {
         gMain.Avi = nullptr;
         gMain.CaptureBitmap = AviBitmap{};
     }
+    // Remote players belong to the engine and go with the local player that received them, so
+    // local players are freed only once no record refers to a remote one any more.
+    std::vector<Player*> localPlayers;
     while (gClient.Players && DoublyLinkedList_CountList(gClient.Players) > 0) {
         auto* cp = static_cast<ClientPlayer*>(DoublyLinkedList_SelectElement(gClient.Players, 0));
-        // Remote players belong to the engine; the local one is freed here.
-        if (cp->Player && !cp->Player->IsRemote) cp->Player->ops->Free(cp->Player);
+        if (cp->Player && !cp->Player->IsRemote) localPlayers.push_back(cp->Player);
         Menu_Free(cp->MainMenu);
         Menu_Free(cp->ReplayMenu);
         Particle_FreeList(cp->Particles);
         DoublyLinkedList_SelectElement(gClient.Players, 0);
         DoublyLinkedList_DeleteElement(gClient.Players);
     }
+    for (Player* p : localPlayers) p->ops->Free(p);
     freeBackgrounds();
     gMain.CurrentSkin = nullptr;
     gMain.Font = nullptr;

@@ -289,7 +289,11 @@ void Client_OnPlayerJoined(::Player* player) {
 }
 
 void Client_OnPlayerAdded(::Player*, ::Player* player) {
-    if (player) Client_AddClientPlayer(player);
+    if (!player) return;
+    // The engine hands UserData back with every cell it draws for this player; without it
+    // the opponent's field, piece and previews have no layout to land in.
+    if (ClientPlayer* cp = Client_AddClientPlayer(player))
+        player->UserData = reinterpret_cast<uintptr_t>(cp);
 }
 
 void Client_OnPlayerRemoved(::Player*, ::Player* player) {

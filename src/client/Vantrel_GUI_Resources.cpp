@@ -35,6 +35,17 @@ bool Match(const char* p, const char* s) {
     return *s == 0;
 }
 
+// The last answer of Resource_SkinForPlayers: the folder is looked at only when the skin or
+// the number of players changes, not on every frame.
+struct LayoutChoice {
+    void* current = nullptr;
+    int32_t skinIndex = -1;
+    int32_t players = 0;
+    void* chosen = nullptr;
+} gLayout;
+
+constexpr int32_t kMaxLayoutPlayers = 16;
+
 void FreeObject(int32_t kind, void* object) {
     if (!object) return;
     if (kind == Resource_Font) DFont_Free(static_cast<DFont*>(object));
@@ -108,6 +119,26 @@ void* Resource_Load(int32_t kind, const std::string& file) {
     return object;
 }
 
+void* Resource_SkinForPlayers(void* current, int32_t players) {
+    const int32_t index = gResources.SkinIndex;
+    if (players < 2 || !current || index < 0 || size_t(index) >= gResources.Skins.size())
+        return current;
+    if (gLayout.current == current && gLayout.skinIndex == index && gLayout.players == players)
+        return gLayout.chosen;
+    const std::string& name = gResources.Skins[size_t(index)];
+    const std::string stem = name.substr(0, std::min(name.size(), name.rfind('.')));
+    void* chosen = current;
+    for (int32_t n = std::min(players, kMaxLayoutPlayers); n >= 2; --n) {
+        const std::string file = "versus/" + stem + "_" + std::to_string(n) + ".xml";
+        std::error_code ec;
+        if (!fs::is_regular_file(Resource_ResolvePath("skins/" + file), ec)) continue;
+        if (void* layout = Resource_Load(Resource_Skin, file)) chosen = layout;
+        break;
+    }
+    gLayout = {current, index, players, chosen};
+    return chosen;
+}
+
 void Resource_ScanFolders() {
     bool listed = false;
     std::vector<std::string> replays = Resource_ListFolder("replays", "*.er", &listed);
@@ -129,4 +160,5 @@ void Resource_FreeAll() {
         for (auto& [name, object] : gCaches[kind]) FreeObject(kind, object);
         gCaches[kind].clear();
     }
+    gLayout = LayoutChoice{};
 }

@@ -2,11 +2,13 @@
 
 #include "IniFile.h"
 #include "Joystick.h"
+#include "Zelvik_Engine.h"
 #include "Zelvik_Player.h"
 
 #include <cctype>
 #include <charconv>
 #include <climits>
+#include <cstdlib>
 
 const char* const kActionKeys[kActionCount] = {"Left",    "Right",  "HardDrop", "SoftDrop",
                                                "RotCCW",  "RotCW",  "RotCCW2",  "RotCW2",
@@ -155,4 +157,27 @@ void CommandLine_Parse(const std::vector<std::string>& args, ClientSettings* s,
             log->push_back("Unknown parameter \"" + args[i] + "\"");
         }
     }
+}
+
+void CommandLine_ConnectTarget(const std::string& connectTo, std::string* host, int32_t* port) {
+    *host = connectTo;
+    *port = kGamePort;
+    // One colon only: an IPv6 address has several and names no port.
+    const size_t colon = connectTo.find(':');
+    if (colon != std::string::npos && connectTo.find(':', colon + 1) == std::string::npos) {
+        const std::string digits = connectTo.substr(colon + 1);
+        int32_t n = 0;
+        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+        if (colon > 0 && ec == std::errc() && end == digits.data() + digits.size() && n >= 1 &&
+            n <= 65535) {
+            host->resize(colon);
+            *port = n;
+            return;
+        }
+    }
+    const char* env = std::getenv("ZELVIK_GAME_PORT");
+    if (!env || !*env) return;
+    char* end = nullptr;
+    const long v = std::strtol(env, &end, 10);
+    if (!*end && v >= 1 && v <= 65535) *port = int32_t(v);
 }

@@ -60,3 +60,6 @@ void CommandLine_Parse(const std::vector<std::string>& args, ClientSettings* s,
 // The numeric value of a text as the command line reads it: leading sign and digits, else 0,
 // saturated to the int32 range.
 int32_t CommandLine_Number(const std::string& text);
+// Where "/c" connects: "host:port" names the port itself; otherwise ZELVIK_GAME_PORT, read as
+// the dedicated server reads it, so a client and a server moved off the default port meet.
+void CommandLine_ConnectTarget(const std::string& connectTo, std::string* host, int32_t* port);

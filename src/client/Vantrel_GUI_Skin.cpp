@@ -220,7 +220,9 @@ void DrawCredits(SkinElement* e, Scale s, SkinPoint at, Player* p) {
 
 void DrawField(SkinElement* e, Scale s, SkinPoint at, ClientPlayer* cp) {
     Player* p = EnginePlayer(cp);
-    if (!p || !p->Field) return;
+    if (!p) return;
+    // A networked player gets its field from its mode at the first start; "Ready" shows while
+    // it waits for the others also before that.
     if (e->Font) {
         ScaleFont(e, s);
         const int32_t x = RoundPixel(at.X * s.sx), y = RoundPixel(at.Y * s.sy);
@@ -233,6 +235,7 @@ void DrawField(SkinElement* e, Scale s, SkinPoint at, ClientPlayer* cp) {
         if (p->State == State_Ready) DrawReadyGo(e, s, at, p);
     }
     Field* f = p->Field;
+    if (!f) return;
     const int32_t cellsW = f->ops->GetWidth(f), cellsH = f->ops->GetHeight(f);
     cp->FieldX = RoundPixel(at.X * s.sx);
     cp->FieldY = RoundPixel(at.Y * s.sy);
@@ -401,6 +404,15 @@ std::u16string Skin_FormatText(const std::u16string& input, ClientPlayer* cp) {
     } else {
         ReplaceAll(text, u"%time%", u"00:00:00");
         ReplaceAll(text, u"%time_int%", u"00:00:00");
+    }
+    if (p) {
+        // The name the player chose, so a layout can title each player's column; the engine's
+        // "Player<id>" when it has none.
+        size_t length = 0;
+        while (length < size_t(kNameLength) && p->NameBuffer[length]) ++length;
+        std::u16string name(p->NameBuffer, length);
+        if (name.empty() && p->ops->GetName) name = p->ops->GetName(p);
+        ReplaceAll(text, u"%name%", name);
     }
     ReplaceAll(text, u"%fps%", Skin_FromUtf8(std::to_string(gClient.DisplayFPS)));
     return text;

@@ -167,6 +167,8 @@ ClientInterface* Player_Host(Player* p) {
 }
 
 void Player_PlaySound(Player* p, int32_t soundId) {
+    // A remote player shares the host's game only to be drawn: the host hears its own player.
+    if (p->IsRemote) return;
     if (ClientInterface* ci = Player_Host(p)) ci->ops->PlaySound(ci, soundId);
 }
 

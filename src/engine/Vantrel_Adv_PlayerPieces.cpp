@@ -131,7 +131,8 @@ int32_t Player_EndGame(Player* p) {
                                            p->Rotation);
     if ((p->PlayerFlags & Flag_RecordReplay) && p->Replay)
         p->Replay->ops->Save(p->Replay, u"LastReplay.er");
-    if (ClientInterface* ci = Player_Host(p)) ci->ops->StopMusic(ci);
+    // An opponent's game ending leaves the host's music playing.
+    if (ClientInterface* ci = p->IsRemote ? nullptr : Player_Host(p)) ci->ops->StopMusic(ci);
     Player_FireEvent(p, Event_GameEnded, 0);
     return 0;
 }

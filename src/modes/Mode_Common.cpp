@@ -77,7 +77,9 @@ void ModeCommon_PublishLive(Player* player, const char16_t* key, int32_t* field)
 }
 
 ClientInterface* ModeCommon_Client(Player* player) {
-    return player && player->Game ? player->Game->clientInterface : nullptr;
+    // Sound and music follow the host's own player, never an opponent it only shows.
+    if (!player || player->IsRemote) return nullptr;
+    return player->Game ? player->Game->clientInterface : nullptr;
 }
 
 void ModeCommon_PlaySound(Player* player, int32_t sound) {

@@ -525,6 +525,7 @@ bool Write(const fs::path& path, const std::string& text) {
 } // namespace
 
 extern const char* const kDefaultSkinXml; // datagen_skin.cpp
+std::string VersusSkinXml(int players);   // datagen_skin.cpp
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -537,6 +538,11 @@ int main(int argc, char** argv) {
     for (const fs::path& dir : {fonts, root / "sounds", root / "bgm", root / "bg"})
         fs::create_directories(dir, ec);
     bool ok = Write(skins / "Pexa.xml", kDefaultSkinXml);
+    fs::create_directories(skins / "versus", ec);
+    for (int players = 2; players <= 4; ++players)
+        ok = Write(skins / "versus" / ("Pexa_" + std::to_string(players) + ".xml"),
+                   VersusSkinXml(players)) &&
+             ok;
     ok = CellMask(false).Save(data / "piece_mask.png") && ok;
     ok = CellMask(true).Save(data / "piece_mask_jewel.png") && ok;
     ok = Panel().Save(data / "panel.png") && ok;

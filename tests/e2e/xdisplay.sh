@@ -1,0 +1,124 @@
+# shellcheck shell=bash
+# Shared helpers for end-to-end tests that drive the real programs on an X display: a private
+# Xvfb (with openbox when installed), windows found by process, synthetic keys through XTEST,
+# PNG pixel checks. Source it from bash; every process started here is ended by xd_cleanup.
+#
+#   xd_require PROGRAM...       exit 77 (ctest SKIP_RETURN_CODE) when one is missing
+#   xd_start_display DIR        Xvfb on a free display (DISPLAY is exported), then openbox
+#   xd_spawn LOGFILE CMD...     start CMD in the background, remembered for cleanup; sets XD_PID
+#   xd_wait_window PID SECONDS  prints the id of the first visible window of PID
+#   xd_focus WINDOW             give WINDOW the keyboard focus
+#   xd_tap WINDOW KEY [SECONDS] press and release KEY (an X keysym name) in WINDOW
+#   xd_keys WINDOW SECONDS KEY...  the keys one after another, each held SECONDS, one focus
+#   xd_block_fraction PNG X Y W H  share of bright, coloured pixels in a rectangle (0..1)
+#   xd_cleanup                  end every process this library started
+
+XD_PIDS=()
+XD_DIR=""
+
+xd_log() { echo "[$(date +%T.%N | cut -c1-12)] $*" >&2; }
+
+xd_require() {
+    local p
+    for p in "$@"; do
+        if ! command -v "$p" >/dev/null 2>&1; then
+            echo "SKIP: $p is not installed" >&2
+            exit 77
+        fi
+    done
+}
+
+xd_spawn() {
+    local log=$1
+    shift
+    "$@" >"$log" 2>&1 &
+    XD_PID=$!
+    XD_PIDS+=("$XD_PID")
+}
+
+xd_start_display() {
+    XD_DIR=$1
+    local fdfile="$XD_DIR/xvfb.display" i
+    : >"$fdfile"
+    # -displayfd: the server picks a free display number itself and writes it when ready.
+    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$fdfile" \
+        >"$XD_DIR/xvfb.log" 2>&1 &
+    XD_PIDS+=("$!")
+    for ((i = 0; i < 100; ++i)); do
+        [ -s "$fdfile" ] && break
+        sleep 0.1
+    done
+    [ -s "$fdfile" ] || { echo "Xvfb did not start" >&2; cat "$XD_DIR/xvfb.log" >&2; return 1; }
+    DISPLAY=":$(tr -dc 0-9 <"$fdfile")"
+    export DISPLAY
+    xd_log "Xvfb on $DISPLAY"
+    if command -v openbox >/dev/null 2>&1; then
+        xd_spawn "$XD_DIR/openbox.log" openbox --sm-disable
+        # Windows mapped before the window manager runs are not managed by it.
+        for ((i = 0; i < 50; ++i)); do
+            xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+            command -v xprop >/dev/null 2>&1 || { sleep 0.5; break; }
+            sleep 0.1
+        done
+    fi
+}
+
+xd_wait_window() {
+    local pid=$1 seconds=${2:-20} i wid
+    for ((i = 0; i < seconds * 10; ++i)); do
+        wid=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n 1 || true)
+        if [ -n "$wid" ]; then
+            echo "$wid"
+            return 0
+        fi
+        kill -0 "$pid" 2>/dev/null || { echo "process $pid ended before its window" >&2; return 1; }
+        sleep 0.1
+    done
+    echo "no window of process $pid after $seconds s" >&2
+    return 1
+}
+
+xd_focus() {
+    # A window manager raises and focuses on request; without one, set the focus directly.
+    xdotool windowactivate --sync "$1" >/dev/null 2>&1 || xdotool windowfocus --sync "$1"
+}
+
+xd_tap() {
+    local wid=$1 key=$2 hold=${3:-0.08}
+    xd_focus "$wid"
+    # Down and up apart, so a program that polls held keys once a frame sees the key held.
+    xdotool keydown "$key"
+    sleep "$hold"
+    xdotool keyup "$key"
+}
+
+xd_keys() {
+    local wid=$1 hold=$2 key args=()
+    shift 2
+    for key in "$@"; do args+=(keydown "$key" sleep "$hold" keyup "$key" sleep "$hold"); done
+    xd_focus "$wid"
+    [ ${#args[@]} -eq 0 ] || xdotool "${args[@]}"
+}
+
+xd_block_fraction() {
+    local png=$1 x=$2 y=$3 w=$4 h=$5
+    # Chroma (largest minus smallest channel) picks out coloured blocks from the dark and grey
+    # panels and the greyish background.
+    convert "$png" -crop "${w}x${h}+${x}+${y}" +repage -colorspace HCL -channel G -separate \
+        +channel -threshold 30% -format '%[fx:mean]' info:
+}
+
+xd_cleanup() {
+    local i j pid
+    # Last started first, each given time to end, so programs close before their display goes.
+    for ((i = ${#XD_PIDS[@]} - 1; i >= 0; --i)); do
+        pid=${XD_PIDS[i]}
+        kill "$pid" 2>/dev/null || continue
+        for ((j = 0; j < 50; ++j)); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$pid" 2>/dev/null || true
+    done
+    XD_PIDS=()
+}
