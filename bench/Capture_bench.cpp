@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "the client did not start\n");
             return 1;
         }
-        for (int i = 0; i < 3; ++i) tap(50); // the menus' first entries: a game starts
+        for (int i = 0; i < 4; ++i) tap(50); // Start, then the menus' first entries: a game starts
         ClientPlayer* cp = Client_FirstPlayer();
         Player* p = cp ? cp->Player : nullptr;
         AviCompressOptions options;

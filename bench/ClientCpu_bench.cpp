@@ -1,8 +1,8 @@
 // CPU cost of the real client under an X server: starts Xvfb (1280x1024, its software
 // renderer) and the client with SDL's x11 driver at 640x480, first in the menu, then in a
-// running game (the menus' first entries), and reports CPU seconds per second of play from
-// /proc/<pid>/stat for the whole process and from /proc/<pid>/task/<pid>/stat for the
-// client's own (main) thread. Usage: ClientCpu_bench [seconds per scene] [/fs]
+// running game ("Start" and the menus' first entries), and reports CPU seconds per second of play
+// from /proc/<pid>/stat for the whole process and from /proc/<pid>/task/<pid>/stat for the client's
+// own (main) thread. Usage: ClientCpu_bench [seconds per scene] [/fs]
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -150,12 +150,12 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(3)); // start-up, first passes
     bool ok = client > 0 && measure("menu", client, seconds);
     if (ok) {
-        // The rotate key takes the first entry of the three menus (randomizer, rotation
-        // system, mode) and the game starts; the pointer over the window gives it the
+        // The rotate key takes "Start" and the first entry of the three menus (randomizer,
+        // rotation system, mode) and the game starts; the pointer over the window gives it the
         // keyboard without a window manager.
         // Each key is held a tenth of a second: the client reads the keyboard once a pass.
         std::vector<std::string> keys = {"xdotool", "mousemove", "320", "240"};
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             for (const char* k : {"keydown", "m", "sleep", "0.1", "keyup", "m", "sleep", "0.6"})
                 keys.push_back(k);
         const pid_t key = spawn(keys, env, "");
