@@ -35,38 +35,30 @@ static_assert(ResidueZeroRepeatsSeed12345());
 constexpr uint32_t kChunkSeeds = 4096;
 
 // Sixteen seeds side by side; the compiler maps this onto whatever vector unit it targets. Such
-// vectors pass between functions differently with and without AVX, so the helpers must always
-// be inlined into each clone of the kernels (also in unoptimised builds); the warning about it
-// is then moot.
+// vectors pass between functions differently with and without AVX (clang refuses such calls
+// outright), so the lane helpers are macros, expanded inside each clone of the kernels.
 #pragma GCC diagnostic ignored "-Wpsabi"
 using Lanes = uint32_t __attribute__((vector_size(64)));
 constexpr uint32_t kLanes = 16;
+// Lanes of one vector in another order (g++ and clang spell the builtin differently).
+#if defined(__clang__)
+#define LANES_SHUFFLE(v, ...) __builtin_shufflevector(v, v, __VA_ARGS__)
+#else
+#define LANES_SHUFFLE(v, ...) __builtin_shuffle(v, Lanes{__VA_ARGS__})
+#endif
 constexpr uint32_t kMul = 1103515245u, kAdd = 12345u;
 constexpr uint32_t kUnsure = 0xFF;
 
-[[gnu::always_inline]] inline Lanes Splat(uint32_t v) {
-    return Lanes{} + v;
-}
+#define LANES_SPLAT(v) (Lanes{} + static_cast<uint32_t>(v))
 // All ones where the lanes are equal, else zero.
-[[gnu::always_inline]] inline Lanes Equal(Lanes a, Lanes b) {
-    return reinterpret_cast<Lanes>(a == b);
-}
-[[gnu::always_inline]] inline Lanes Select(Lanes mask, Lanes a, Lanes b) {
-    return (mask & a) | (~mask & b);
-}
+#define LANES_EQUAL(a, b) reinterpret_cast<Lanes>((a) == (b))
+#define LANES_SELECT(mask, a, b) (((mask) & (a)) | (~(mask) & (b)))
 // value % 7 for 15-bit values, by multiplication (exact below 2^15).
-[[gnu::always_inline]] inline Lanes Mod7(Lanes value) {
-    return value - 7u * ((value * 37450u) >> 18);
-}
+#define LANES_MOD7(value) ((value)-7u * (((value)*37450u) >> 18))
 // The piece a state rolls: bits 10-24 modulo 7.
-[[gnu::always_inline]] inline Lanes PieceOf(Lanes state) {
-    return Mod7((state >> 10) & 0x7FFFu);
-}
-// Advances the generator and rolls a piece.
-[[gnu::always_inline]] inline Lanes Roll(Lanes& state) {
-    state = state * kMul + kAdd;
-    return PieceOf(state);
-}
+#define LANES_PIECE_OF(state) LANES_MOD7(((state) >> 10) & 0x7FFFu)
+// Advances the generator `state` (a variable) and rolls a piece.
+#define LANES_ROLL(state) (state = state * kMul + kAdd, LANES_PIECE_OF(state))
 
 // The generator k steps on from a state: state * kSteps[k - 1].mul + kSteps[k - 1].add.
 struct Step {
@@ -86,37 +78,34 @@ constexpr Step kSteps[4] = {kStep1, Then(kStep1), Then(Then(kStep1)), Then(Then(
 __attribute__((target_clones("avx512f", "avx2", "default"))) void
 FirstPieces(uint32_t first, uint32_t want, uint32_t* pieces, uint32_t* states,
             uint16_t* candidates) {
-    const Lanes z = Splat(Kovra2_Z), s = Splat(Kovra2_S), o = Splat(Kovra2_O);
-    const Lanes wanted = Splat(want), unsure = Splat(kUnsure);
+    const Lanes z = LANES_SPLAT(Kovra2_Z), s = LANES_SPLAT(Kovra2_S), o = LANES_SPLAT(Kovra2_O);
+    const Lanes wanted = LANES_SPLAT(want), unsure = LANES_SPLAT(kUnsure);
     const Lanes bits = {1 << 0, 1 << 1, 1 << 2,  1 << 3,  1 << 4,  1 << 5,  1 << 6,  1 << 7,
                         1 << 8, 1 << 9, 1 << 10, 1 << 11, 1 << 12, 1 << 13, 1 << 14, 1 << 15};
-    const Lanes seeds = Splat(first) + Lanes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    const Lanes seeds =
+        LANES_SPLAT(first) + Lanes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     Lanes step[4], after[4];
     for (int k = 0; k < 4; ++k) {
         after[k] = seeds * kSteps[k].mul + kSteps[k].add;
-        step[k] = Splat(kLanes * kSteps[k].mul);
+        step[k] = LANES_SPLAT(kLanes * kSteps[k].mul);
     }
     for (uint32_t i = 0; i < kChunkSeeds; i += kLanes) {
         Lanes piece = unsure, state = Lanes{}, done = Lanes{};
         for (int k = 0; k < 4; ++k) {
-            const Lanes r = PieceOf(after[k]);
-            const Lanes take = ~done & ~(Equal(r, z) | Equal(r, s) | Equal(r, o));
-            piece = Select(take, r, piece);
-            state = Select(take, after[k], state);
+            const Lanes r = LANES_PIECE_OF(after[k]);
+            const Lanes take = ~done & ~(LANES_EQUAL(r, z) | LANES_EQUAL(r, s) | LANES_EQUAL(r, o));
+            piece = LANES_SELECT(take, r, piece);
+            state = LANES_SELECT(take, after[k], state);
             done |= take;
             after[k] += step[k];
         }
         std::memcpy(pieces + i, &piece, sizeof piece);
         std::memcpy(states + i, &state, sizeof state);
-        Lanes mask = (Equal(piece, wanted) | Equal(piece, unsure)) & bits;
-        mask |=
-            __builtin_shuffle(mask, Lanes{8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7});
-        mask |=
-            __builtin_shuffle(mask, Lanes{4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11});
-        mask |=
-            __builtin_shuffle(mask, Lanes{2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13});
-        mask |=
-            __builtin_shuffle(mask, Lanes{1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14});
+        Lanes mask = (LANES_EQUAL(piece, wanted) | LANES_EQUAL(piece, unsure)) & bits;
+        mask |= LANES_SHUFFLE(mask, 8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7);
+        mask |= LANES_SHUFFLE(mask, 4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11);
+        mask |= LANES_SHUFFLE(mask, 2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
+        mask |= LANES_SHUFFLE(mask, 1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
         candidates[i / kLanes] = static_cast<uint16_t>(mask[0]);
     }
 }
@@ -128,25 +117,26 @@ FirstPieces(uint32_t first, uint32_t want, uint32_t* pieces, uint32_t* states,
 __attribute__((target_clones("avx512f", "avx2", "default"))) void
 NextPieces(uint32_t* states, uint32_t* keep, uint32_t count, const uint8_t history[4],
            uint32_t want) {
-    const Lanes h0 = Splat(history[0]), h1 = Splat(history[1]), h2 = Splat(history[2]),
-                h3 = Splat(history[3]);
+    const Lanes h0 = LANES_SPLAT(history[0]), h1 = LANES_SPLAT(history[1]),
+                h2 = LANES_SPLAT(history[2]), h3 = LANES_SPLAT(history[3]);
     for (uint32_t i = 0; i < count; i += kLanes) {
         Lanes state;
         std::memcpy(&state, states + i, sizeof state);
         Lanes piece = Lanes{}, after = Lanes{}, done = Lanes{};
         for (int attempt = 0; attempt < 5; ++attempt) {
-            const Lanes r = Roll(state);
-            const Lanes take = ~done & ~(Equal(r, h0) | Equal(r, h1) | Equal(r, h2) | Equal(r, h3));
-            piece = Select(take, r, piece);
-            after = Select(take, state, after);
+            const Lanes r = LANES_ROLL(state);
+            const Lanes take = ~done & ~(LANES_EQUAL(r, h0) | LANES_EQUAL(r, h1) |
+                                         LANES_EQUAL(r, h2) | LANES_EQUAL(r, h3));
+            piece = LANES_SELECT(take, r, piece);
+            after = LANES_SELECT(take, state, after);
             done |= take;
-            const Lanes second = Roll(state);
+            const Lanes second = LANES_ROLL(state);
             if (attempt == 4) {
-                piece = Select(done, piece, second);
-                after = Select(done, after, state);
+                piece = LANES_SELECT(done, piece, second);
+                after = LANES_SELECT(done, after, state);
             }
         }
-        const Lanes match = Equal(piece, Splat(want));
+        const Lanes match = LANES_EQUAL(piece, LANES_SPLAT(want));
         std::memcpy(states + i, &after, sizeof after);
         std::memcpy(keep + i, &match, sizeof match);
     }
