@@ -65,20 +65,7 @@ wait_players() {
 }
 
 # F5 in the client writes zelvik_<date>_<time>.png into its folder: exactly what it drew.
-screenshot() {
-    local wid=$1 dir=$2 out=$3 i shot
-    rm -f "$dir"/zelvik_*.png
-    xd_tap "$wid" F5
-    for ((i = 0; i < 50; ++i)); do
-        shot=$(find "$dir" -maxdepth 1 -name 'zelvik_*.png' | head -n 1)
-        if [ -n "$shot" ] && "$cells" "$shot" 0 0 1 1 1 1 >/dev/null 2>&1; then
-            mv "$shot" "$out"
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "no screenshot from window $wid"
-}
+screenshot() { xd_screenshot "$2" "$3" "$1" || fail "no screenshot from window $1"; }
 
 xd_start_display "$work"
 export SDL_AUDIODRIVER=dummy

@@ -1,15 +1,23 @@
 # shellcheck shell=bash
 # Shared helpers for end-to-end tests that drive the real programs on an X display: a private
 # Xvfb (with openbox when installed), windows found by process, synthetic keys through XTEST,
-# PNG pixel checks. Source it from bash; every process started here is ended by xd_cleanup.
+# the programs' own screenshots, PNG pixel checks. Source it from bash; every process started
+# here is ended by xd_cleanup.
 #
 #   xd_require PROGRAM...       exit 77 (ctest SKIP_RETURN_CODE) when one is missing
-#   xd_start_display DIR        Xvfb on a free display (DISPLAY is exported), then openbox
+#   xd_start_display DIR [WM]   Xvfb on a free display (DISPLAY is exported), then the window
+#                               manager: openbox (the default, when installed) or none;
+#                               ZELVIK_E2E_WM overrides it
 #   xd_spawn LOGFILE CMD...     start CMD in the background, remembered for cleanup; sets XD_PID
-#   xd_wait_window PID SECONDS  prints the id of the first visible window of PID
-#   xd_focus WINDOW             give WINDOW the keyboard focus
+#   xd_wait_window PID SECONDS [NAME] [NOT]
+#                               prints the id of the first visible window of PID (whose title
+#                               matches the regular expression NAME, other than window NOT)
+#   xd_focus WINDOW             give WINDOW the keyboard focus (and the pointer)
+#   xd_press KEY [HOLD] [AFTER] press KEY in the focused window, hold, release, wait (seconds)
 #   xd_tap WINDOW KEY [SECONDS] press and release KEY (an X keysym name) in WINDOW
 #   xd_keys WINDOW SECONDS KEY...  the keys one after another, each held SECONDS, one focus
+#   xd_screenshot DIR OUT [WINDOW] F5 (in WINDOW, else the focused one): the picture the
+#                               program writes into DIR as zelvik_*.png, once whole, moved to OUT
 #   xd_block_fraction PNG X Y W H  share of bright, coloured pixels in a rectangle (0..1)
 #   xd_cleanup                  end every process this library started
 
@@ -38,7 +46,7 @@ xd_spawn() {
 
 xd_start_display() {
     XD_DIR=$1
-    local fdfile="$XD_DIR/xvfb.display" i
+    local wm=${ZELVIK_E2E_WM:-${2:-openbox}} fdfile="$XD_DIR/xvfb.display" i
     : >"$fdfile"
     # -displayfd: the server picks a free display number itself and writes it when ready.
     Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$fdfile" \
@@ -52,7 +60,7 @@ xd_start_display() {
     DISPLAY=":$(tr -dc 0-9 <"$fdfile")"
     export DISPLAY
     xd_log "Xvfb on $DISPLAY"
-    if command -v openbox >/dev/null 2>&1; then
+    if [ "$wm" = openbox ] && command -v openbox >/dev/null 2>&1; then
         xd_spawn "$XD_DIR/openbox.log" openbox --sm-disable
         # Windows mapped before the window manager runs are not managed by it.
         for ((i = 0; i < 50; ++i)); do
@@ -64,9 +72,11 @@ xd_start_display() {
 }
 
 xd_wait_window() {
-    local pid=$1 seconds=${2:-20} i wid
+    local pid=$1 seconds=${2:-20} name=${3:-} not=${4:-} i wid search
+    search=(xdotool search --onlyvisible --all --pid "$pid")
+    [ -z "$name" ] || search+=(--name "$name")
     for ((i = 0; i < seconds * 10; ++i)); do
-        wid=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n 1 || true)
+        wid=$("${search[@]}" 2>/dev/null | grep -vx "${not:-none}" | head -n 1 || true)
         if [ -n "$wid" ]; then
             echo "$wid"
             return 0
@@ -79,17 +89,20 @@ xd_wait_window() {
 }
 
 xd_focus() {
+    # The pointer inside too: without a window manager the focus may follow it.
+    xdotool mousemove --window "$1" 20 20 >/dev/null 2>&1 || true
     # A window manager raises and focuses on request; without one, set the focus directly.
     xdotool windowactivate --sync "$1" >/dev/null 2>&1 || xdotool windowfocus --sync "$1"
 }
 
+xd_press() {
+    # Down and up apart, and a pause after: taps a frame apart are never taken as one.
+    xdotool keydown "$1" sleep "${2:-0.05}" keyup "$1" sleep "${3:-0.15}"
+}
+
 xd_tap() {
-    local wid=$1 key=$2 hold=${3:-0.08}
-    xd_focus "$wid"
-    # Down and up apart, so a program that polls held keys once a frame sees the key held.
-    xdotool keydown "$key"
-    sleep "$hold"
-    xdotool keyup "$key"
+    xd_focus "$1"
+    xd_press "$2" "${3:-0.08}" 0
 }
 
 xd_keys() {
@@ -98,6 +111,23 @@ xd_keys() {
     for key in "$@"; do args+=(keydown "$key" sleep "$hold" keyup "$key" sleep "$hold"); done
     xd_focus "$wid"
     [ ${#args[@]} -eq 0 ] || xdotool "${args[@]}"
+}
+
+xd_screenshot() {
+    local dir=$1 out=$2 i shot
+    rm -f "$dir"/zelvik_*.png
+    if [ -n "${3:-}" ]; then xd_tap "$3" F5; else xd_press F5 0.05 0; fi
+    for ((i = 0; i < 100; ++i)); do
+        shot=$(find "$dir" -maxdepth 1 -name 'zelvik_*.png' | head -n 1)
+        # Whole once the closing chunk (IEND and its checksum) is in.
+        if [ -n "$shot" ] && [ "$(tail -c 8 "$shot" | head -c 4)" = IEND ]; then
+            mv "$shot" "$out"
+            return 0
+        fi
+        sleep 0.05
+    done
+    echo "no screenshot in $dir" >&2
+    return 1
 }
 
 xd_block_fraction() {
