@@ -4,6 +4,7 @@
 #include "Zelvik_Game.h"
 #include "Zelvik_Player.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -65,4 +66,17 @@ int32_t IsWholeNumber(float x) {
     if (e > 150) return 1;
     const uint32_t fraction = (bits & 0x7FFFFFu) | 0x800000u;
     return (fraction & (0xFFFFFFu >> (e - 126))) == 0 ? 1 : 0;
+}
+
+int32_t Common_GamePort() {
+    constexpr int32_t kDefault = 2031;
+    const char* env = std::getenv("ZELVIK_GAME_PORT");
+    if (!env || !*env) return kDefault;
+    int32_t v = 0;
+    for (const char* c = env; *c; ++c) {
+        if (*c < '0' || *c > '9') return kDefault;
+        v = v * 10 + (*c - '0');
+        if (v > 65535) return kDefault;
+    }
+    return v == 0 ? kDefault : v;
 }

@@ -2,13 +2,12 @@
 
 #include "IniFile.h"
 #include "Joystick.h"
-#include "Zelvik_Engine.h"
+#include "Vantrel_Common.h"
 #include "Zelvik_Player.h"
 
 #include <cctype>
 #include <charconv>
 #include <climits>
-#include <cstdlib>
 
 const char* const kActionKeys[kActionCount] = {"Left",    "Right",  "HardDrop", "SoftDrop",
                                                "RotCCW",  "RotCW",  "RotCCW2",  "RotCW2",
@@ -161,7 +160,6 @@ void CommandLine_Parse(const std::vector<std::string>& args, ClientSettings* s,
 
 void CommandLine_ConnectTarget(const std::string& connectTo, std::string* host, int32_t* port) {
     *host = connectTo;
-    *port = kGamePort;
     // One colon only: an IPv6 address has several and names no port.
     const size_t colon = connectTo.find(':');
     if (colon != std::string::npos && connectTo.find(':', colon + 1) == std::string::npos) {
@@ -175,9 +173,5 @@ void CommandLine_ConnectTarget(const std::string& connectTo, std::string* host, 
             return;
         }
     }
-    const char* env = std::getenv("ZELVIK_GAME_PORT");
-    if (!env || !*env) return;
-    char* end = nullptr;
-    const long v = std::strtol(env, &end, 10);
-    if (!*end && v >= 1 && v <= 65535) *port = int32_t(v);
+    *port = Common_GamePort();
 }

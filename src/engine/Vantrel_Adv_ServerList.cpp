@@ -3,6 +3,7 @@
 #include "DoublyLinkedList.h"
 #include "HighResTimer.h"
 #include "Platform_Socket.h"
+#include "Vantrel_Common.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -255,9 +256,7 @@ int32_t Server_Unregister(Server*) {
 
 ServerList* ServerList_Get() {
     if (!Platform_Socket_Init()) return nullptr;
-    uint16_t port = kDefaultGamePort;
-    if (!ParsePort(std::getenv("ZELVIK_GAME_PORT"), &port)) port = kDefaultGamePort;
-    gamePort.store(port);
+    gamePort.store(static_cast<uint16_t>(Common_GamePort()));
 
     auto* list = static_cast<ServerList*>(std::calloc(1, sizeof(ServerList)));
     if (!list) return nullptr;

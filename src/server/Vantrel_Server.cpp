@@ -6,6 +6,7 @@
 #include "Platform_Path.h"
 #include "Platform_Socket.h"
 #include "Platform_ToolWindow.h"
+#include "Vantrel_Common.h"
 #include "Zelvik_Engine.h"
 #include "Zelvik_Server.h"
 
@@ -46,20 +47,6 @@ ServerWindow* logTarget = nullptr;
 int32_t OnLog(const char16_t* text) {
     if (logTarget && text) logTarget->AppendLog(text);
     return 0;
-}
-
-// The game port: 2031 unless ZELVIK_GAME_PORT names another (several servers on one host).
-// Read as the engine reads it for the browser's queries: digits only, 1 to 65535.
-int32_t GamePort() {
-    const char* env = std::getenv("ZELVIK_GAME_PORT");
-    if (!env || !*env) return kGamePort;
-    int32_t v = 0;
-    for (const char* c = env; *c; ++c) {
-        if (*c < '0' || *c > '9') return kGamePort;
-        v = v * 10 + (*c - '0');
-        if (v > 65535) return kGamePort;
-    }
-    return v == 0 ? kGamePort : v;
 }
 
 // host:port of the master the engine talks to: ZELVIK_MASTER, else the settings' key (handed
@@ -264,7 +251,7 @@ int ServerWindow::Start() {
     wait_ = reinterpret_cast<Server_WaitFn>(Platform_Library_Symbol(engine_, "Server_Wait"));
     master_ = ChooseMaster(settings_.master);
     init();
-    server_ = create(settings_.name.c_str(), GamePort());
+    server_ = create(settings_.name.c_str(), Common_GamePort());
     if (!server_) {
         Platform_Dialog_Message("Error", "Could not start server", true);
         return 1;
