@@ -12,6 +12,7 @@
 #include "HighResTimer.h"
 #include "Platform_Socket.h"
 #include "RelayClients.h"
+#include "ZelvikNetTestKit.h"
 
 #include <algorithm>
 #include <chrono>
@@ -63,9 +64,7 @@ struct ServerProgram {
         std::ofstream(dir / "Zelvik_Server.ini")
             << "Name = Relay bench\nPublic = 0\nMode1 = PEXA Master\n"
                "RotationSystem = Dalmor WEXO\nRandomizer = PEXA\n";
-        const uint32_t probe = Platform_Socket_Listen(0, 0);
-        port = Platform_Socket_LocalPort(probe);
-        Platform_Socket_Close(probe);
+        port = testkit::FreePort();
         const std::string program = std::string(ZELVIK_GAME_DIR) + "/Zelvik_Server";
         pid = fork();
         if (pid == 0) {

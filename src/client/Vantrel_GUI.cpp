@@ -121,7 +121,7 @@ void freeBackgrounds() {
 // ran none (menus, a pause, a pass quicker than the game) adds nothing.
 void captureFrames() {
     if (gMain.FramesRun <= 0) return;
-    std::vector<uint8_t> rgba;
+    std::vector<uint8_t>& rgba = gMain.CaptureRgba;
     AviBitmap& b = gMain.CaptureBitmap;
     if (Platform_Screen_ReadPixels(rgba) && rgba.size() >= size_t(b.width) * b.height * 4) {
         const uint32_t stride = AviBitmap::Stride(b.width);

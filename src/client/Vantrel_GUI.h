@@ -37,6 +37,7 @@ struct ClientMain {
     DFont* Font = nullptr;
     AviHandle* Avi = nullptr;
     AviBitmap CaptureBitmap;
+    std::vector<uint8_t> CaptureRgba; // the screen read back, reused from frame to frame
     AviCompressOptions AviOptions;
     std::string SettingsPath = kSettingsFile;
     bool ScreenOpen = false;

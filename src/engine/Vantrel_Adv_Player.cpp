@@ -166,10 +166,17 @@ ClientInterface* Player_Host(Player* p) {
     return p->Game ? p->Game->clientInterface : nullptr;
 }
 
+// A remote player shares the host's game only to be drawn: the host hears its own player.
+static ClientInterface* AudioHost(Player* p) {
+    return p->IsRemote ? nullptr : Player_Host(p);
+}
+
 void Player_PlaySound(Player* p, int32_t soundId) {
-    // A remote player shares the host's game only to be drawn: the host hears its own player.
-    if (p->IsRemote) return;
-    if (ClientInterface* ci = Player_Host(p)) ci->ops->PlaySound(ci, soundId);
+    if (ClientInterface* ci = AudioHost(p)) ci->ops->PlaySound(ci, soundId);
+}
+
+void Player_StopMusic(Player* p) {
+    if (ClientInterface* ci = AudioHost(p)) ci->ops->StopMusic(ci);
 }
 
 Player* Player_Create(void*, uint32_t createOwnField) {

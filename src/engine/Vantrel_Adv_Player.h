@@ -73,6 +73,7 @@ void Player_RemoveModes(Player* p);
 // The host of the player's game, 0 without a game or a host.
 ClientInterface* Player_Host(Player* p);
 void Player_PlaySound(Player* p, int32_t soundId); // dropped without a host
+void Player_StopMusic(Player* p);                  // the same
 // Spawn position of the active piece: rotation 0, SpawnColumn + offset, top block in row 0.
 void Player_PlaceAtSpawn(Player* p);
 // The engine's own persistent hooks (lock: history separator; spawn: a new piece record).

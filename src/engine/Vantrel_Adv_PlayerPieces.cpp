@@ -132,7 +132,7 @@ int32_t Player_EndGame(Player* p) {
     if ((p->PlayerFlags & Flag_RecordReplay) && p->Replay)
         p->Replay->ops->Save(p->Replay, u"LastReplay.er");
     // An opponent's game ending leaves the host's music playing.
-    if (ClientInterface* ci = p->IsRemote ? nullptr : Player_Host(p)) ci->ops->StopMusic(ci);
+    Player_StopMusic(p);
     Player_FireEvent(p, Event_GameEnded, 0);
     return 0;
 }

@@ -318,11 +318,6 @@ void Platform_Screen_SetPaced(bool paced) {
     g.paced = paced;
 }
 
-double Platform_Screen_PaceRate() {
-    if (!g.renderer || g.headless) return 0;
-    return g.refresh;
-}
-
 void Platform_Screen_PictureRect(int32_t* x, int32_t* y, int32_t* w, int32_t* h) {
     const SDL_Rect r = g.picture.w > 0 ? g.picture : SDL_Rect{0, 0, g.width, g.height};
     if (x) *x = r.x;
@@ -354,12 +349,6 @@ bool Platform_Screen_WindowToPicture(int32_t wx, int32_t wy, int32_t* px, int32_
     if (px) *px = rx;
     if (py) *py = ry;
     return rx >= 0 && ry >= 0 && rx < g.width && ry < g.height;
-}
-
-std::string Platform_Screen_RendererName() {
-    SDL_RendererInfo info{};
-    if (!g.renderer || SDL_GetRendererInfo(g.renderer, &info) != 0 || !info.name) return "";
-    return info.name;
 }
 
 bool Platform_Screen_ReadPixels(std::vector<uint8_t>& rgba) {

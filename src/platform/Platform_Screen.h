@@ -38,14 +38,10 @@ void Platform_Screen_FillRect(int32_t x, int32_t y, int32_t w, int32_t h, uint8_
 void Platform_Screen_Present();
 // On by default; a caller that is behind (a capture catching up) switches it off for a while.
 void Platform_Screen_SetPaced(bool paced);
-// Passes per second that pacing allows; 0 when presenting is not paced (headless drivers).
-double Platform_Screen_PaceRate();
 // Where the picture lies in the window's output, in output pixels.
 void Platform_Screen_PictureRect(int32_t* x, int32_t* y, int32_t* w, int32_t* h);
 // Maps a window position (mouse coordinates) to the picture's pixels; false outside it.
 bool Platform_Screen_WindowToPicture(int32_t wx, int32_t wy, int32_t* px, int32_t* py);
-// The renderer's name ("opengl", "software", ...), "" while closed.
-std::string Platform_Screen_RendererName();
 // Copies the off-screen target as RGBA rows (width * 4 bytes each). False when closed.
 bool Platform_Screen_ReadPixels(std::vector<uint8_t>& rgba);
 // Writes the off-screen target as a PNG picture. False on any failure.

@@ -298,16 +298,15 @@ int ServerWindow::Start() {
 }
 
 void ServerWindow::NetworkLoop() {
-    uint64_t shown = 0;
+    uint64_t shownPlayers = 0;
     while (!stopNetwork_.load(std::memory_order_relaxed)) {
         server_->ops->Process(server_);
         const uint64_t players = static_cast<uint32_t>(server_->ops->CountPlayers(server_));
         const uint64_t clients = static_cast<uint32_t>(server_->ops->CountClients(server_));
-        const uint64_t counts = players << 32 | clients;
-        counts_.store(counts);
+        counts_.store(players << 32 | clients);
         // The title follows the player count: only then is the window woken for it.
-        if (counts >> 32 != shown >> 32) Platform_ToolWindow_Wake();
-        shown = counts;
+        if (players != shownPlayers) Platform_ToolWindow_Wake();
+        shownPlayers = players;
         const int32_t waitMs = players ? kNetworkGameWaitMs : kNetworkIdleWaitMs;
         if (wait_)
             wait_(server_, waitMs);
