@@ -36,8 +36,7 @@ ClientMain gMain;
 
 namespace {
 
-constexpr int32_t kDikEscape = 1, kDikF1 = 59, kDikF4 = 62, kDikF5 = 63, kDikF6 = 64, kDikF8 = 66,
-                  kDikQ = 16, kDik0 = 11;
+constexpr int32_t kDikQ = 16, kDik0 = 11;
 
 std::u16string u16(const std::string& s) {
     return Platform_Path_FromUtf8(s);

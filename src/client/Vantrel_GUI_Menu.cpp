@@ -68,20 +68,6 @@ Menu* pluginMenu(ClientPlayer* cp, intptr_t (*info)(Player*, int32_t), MenuCallb
 
 void noSelect(ClientPlayer*, int32_t, int32_t) {}
 
-// The first held key that can be bound. The client's own function keys (Escape, F1, F4, F5,
-// F6, F8) keep their meaning while a key is being chosen: a screenshot taken then, say, must
-// not become the new binding.
-int32_t firstBindableKey() {
-    static const int32_t kReserved[] = {1, 59, 62, 63, 64, 66};
-    for (int32_t i = 0; i < Key_NamedCount(); ++i) {
-        const int32_t code = Key_NamedCode(i);
-        if (std::find(std::begin(kReserved), std::end(kReserved), code) != std::end(kReserved))
-            continue;
-        if (Platform_Keyboard_IsHeld(code)) return code;
-    }
-    return 0;
-}
-
 Menu* currentMenu(ClientPlayer* cp) {
     return gMenus.ReplayBrowserShown ? cp->ReplayMenu : cp->MainMenu;
 }
@@ -311,7 +297,9 @@ int32_t Menu_Update(ClientPlayer* cp, DFont* font, int32_t x, int32_t y, int32_t
 
     if (gMenus.PendingKeyTarget) {
         // Key capture: the key that was held and is now let go gets bound.
-        int32_t k = firstBindableKey();
+        // The function keys keep their meaning while a key is being chosen: a screenshot taken
+        // then, say, must not become the new binding.
+        int32_t k = Key_FirstPushed(kFunctionKeys);
         if (gMenus.CaptureHeld && !k) {
             int32_t code = gMenus.CaptureHeld;
             int32_t* target = gMenus.PendingKeyTarget;

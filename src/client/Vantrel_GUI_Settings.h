@@ -7,6 +7,10 @@
 
 class IniFile;
 
+// The client's own function keys (Escape, F1, F4, F5, F6, F8): they act when released and
+// are never bound to a game action.
+constexpr int32_t kDikEscape = 1, kDikF1 = 59, kDikF4 = 62, kDikF5 = 63, kDikF6 = 64, kDikF8 = 66;
+constexpr int32_t kFunctionKeys[] = {kDikEscape, kDikF1, kDikF4, kDikF5, kDikF6, kDikF8};
 constexpr int32_t kActionCount = 12; // Left .. Hold, the order of every binding array
 extern const char* const kActionKeys[kActionCount]; // ini key names
 extern const uint32_t kActionBits[kActionCount];    // input bits (Rot180 has none)

@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -244,9 +245,12 @@ const char* Key_GetName(int32_t dik) {
     return n ? n : "";
 }
 
-int32_t Key_FirstPushed() {
-    for (int32_t i = 0; i < kNamedCount; ++i)
-        if (gHeld[kKeys[i].dik]) return kKeys[i].dik;
+int32_t Key_FirstPushed(std::span<const int32_t> skip) {
+    for (int32_t i = 0; i < kNamedCount; ++i) {
+        const int32_t dik = kKeys[i].dik;
+        if (std::find(skip.begin(), skip.end(), dik) == skip.end() && Platform_Keyboard_IsHeld(dik))
+            return dik;
+    }
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 // Starts SDL events (and the hint that keeps a full-screen window up when another window
 // takes the focus); clears every key.
@@ -29,8 +30,9 @@ int32_t Platform_Keyboard_FromScancode(int32_t scancode);
 
 // The key's name from the name table; "" for codes not in it.
 const char* Key_GetName(int32_t dik);
-// The first held key of the name table, in the table's order; 0 when none is held.
-int32_t Key_FirstPushed();
+// The first held key of the name table, in the table's order, leaving out the keys in `skip`;
+// 0 when none is held.
+int32_t Key_FirstPushed(std::span<const int32_t> skip = {});
 // The 101 named codes in table order (for tests and menus).
 int32_t Key_NamedCount();
 int32_t Key_NamedCode(int32_t index);
