@@ -16,7 +16,7 @@ set -euo pipefail
 here=$(cd "${BASH_SOURCE[0]%/*}" && pwd)
 # shellcheck source=tests/e2e/xdisplay.sh
 . "$here/xdisplay.sh"
-xd_require Xvfb xdotool import
+xd_require Xvfb xdotool import convert
 
 game=$1 refs=$2 shotdiff=$3 work=$4
 rm -rf "$work"
