@@ -226,21 +226,10 @@ bool SeedSearch_CannotMatch(const uint8_t* pieces, uint32_t count) {
 
 uint32_t SeedSearch_FindSeed(const uint8_t* pieces, uint32_t count, unsigned threads) {
     if (count == 0) return kFirstSeed; // nothing to compare: the first seed deals it
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     SearchState state;
     state.pieces = pieces;
     state.count = count;
-    std::vector<std::thread> workers;
-    workers.reserve(threads - 1);
-    for (unsigned i = 1; i < threads; ++i) {
-        try {
-            workers.emplace_back(Worker, std::ref(state));
-        } catch (const std::system_error&) {
-            break; // fewer workers only make it slower
-        }
-    }
-    Worker(state);
-    for (std::thread& t : workers) t.join();
+    SeedSearch_RunOnThreads(threads, [&state] { Worker(state); });
     const uint32_t best = state.best.load();
     return best < kEndSeed ? best : 0; // 0: the seed counter wrapped without a match
 }
