@@ -1,6 +1,7 @@
 #include "Platform_Process.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -41,4 +42,10 @@ bool Platform_Process_Start(const std::string& program, const std::vector<std::s
         // Without a reaper thread the child only stays a zombie until we end.
     }
     return true;
+}
+
+std::string Platform_Process_EnvOrSet(const char* name, const std::string& fallback) {
+    if (const char* value = std::getenv(name); value && *value) return value;
+    if (!fallback.empty()) setenv(name, fallback.c_str(), 1);
+    return fallback;
 }

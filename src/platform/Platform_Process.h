@@ -8,3 +8,8 @@
 // cannot be started. The child is reaped in the background, so it never lingers as a zombie.
 bool Platform_Process_Start(const std::string& program, const std::vector<std::string>& args,
                             const std::string& workingFolder);
+
+// The environment variable `name` when it is set and not empty; otherwise `fallback`, which is
+// also put into the environment (when not empty) so that code reading only the variable (the
+// engine) sees the same value. Used for settings a variable overrides, such as ZELVIK_MASTER.
+std::string Platform_Process_EnvOrSet(const char* name, const std::string& fallback);

@@ -4,6 +4,7 @@
 #include "Platform_Dialog.h"
 #include "Platform_Library.h"
 #include "Platform_Path.h"
+#include "Platform_Process.h"
 #include "Platform_Socket.h"
 #include "Platform_ToolWindow.h"
 #include "Vantrel_Common.h"
@@ -52,10 +53,8 @@ int32_t OnLog(const char16_t* text) {
 // host:port of the master the engine talks to: ZELVIK_MASTER, else the settings' key (handed
 // to the engine through the same variable), else the engine's default.
 std::string ChooseMaster(const std::string& configured) {
-    const char* env = std::getenv("ZELVIK_MASTER");
-    std::string master = env && *env ? env : configured;
+    std::string master = Platform_Process_EnvOrSet("ZELVIK_MASTER", configured);
     if (master.empty()) return kDefaultMaster;
-    if (!env || !*env) SDL_setenv("ZELVIK_MASTER", master.c_str(), 1);
     if (master.find(':') == std::string::npos) master += ":80";
     return master;
 }

@@ -115,15 +115,9 @@ std::string ServerBrowser_Name(const ServerInfo& info) {
 int ServerBrowser::Start() {
     // The master: ZELVIK_MASTER, else zelvik.ini's Master (handed on in the same variable,
     // which the engine reads), else the engine's default.
-    const char* env = std::getenv("ZELVIK_MASTER");
-    if (env && *env) {
-        master_ = env;
-    } else {
-        IniFile ini;
-        ini.Load(kSettingsFile);
-        master_ = ini.Get("", "Master");
-        if (!master_.empty()) SDL_setenv("ZELVIK_MASTER", master_.c_str(), 1);
-    }
+    IniFile ini;
+    ini.Load(kSettingsFile);
+    master_ = Platform_Process_EnvOrSet("ZELVIK_MASTER", ini.Get("", "Master"));
     engine_ = Platform_Library_Open(kEngineLibraryPath);
     if (engine_)
         getList_ =
