@@ -1,5 +1,7 @@
 #include "IniFile.h"
 
+#include "Platform_File.h"
+
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -80,13 +82,9 @@ std::string IniFile::Serialize() const {
     return out;
 }
 
-bool IniFile::Save(const std::string& path) const {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    std::string s = Serialize();
-    out.write(s.data(), static_cast<std::streamsize>(s.size()));
-    out.close();
-    return !out.fail();
+bool IniFile::Save(const std::string& path, std::string* reason) const {
+    // Replaced whole: a kill or a full disk leaves the old settings, never a cut file.
+    return Platform_File_Replace(path, Serialize(), reason);
 }
 
 const IniFile::Group* IniFile::find(std::string_view group) const {

@@ -13,8 +13,8 @@ public:
     // False when the file cannot be read; the object is then empty.
     bool Load(const std::string& path);
     void Parse(std::string_view text);
-    // False when the file cannot be written.
-    bool Save(const std::string& path) const;
+    // False when the file cannot be written, the old file then left as it was; reason says why.
+    bool Save(const std::string& path, std::string* reason = nullptr) const;
     std::string Serialize() const;
 
     // group "" is the part before the first group line.
