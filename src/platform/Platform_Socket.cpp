@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <thread>
@@ -381,4 +382,18 @@ void Platform_Socket_Close(uint32_t handle) {
         shard.queues.erase(fd);
     }
     close(fd);
+}
+
+uint64_t Platform_Socket_RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+    // An unlimited hard limit would make every poll table and per-descriptor array huge.
+    constexpr rlim_t ceiling = 1u << 20;
+    const rlim_t wanted =
+        limit.rlim_max == RLIM_INFINITY ? ceiling : std::min(limit.rlim_max, ceiling);
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted)
+        return std::min(limit.rlim_cur, ceiling);
+    rlimit raised{wanted, limit.rlim_max};
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) return wanted;
+    return limit.rlim_cur;
 }

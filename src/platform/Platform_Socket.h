@@ -6,6 +6,9 @@
 
 // Ignores SIGPIPE once per process as a second guard beside MSG_NOSIGNAL; always 1.
 int32_t Platform_Socket_Init();
+// Raises this process's open-descriptor limit to its hard limit (at most 1,048,576) so a server
+// can hold many connections; returns the limit now in force.
+uint64_t Platform_Socket_RaiseDescriptorLimit();
 
 // Listening socket on every local address; 0 when the port cannot be opened.
 // ipv4 (first octet in the lowest byte) 0 listens on every address.
