@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 const std::string kBom = "\xEF\xBB\xBF";
@@ -62,4 +69,53 @@ TEST(IniFile, SaveAndLoadRoundTrip) {
     EXPECT_FALSE(missing.Load("no/such/file.ini"));
     EXPECT_FALSE(missing.Has("", "PlayerName"));
     EXPECT_FALSE(ini.Save("no/such/folder/file.ini"));
+}
+
+TEST(IniFile, SaveKilledAtAnyMomentLeavesTheOldOrTheNewFileWhole) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(ZELVIK_TEST_BIN) / "ini_killed";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string path = (dir / "zelvik.ini").string();
+    // Two settings files large enough that a write takes a while, of different lengths.
+    IniFile a, b;
+    for (int i = 0; i < 3000; ++i) {
+        a.Set("Keyboard", "Key" + std::to_string(i), std::to_string(i));
+        b.Set("Joystick", "Button" + std::to_string(i), "value " + std::to_string(i * 7));
+    }
+    const std::string textA = a.Serialize(), textB = b.Serialize();
+    // The kills land anywhere within about two saves, however fast this disk is.
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(a.Save(path));
+    const auto perSave = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count() /
+                         4;
+    const uint32_t span = uint32_t(std::max<int64_t>(2 * perSave, 2000));
+    std::mt19937 random(20);
+    int kills = 0, sawA = 0, sawB = 0;
+    for (int round = 0; round < 200; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int n = 0;; ++n) (n % 2 ? a : b).Save(path);
+        }
+        usleep(useconds_t(random() % span));
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        kills += WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        const std::string now = readAll(path);
+        ASSERT_TRUE(now == textA || now == textB)
+            << "round " << round << ": " << now.size() << " bytes, neither file whole";
+        sawA += now == textA;
+        sawB += now == textB;
+    }
+    EXPECT_EQ(kills, 200);
+    EXPECT_GT(sawB, 0) << "no save finished: the kills prove nothing";
+    // The temporary files of the killed saves go with the next save.
+    ASSERT_TRUE(b.Save(path));
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"zelvik.ini"});
 }

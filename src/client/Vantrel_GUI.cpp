@@ -178,7 +178,9 @@ void functionKeys() {
     }
     if (Platform_Keyboard_Released(kDikF5)) {
         const std::string name = Client_ScreenshotName();
-        if (!Platform_Screen_SaveScreenshot(name)) debugLog("Could not save " + name);
+        std::string reason;
+        if (!Platform_Screen_SaveScreenshot(name, &reason))
+            debugLog("Could not save " + name + ": " + reason);
     }
     if (Platform_Keyboard_Released(kDikF6)) {
         if (gMenus.ReplayBrowserShown) {
@@ -270,6 +272,25 @@ void runUpdates() {
     }
 }
 
+// The notice, centred near the bottom of the screen, until its time is up.
+void drawNotice(const ClientSettings& s) {
+    if (gClient.Notice.empty()) return;
+    const uint32_t now = GetMilliseconds();
+    if (gClient.NoticeUntil == 0) gClient.NoticeUntil = now + kNoticeMs;
+    if (int32_t(gClient.NoticeUntil - now) <= 0) {
+        gClient.Notice.clear();
+        return;
+    }
+    if (!gMain.Font) return;
+    DFont_SetScale(gMain.Font, 1.0, 1.0);
+    DFont_SetAlpha(gMain.Font, 255);
+    const char16_t* text = gClient.Notice.c_str();
+    const int32_t w = DFont_TextWidth(gMain.Font, text), h = DFont_TextHeight(gMain.Font, text);
+    const int32_t x = std::max(0, (s.ScreenWidth - w) / 2), y = s.ScreenHeight - 2 * h;
+    Platform_Screen_FillRect(x - 4, y - 2, w + 8, h + 4, 0, 0, 0, 192);
+    DFont_DrawText(gMain.Font, x, y, text);
+}
+
 void drawPass() {
     const ClientSettings& s = Client_Settings();
     Platform_Screen_Clear(0, 0, 0);
@@ -283,6 +304,7 @@ void drawPass() {
         auto* skin = static_cast<SkinElement*>(Resource_SkinForPlayers(gMain.CurrentSkin, players));
         SkinElement_Draw(skin, s.ScreenWidth, s.ScreenHeight, nullptr);
     }
+    drawNotice(s);
 
     if (!gMain.FrameTimes.empty()) {
         ClientPlayer* cp = Client_FirstPlayer();
@@ -612,8 +634,13 @@ void Client_Shutdown() {
     IniFile ini;
     if (existed) ini.Load(gMain.SettingsPath);
     Settings_Write(s, &ini, existed);
-    if (!ini.Save(gMain.SettingsPath))
-        Platform_Dialog_Message("Error", "Could not write " + gMain.SettingsPath, true);
+    std::string reason;
+    if (!ini.Save(gMain.SettingsPath, &reason)) {
+        // The old file is still there; say which and why, in the terminal and in a box.
+        const std::string text = "Could not save " + gMain.SettingsPath + ": " + reason;
+        std::fprintf(stderr, "%s\n", text.c_str());
+        if (!Platform_Dialog_Headless()) Platform_Dialog_Message("Error", text, true);
+    }
     gMain.StartedUp = false;
     // The engine library stays loaded: its objects and handlers live to the end of the process.
 }

@@ -326,5 +326,10 @@ void Client_OnGameEnd(::Player* player, uintptr_t, uintptr_t userdata) {
     ClientPlayer* cp = FromUser(userdata);
     if (!player || !cp || !(player->PlayerFlags & Flag_RecordReplay) || !player->Replay) return;
     const std::u16string name = Client_ReplayFileName(cp);
-    player->Replay->ops->Save(player->Replay, name.c_str());
+    // Replay_Save logs the reason; the player, looking at the screen, is told as well.
+    if (player->Replay->ops->Save(player->Replay, name.c_str())) return;
+    const std::u16string notice = u"Replay not saved: " + name + u" (see the log)";
+    Client_DebugLog(&gClient.Interface, notice.c_str());
+    gClient.Notice = notice;
+    gClient.NoticeUntil = 0;
 }

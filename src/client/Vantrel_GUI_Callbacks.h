@@ -71,7 +71,12 @@ struct ClientState {
     void (*OnServerMessage)(const std::u16string& text);
     ClientMenuCreate RandomizerMenuCreate; // called by Client_OnPlayerJoined
     ClientMenuUpdate MenuUpdate;           // called by the skin's menu elements
+    // A line drawn over the game (a replay that could not be saved) for kNoticeMs from the
+    // first pass that shows it.
+    std::u16string Notice;
+    uint32_t NoticeUntil; // 0 until it is first drawn
 };
+inline constexpr uint32_t kNoticeMs = 15000;
 
 extern ClientState gClient;
 

@@ -1,10 +1,13 @@
 #include "Platform_Image.h"
 
+#include "Platform_File.h"
+
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -269,27 +272,41 @@ bool Platform_Image_Load(const std::string& path, Platform_Image& out, std::stri
     return Fail(error, "unknown picture format: " + path);
 }
 
+namespace {
+// The PNG is built in memory, then written whole: a failed screenshot leaves no cut file.
+void PngAppend(png_structp png, png_bytep data, png_size_t size) {
+    auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+    bool grown = true;
+    try {
+        out->insert(out->end(), data, data + size);
+    } catch (const std::bad_alloc&) {
+        grown = false; // no exception may cross libpng's C frames
+    }
+    if (!grown) png_error(png, "out of memory");
+}
+void PngFlush(png_structp) {}
+} // namespace
+
 bool Platform_Image_SavePng(const std::string& path, const uint8_t* rgba, int32_t width,
-                            int32_t height, int32_t pitch) {
+                            int32_t height, int32_t pitch, std::string* error) {
     if (!rgba || !SizeAllowed(uint64_t(std::max(width, 0)), uint64_t(std::max(height, 0))) ||
         pitch < width * 4)
-        return false;
-    FilePtr f(std::fopen(path.c_str(), "wb"));
-    if (!f) return false;
+        return Fail(error, "no picture to write");
+    std::vector<uint8_t> bytes;
     PngError err{};
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, &err, PngErrorFn, PngWarningFn);
-    if (!png) return false;
+    if (!png) return Fail(error, "out of memory");
     png_infop info = png_create_info_struct(png);
     if (!info) {
         png_destroy_write_struct(&png, nullptr);
-        return false;
+        return Fail(error, "out of memory");
     }
     if (setjmp(err.jump)) {
         png_destroy_write_struct(&png, &info);
-        return false;
+        return Fail(error, err.message);
     }
-    png_init_io(png, f.get());
+    png_set_write_fn(png, &bytes, PngAppend, PngFlush);
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGBA,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -297,5 +314,10 @@ bool Platform_Image_SavePng(const std::string& path, const uint8_t* rgba, int32_
         png_write_row(png, const_cast<png_bytep>(rgba + size_t(y) * size_t(pitch)));
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    return std::fflush(f.get()) == 0;
+    std::string reason;
+    if (Platform_File_Replace(
+            path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+            &reason))
+        return true;
+    return Fail(error, reason);
 }

@@ -18,6 +18,8 @@ struct Platform_Image {
 // for a missing, truncated, corrupt, oversized or unsupported file; out is then empty.
 bool Platform_Image_Load(const std::string& path, Platform_Image& out,
                          std::string* error = nullptr);
-// Writes an 8-bit RGBA PNG; pitch is the byte distance between rows. False on any failure.
+// Writes an 8-bit RGBA PNG; pitch is the byte distance between rows. The file is replaced whole
+// (Platform_File_Replace). False on any failure, the old file then untouched and *error (when
+// given) saying why.
 bool Platform_Image_SavePng(const std::string& path, const uint8_t* rgba, int32_t width,
-                            int32_t height, int32_t pitch);
+                            int32_t height, int32_t pitch, std::string* error = nullptr);

@@ -359,11 +359,14 @@ bool Platform_Screen_ReadPixels(std::vector<uint8_t>& rgba) {
                                 g.width * 4) == 0;
 }
 
-bool Platform_Screen_SaveScreenshot(const std::string& path) {
+bool Platform_Screen_SaveScreenshot(const std::string& path, std::string* error) {
     std::vector<uint8_t> rgba;
-    if (!Platform_Screen_ReadPixels(rgba)) return false;
+    if (!Platform_Screen_ReadPixels(rgba)) {
+        if (error) *error = "the screen could not be read back";
+        return false;
+    }
     for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 0xFF; // the screen is opaque
-    return Platform_Image_SavePng(path, rgba.data(), g.width, g.height, g.width * 4);
+    return Platform_Image_SavePng(path, rgba.data(), g.width, g.height, g.width * 4, error);
 }
 
 void Platform_Screen_ShowError(const std::string& title, const std::string& text) {

@@ -44,8 +44,9 @@ void Platform_Screen_PictureRect(int32_t* x, int32_t* y, int32_t* w, int32_t* h)
 bool Platform_Screen_WindowToPicture(int32_t wx, int32_t wy, int32_t* px, int32_t* py);
 // Copies the off-screen target as RGBA rows (width * 4 bytes each). False when closed.
 bool Platform_Screen_ReadPixels(std::vector<uint8_t>& rgba);
-// Writes the off-screen target as a PNG picture. False on any failure.
-bool Platform_Screen_SaveScreenshot(const std::string& path);
+// Writes the off-screen target as a PNG picture, replacing path whole. False on any failure,
+// with *error (when given) saying why.
+bool Platform_Screen_SaveScreenshot(const std::string& path, std::string* error = nullptr);
 
 // A message box with the error icon; falls back to stderr without a display.
 void Platform_Screen_ShowError(const std::string& title, const std::string& text);

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -368,6 +369,19 @@ void ServerWindow::SetPublic(bool on) {
     isPublic_ = on;
     if (registrar_) registrar_->Want(on);
     drawFrames_ = std::max(drawFrames_, 1);
+    // Kept at once: a server that is killed later still starts as it was left.
+    SavePublic();
+}
+
+void ServerWindow::SavePublic() {
+    IniFile ini;
+    ini.Load(kSettingsFile);
+    ini.Set("", "Public", isPublic_ ? "1" : "0");
+    std::string reason;
+    if (ini.Save(kSettingsFile, &reason)) return;
+    const std::string line = std::string("Could not save ") + kSettingsFile + ": " + reason;
+    std::fprintf(stderr, "%s\n", line.c_str());
+    pending_->Push(line);
 }
 
 void ServerWindow::SetShowPlayer(bool on) {
@@ -479,10 +493,7 @@ void ServerWindow::Draw() {
 void ServerWindow::Finish() {
     if (!server_) return;
     StopThreads();
-    IniFile ini;
-    ini.Load(kSettingsFile);
-    ini.Set("", "Public", isPublic_ ? "1" : "0");
-    ini.Save(kSettingsFile);
+    SavePublic();
     server_->ops->Free(server_);
     server_ = nullptr;
     logTarget = nullptr;

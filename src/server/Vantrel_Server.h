@@ -108,6 +108,8 @@ private:
     void TakeLog();
     void NetworkLoop();
     void StopThreads();
+    // Writes Public back into the settings file; a failure goes to the log and stderr.
+    void SavePublic();
 
     ServerSettings settings_;
     void* engine_ = nullptr;
