@@ -25,12 +25,19 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -784,4 +791,134 @@ TEST(Client, SettingsFileSpeltInAnotherCaseIsReadAndWrittenInPlace) {
     ASSERT_TRUE(ini.Load("Zelvik.INI"));
     EXPECT_EQ(ini.Get("", "PlayerName"), "Cased");
     EXPECT_EQ(ini.Get("", "ScreenWidth"), "640");
+}
+
+namespace {
+
+std::string fileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Makes "disk" in the run folder a folder where nothing more can be written: a tiny tmpfs in a
+// mount namespace of this process's own when that can be had (root), else a file-size limit
+// that every file the client writes passes. oldFiles are written there first.
+bool fillDisk(const std::map<std::string, std::string>& oldFiles, std::string* how) {
+    fs::create_directory("disk");
+    if (unshare(CLONE_NEWNS) == 0 &&
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        mount("tmpfs", "disk", "tmpfs", 0, "size=256k") == 0) {
+        *how = "tmpfs";
+    } else {
+        *how = "file-size limit";
+    }
+    for (const char* sub : {"dlls", "sounds", "bgm", "bg", "skins"})
+        if (fs::exists(sub))
+            fs::create_directory_symlink(fs::path("..") / sub, fs::path("disk") / sub);
+    fs::create_directory("disk/replays");
+    for (const auto& [name, bytes] : oldFiles)
+        std::ofstream("disk/" + name, std::ios::binary) << bytes;
+    if (*how == "tmpfs") {
+        // Every page the file system has left goes to one file.
+        FILE* fill = std::fopen("disk/filler", "wb");
+        if (!fill) return false;
+        std::setvbuf(fill, nullptr, _IONBF, 0);
+        const std::string page(4096, 'f');
+        while (std::fwrite(page.data(), 1, page.size(), fill) == page.size()) {
+        }
+        std::fclose(fill);
+    } else {
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 256;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+    }
+    fs::current_path("disk");
+    return true;
+}
+
+// In a child process: a game played to its end on the full disk, then the program's end.
+// What the run left behind is copied out to the run folder (off the full disk); the exit code
+// says how far it came.
+[[noreturn]] void playOnFullDisk(const std::map<std::string, std::string>& oldFiles) {
+    std::string how;
+    if (!fillDisk(oldFiles, &how)) _exit(10);
+    std::fprintf(stderr, "full disk: %s\n", how.c_str());
+    if (Client_Startup({"/w", "/rs", "12345"}) != 0) _exit(11);
+    Player* p = firstPlayer();
+    if (!p || !choose(u"Start") || !choose(u"PEXA") || !choose(u"") || !choose(u"PEXA Master"))
+        _exit(12);
+    for (int i = 0; i < 50 && p->State == State_Idle; ++i) Client_Pass();
+    for (int i = 0; i < 3000 && p->State != State_GameOver && p->State != State_Idle; ++i) {
+        key(31, i % 2 == 0);
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    key(31, false);
+    Client_Pass();
+    if (p->State != State_GameOver && p->State != State_Idle) _exit(13);
+    const std::string notice = Platform_Path_ToUtf8(gClient.Notice);
+    gMain.Quit = 1;
+    Client_Shutdown();
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::ofstream("../after.notice", std::ios::binary) << notice;
+    for (const auto& [name, bytes] : oldFiles) fs::copy_file(name, "../after." + name);
+    int replays = 0;
+    for (auto& e : fs::directory_iterator("replays")) replays += e.is_regular_file();
+    std::ofstream("../after.replays") << replays;
+    _exit(0);
+}
+
+} // namespace
+
+TEST(Client, FullDiskKeepsTheOldSettingsAndReplayAndSaysWhy) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("fulldisk");
+    const std::map<std::string, std::string> oldFiles = {
+        {"zelvik.ini", "\xEF\xBB\xBFPlayerName = Keeper\r\n; kept as it is\r\n"},
+        {"LastReplay.er", std::string(3000, 'R') + "the previous game"}};
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(err[1], 2);
+        close(err[0]);
+        close(err[1]);
+        playOnFullDisk(oldFiles);
+    }
+    close(err[1]);
+    std::string stderrText;
+    char buffer[4096];
+    for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;)
+        stderrText.append(buffer, size_t(n));
+    close(err[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n"
+                                                               << stderrText;
+
+    // The old files are there byte for byte; no new replay half written.
+    for (const auto& [name, bytes] : oldFiles)
+        EXPECT_EQ(fileBytes("after." + name), bytes) << name << " was changed";
+    EXPECT_EQ(fileBytes("after.replays"), "0");
+    // And the player is told: which file and why, on stderr and (the replay) on screen.
+    const std::regex why(": (No space left on device|File too large)\n");
+    for (const char* file : {"zelvik.ini", "LastReplay.er"}) {
+        const std::regex said(std::string("Could not save ") + file + ": [^\n]+\n");
+        EXPECT_TRUE(std::regex_search(stderrText, said)) << file << "\n" << stderrText;
+    }
+    EXPECT_TRUE(std::regex_search(stderrText, why)) << stderrText;
+    EXPECT_TRUE(std::regex_search(
+        stderrText, std::regex(R"(Replay not saved: replays/\S.*\.er \(see the log\))")))
+        << stderrText;
+    EXPECT_TRUE(
+        std::regex_match(fileBytes("after.notice"),
+                         std::regex(R"(Replay not saved: replays/\S.*\.er \(see the log\))")))
+        << fileBytes("after.notice");
 }
