@@ -904,8 +904,11 @@ TEST(Client, FullDiskKeepsTheOldSettingsAndReplayAndSaysWhy) {
                                                                << stderrText;
 
     // The old files are there byte for byte; no new replay half written.
-    for (const auto& [name, bytes] : oldFiles)
-        EXPECT_EQ(fileBytes("after." + name), bytes) << name << " was changed";
+    for (const auto& [name, bytes] : oldFiles) {
+        const std::string after = fileBytes("after." + name);
+        EXPECT_TRUE(after == bytes)
+            << name << " was changed: " << after.size() << " bytes, was " << bytes.size();
+    }
     EXPECT_EQ(fileBytes("after.replays"), "0");
     // And the player is told: which file and why, on stderr and (the replay) on screen.
     const std::regex why(": (No space left on device|File too large)\n");
