@@ -35,4 +35,3 @@ add_library(zelvik_imgui_backends STATIC ${IMGUI_IMPL_SDL} ${IMGUI_IMPL_SDLRENDE
 target_include_directories(zelvik_imgui_backends PUBLIC /usr/include/imgui/backends)
 target_link_libraries(zelvik_imgui_backends PUBLIC PkgConfig::IMGUI PkgConfig::SDL2)
 target_compile_options(zelvik_imgui_backends PRIVATE -w)
-pkg_check_modules(MHD REQUIRED IMPORTED_TARGET libmicrohttpd)

@@ -183,3 +183,78 @@ TEST_F(Master, SecondMasterOnAPortInUseExitsWithAnError) {
     HttpGet(first.Port(), "/addzelvikserver.php");
     EXPECT_EQ(Body(HttpGet(first.Port(), "/zelvikserver.txt")), "127.0.0.1\n");
 }
+
+TEST_F(Master, DropsATricklingRequestAtItsDeadlineAndAnswersOthersMeanwhile) {
+    MasterProcess master(kMaster, state);
+    ASSERT_NE(master.Port(), 0);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(master.Port());
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    // A byte every 200 ms keeps an idle timer from ever firing; only a deadline for the whole
+    // request ends it.
+    const std::string request = "GET /zelvikserver.txt HTTP/1.0\r\nHost: 127.0.0.1\r\nX-Slow: ";
+    const uint32_t start = NowMs();
+    std::string answer;
+    for (size_t i = 0; NowMs() - start < 9000; ++i) {
+        send(fd, i < request.size() ? &request[i] : "a", 1, MSG_NOSIGNAL);
+        answer += ReadFor(fd, 200);
+        if (!answer.empty()) break;
+        if (i % 10 == 0) {
+            EXPECT_EQ(Body(HttpGet(master.Port(), "/addzelvikserver.php")), "OK\n");
+        }
+    }
+    const uint32_t took = NowMs() - start;
+    close(fd);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 408", 0), 0u) << answer;
+    EXPECT_GE(took, 4500u);
+    EXPECT_LT(took, 8000u);
+    EXPECT_EQ(Body(HttpGet(master.Port(), "/zelvikserver.txt")), "127.0.0.1\n");
+}
+
+TEST_F(Master, UnwritableStateFileStopsTheStartAndLaterFailuresAreTold) {
+    std::string out;
+    const std::string missing = (dir / "no such folder" / "list.txt").string();
+    EXPECT_EQ(RunMaster({"--port", "0", "--state", missing}, &out), 2);
+    EXPECT_NE(out.find("cannot write the list to " + missing + ": No such file or directory"),
+              std::string::npos)
+        << out;
+
+    // A folder that goes away while the master runs: the failure is told once, the recovery
+    // once, and the list written again holds what came meanwhile.
+    const fs::path folder = dir / "kept";
+    fs::create_directories(folder);
+    const std::string kept = (folder / "list.txt").string();
+    const std::string log = (dir / "stderr.txt").string();
+    const int saved = dup(2);
+    const int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    dup2(logFd, 2);
+    {
+        MasterProcess master(kMaster, kept);
+        dup2(saved, 2);
+        ASSERT_NE(master.Port(), 0);
+        fs::remove_all(folder);
+        HttpGet(master.Port(), "/addzelvikserver.php");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+        HttpGet(master.Port(), "/remzelvikserver.php");
+        HttpGet(master.Port(), "/addzelvikserver.php");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+        fs::create_directories(folder);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    }
+    close(logFd);
+    close(saved);
+    std::ifstream in(log);
+    const std::string told((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string failure = "cannot write the list to " + kept + ": No such file or directory";
+    const size_t first = told.find(failure);
+    EXPECT_NE(first, std::string::npos) << told;
+    EXPECT_EQ(told.find(failure, first + 1), std::string::npos) << told;
+    EXPECT_NE(told.find("the list is written to " + kept + " again"), std::string::npos) << told;
+    std::ifstream list(kept);
+    std::string address;
+    list >> address;
+    EXPECT_EQ(address, "127.0.0.1");
+}

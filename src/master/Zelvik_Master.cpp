@@ -1,15 +1,16 @@
 // zelvik_master: the master-server list that game servers register at and the server
 // browser reads. Three resources over HTTP/1.0; the list survives restarts in a small file.
 //
-// Built on libmicrohttpd in its epoll mode: one thread watches every connection, so idle or
-// slow callers cost a descriptor and a few kilobytes each and never hold up anybody else.
-// Connections are capped overall and per source address and dropped when idle; the request
-// line and headers must fit in a fixed buffer; the list is capped with the oldest
-// registration going first; the state file is written by the main thread at most once a
-// second, never on a request.
+// One epoll thread watches every connection, so idle or slow callers cost a descriptor and a
+// few kilobytes each and never hold up anybody else. Connections are capped overall (from the
+// descriptor limit, raised at start) and per source address; a request must be whole within a
+// few seconds however slowly it trickles, and an idle connection is dropped; the request line
+// and headers must fit in a fixed buffer; the list is capped with the oldest registration
+// going first; the state file is replaced whole by the main thread at most once a second,
+// never on a request.
+#include "Platform_File.h"
 #include "Platform_Service.h"
-
-#include <microhttpd.h>
+#include "Platform_Socket.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,6 +27,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -34,9 +36,14 @@ namespace {
 // only list servers that no browser shows.
 constexpr long kDefaultMaxServers = 4096;
 constexpr long kMostServers = 1000000;
-constexpr unsigned kMaxConnections = 2048;
+// Far more than the per-address cap lets a few hundred addresses fill.
+constexpr uint64_t kMaxConnections = 65536;
+constexpr uint64_t kWantedConnections = 16384;
+// Descriptors kept back for the listener, the state file and the rest of the process.
+constexpr uint64_t kSpareDescriptors = 64;
 constexpr unsigned kConnectionsPerAddress = 16;
 constexpr unsigned kIdleSeconds = 10;
+constexpr unsigned kRequestSeconds = 5;
 // Request line and headers must fit here; a longer one is refused once this much has come.
 constexpr size_t kRequestHeadBytes = 8192;
 // Requests carry no body; a larger one is read past, never kept, and refused.
@@ -58,8 +65,11 @@ constexpr const char* kUsage =
     "Resources: /addzelvikserver.php registers the caller's address,\n"
     "/remzelvikserver.php removes it, /zelvikserver.txt lists one address per line.\n"
     "\n"
-    "Limits: 2048 connections at once, 16 from one address; a connection idle for 10 s\n"
-    "is closed; request line and headers must fit in 8 KB.\n";
+    "Limits: 65536 connections at once (fewer when the descriptor limit is lower), 16 from\n"
+    "one address; a request must arrive whole within 5 s and a connection idle for 10 s is\n"
+    "closed; request line and headers must fit in 8 KB.\n"
+    "Exit codes: 1 when the address cannot be listened on, 2 for bad options or a state file\n"
+    "that cannot be written.\n";
 
 long long Now() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -132,21 +142,37 @@ public:
         return true;
     }
 
-    // Writes the file when something changed since the last write. Only the copy into a
-    // string holds the lock; the disk is written without it.
-    void SaveIfChanged() {
+    // Writes the file when something changed since the last write (always when forced).
+    // Only the copy into a string holds the lock; the disk is written without it. A failure
+    // is told once per reason, and the recovery once; false with the reason on failure.
+    bool SaveIfChanged(bool force = false, std::string* failure = nullptr) {
         std::string text;
         uint64_t changes;
         {
             std::lock_guard lock(mutex_);
             Expire(Now());
-            if (changes_ == saved_) return;
+            if (changes_ == saved_ && !force) return true;
             changes = changes_;
             text.reserve(servers_.size() * 28);
             for (const std::string& address : byAge_)
                 text += address + ' ' + std::to_string(servers_.at(address).when) + '\n';
         }
-        if (Write(text)) saved_ = changes;
+        std::string reason;
+        if (!Platform_File_Replace(stateFile_, text, &reason)) {
+            if (failure)
+                *failure = reason;
+            else if (reason != lastFailure_)
+                std::cerr << "zelvik_master: cannot write the list to " << stateFile_ << ": "
+                          << reason << std::endl;
+            lastFailure_ = reason;
+            return false;
+        }
+        if (!lastFailure_.empty())
+            std::cerr << "zelvik_master: the list is written to " << stateFile_ << " again"
+                      << std::endl;
+        lastFailure_.clear();
+        saved_ = changes;
+        return true;
     }
 
 private:
@@ -238,18 +264,6 @@ private:
         });
     }
 
-    // Written to a temporary file first so a crash never leaves half a list behind.
-    bool Write(const std::string& text) const {
-        const std::string temp = stateFile_ + ".tmp";
-        {
-            std::ofstream out(temp, std::ios::trunc | std::ios::binary);
-            if (!out) return false;
-            out << text;
-            if (!out.flush()) return false;
-        }
-        return std::rename(temp.c_str(), stateFile_.c_str()) == 0;
-    }
-
     std::mutex mutex_;
     std::map<std::string, Entry> servers_; // sorted by address: the order of the list
     std::list<std::string> byAge_;         // oldest registration first
@@ -257,88 +271,43 @@ private:
     bool bodyStale_ = true;
     uint64_t bodyVersion_ = 0;
     uint64_t changes_ = 0;
-    uint64_t saved_ = 0; // only the main thread touches it
+    uint64_t saved_ = 0;      // only the main thread touches it
+    std::string lastFailure_; // likewise
     std::string stateFile_;
     long expireSeconds_;
     size_t maxServers_;
 };
 
-MHD_Response* TextResponse(const std::string& body) {
-    MHD_Response* response = MHD_create_response_from_buffer(
-        body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
-    if (response) MHD_add_response_header(response, "Content-Type", "text/plain");
-    return response;
-}
-
-MHD_Result Reply(MHD_Connection* connection, unsigned status, const std::string& body) {
-    MHD_Response* response = TextResponse(body);
-    if (!response) return MHD_NO;
-    const MHD_Result queued = MHD_queue_response(connection, status, response);
-    MHD_destroy_response(response);
-    return queued;
-}
-
-// Everything the request handler uses; only the library's thread touches it.
+// Everything the request handler uses; only the service's thread touches it.
 struct Service {
     Registry* registry;
-    // One answer shared by every connection sending the list (the library counts its users),
-    // so a crowd of slow readers holds one copy of the list, not one each.
-    MHD_Response* list = nullptr;
+    // One answer shared by every connection sending the list, so a crowd of slow readers
+    // holds one copy of the list, not one each.
+    std::shared_ptr<const std::string> list = std::make_shared<const std::string>();
     uint64_t listVersion = 0;
+    const std::shared_ptr<const std::string> ok = std::make_shared<const std::string>("OK\n");
 
-    MHD_Result SendList(MHD_Connection* connection) {
-        std::string body;
-        if (registry->List(&listVersion, &body)) {
-            if (list) MHD_destroy_response(list);
-            list = TextResponse(body);
-            if (!list) {
-                listVersion = 0;
-                return MHD_NO;
-            }
+    PlatformServiceReply Answer(const PlatformServiceRequest& request) {
+        if (request.method != "GET" && request.method != "HEAD") return {405, nullptr};
+        // Only IPv4 callers can be listed: the list holds dotted addresses.
+        const std::string caller(request.caller);
+        if (request.path == "/addzelvikserver.php") {
+            if (IsDottedIPv4(caller)) registry->Add(caller);
+            return {200, ok}; // the engine counts an answer by its lines
         }
-        return MHD_queue_response(connection, MHD_HTTP_OK, list);
+        if (request.path == "/remzelvikserver.php") {
+            registry->Remove(caller);
+            return {200, ok};
+        }
+        if (request.path == "/zelvikserver.txt") {
+            std::string body;
+            if (registry->List(&listVersion, &body))
+                list = std::make_shared<const std::string>(std::move(body));
+            return {200, list};
+        }
+        return {404, nullptr};
     }
 };
-
-// Called once when the head has arrived, once per piece of body, and once at the end. The
-// per-request pointer holds 1 + the body bytes seen so far, so a request allocates nothing.
-MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                  const char*, const char*, size_t* uploadSize, void** requestState) {
-    auto* service = static_cast<Service*>(cls);
-    Registry* registry = service->registry;
-    auto seen = reinterpret_cast<uintptr_t>(*requestState);
-    if (seen == 0) {
-        *requestState = reinterpret_cast<void*>(uintptr_t{1});
-        return MHD_YES;
-    }
-    if (*uploadSize != 0) {
-        seen = std::min<uintptr_t>(seen + *uploadSize, kMaxBodyBytes + 2);
-        *uploadSize = 0;
-        *requestState = reinterpret_cast<void*>(seen);
-        return MHD_YES;
-    }
-    if (seen - 1 > kMaxBodyBytes) return Reply(connection, MHD_HTTP_CONTENT_TOO_LARGE, "");
-    if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)
-        return Reply(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "");
-    // Only IPv4 callers can be listed: the list holds dotted addresses.
-    auto caller = [connection] {
-        const MHD_ConnectionInfo* info =
-            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-        return info ? Platform_Service_AddressText(info->client_addr) : std::string();
-    };
-    const std::string path = url;
-    if (path == "/addzelvikserver.php") {
-        const std::string address = caller();
-        if (IsDottedIPv4(address)) registry->Add(address);
-        return Reply(connection, MHD_HTTP_OK, "OK\n");
-    }
-    if (path == "/remzelvikserver.php") {
-        registry->Remove(caller());
-        return Reply(connection, MHD_HTTP_OK, "OK\n");
-    }
-    if (path == "/zelvikserver.txt") return service->SendList(connection);
-    return Reply(connection, MHD_HTTP_NOT_FOUND, "");
-}
 
 bool ParseLong(const char* text, long* out) {
     char* end = nullptr;
@@ -395,10 +364,15 @@ int main(int argc, char** argv) {
     }
 
     // Each connection takes a descriptor: leave room for the listener, the state file and
-    // the library's own.
-    const uint64_t descriptors = Platform_Service_RaiseDescriptorLimit();
-    const unsigned connections = static_cast<unsigned>(
-        std::min<uint64_t>(kMaxConnections, descriptors > 96 ? descriptors - 32 : 64));
+    // the rest of the process.
+    const uint64_t descriptors = Platform_Socket_RaiseDescriptorLimit();
+    const uint64_t connections = std::min<uint64_t>(
+        kMaxConnections,
+        descriptors > 2 * kSpareDescriptors ? descriptors - kSpareDescriptors : kSpareDescriptors);
+    if (connections < kWantedConnections)
+        std::cerr << "zelvik_master: only " << connections
+                  << " connections at once: the descriptor limit (ulimit -n) is " << descriptors
+                  << std::endl;
 
     uint16_t bound = 0;
     std::string why;
@@ -411,25 +385,42 @@ int main(int argc, char** argv) {
     }
 
     Registry registry(stateFile, expire, static_cast<size_t>(maxServers));
-    Service service{&registry};
-    MHD_Daemon* daemon = MHD_start_daemon(
-        MHD_USE_EPOLL_INTERNAL_THREAD, 0, nullptr, nullptr, &Answer, &service,
-        MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(listener), MHD_OPTION_CONNECTION_LIMIT,
-        connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
-        MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        kRequestHeadBytes, MHD_OPTION_END);
-    if (!daemon) {
-        std::cerr << "zelvik_master: cannot start the HTTP server on " << address << ":" << bound
+    // A list that could never be kept is refused now, not found missing after a restart.
+    std::string failure;
+    if (!registry.SaveIfChanged(true, &failure)) {
+        std::cerr << "zelvik_master: cannot write the list to " << stateFile << ": " << failure
                   << "\n";
-        return 1;
+        close(listener);
+        return 2;
     }
+    Service service{&registry};
+    PlatformServiceLimits limits;
+    limits.connections = static_cast<size_t>(connections);
+    limits.perAddress = kConnectionsPerAddress;
+    limits.requestSeconds = kRequestSeconds;
+    limits.idleSeconds = kIdleSeconds;
+    limits.headBytes = kRequestHeadBytes;
+    limits.bodyBytes = kMaxBodyBytes;
+    std::atomic<bool> serviceStop{false};
+    std::atomic<bool> serviceFailed{false};
+    std::thread serving([&] {
+        std::string why;
+        if (!Platform_Service_Run(
+                listener, limits,
+                [&service](const PlatformServiceRequest& r) { return service.Answer(r); },
+                serviceStop, &why)) {
+            std::cerr << "zelvik_master: cannot serve on " << address << ":" << bound << ": " << why
+                      << std::endl;
+            serviceFailed = true;
+        }
+    });
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     // Port 0 takes any free port; the line below names the one taken.
     std::cout << "zelvik_master: listening on " << address << ":" << bound << std::endl;
 
     auto lastSave = std::chrono::steady_clock::now();
-    while (!g_stop) {
+    while (!g_stop && !serviceFailed) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         const auto now = std::chrono::steady_clock::now();
         if (now - lastSave >= std::chrono::seconds(1)) {
@@ -437,8 +428,9 @@ int main(int argc, char** argv) {
             lastSave = now;
         }
     }
-    MHD_stop_daemon(daemon);
-    if (service.list) MHD_destroy_response(service.list);
+    serviceStop = true;
+    serving.join();
+    close(listener);
     registry.SaveIfChanged();
-    return 0;
+    return serviceFailed ? 1 : 0;
 }
