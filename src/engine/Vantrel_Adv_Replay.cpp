@@ -3,12 +3,15 @@
 #include "Vantrel_Adv_Replay.h"
 
 #include "DoublyLinkedList.h"
+#include "Platform_File.h"
 #include "Platform_Path.h"
 #include "Vantrel_Adv_Player.h"
 #include "Vantrel_Adv_ReplayINP.h"
+#include "Vantrel_Common.h"
 
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -414,11 +417,18 @@ int32_t Replay_Save(Replay* r, const char16_t* fileName) {
             out.U16(static_cast<uint16_t>(*static_cast<const uint32_t*>(DoublyLinkedList_Data(e))));
     }
 
-    std::FILE* f = std::fopen(Platform_Path_ToUtf8(fileName).c_str(), "wb");
-    if (!f) return 0;
-    const bool written = std::fwrite(out.bytes.data(), 1, out.bytes.size(), f) == out.bytes.size();
-    const bool closed = std::fclose(f) == 0;
-    return written && closed ? 1 : 0;
+    // Replaced whole, so a full disk or a kill keeps the previous replay as it was.
+    const std::string path = Platform_Path_ToUtf8(fileName);
+    std::string reason;
+    const std::string_view bytes(reinterpret_cast<const char*>(out.bytes.data()), out.bytes.size());
+    if (Platform_File_Replace(path, bytes, &reason)) return 1;
+    const std::string line = "Could not save " + path + ": " + reason;
+    Player* host = self->player;
+    if (host)
+        Common_OutputMessage(host, Platform_Path_FromUtf8(line).c_str());
+    else
+        std::fprintf(stderr, "%s\n", line.c_str());
+    return 0;
 }
 
 const char16_t* Replay_GetModeName(Replay* r) {
