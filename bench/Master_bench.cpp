@@ -6,7 +6,11 @@
 //   master's CPU time per registration (all its threads, background file writes included),
 //   each registration from a new loopback address.
 //
-// Usage: Master_bench [requests per figure = 1000]
+// - list and register latency while 128 source addresses hold 16 connections each, every one
+//   trickling a request a byte a second and reconnecting whenever the master closes it
+//   (the figure: how many honest requests were answered within 1 s).
+//
+// Usage: Master_bench [requests per figure = 1000] [siege seconds = 20]
 #include "ZelvikNetTestKit.h"
 
 #include <algorithm>
@@ -130,12 +134,106 @@ void Registrations(const fs::path& dir, int listed, int count) {
                 pid ? static_cast<double>(cpu) / count : 0.0, count);
 }
 
+// 128 addresses x 16 connections, each sending one byte a second of a request that never ends
+// and connecting again as soon as the master drops it, as an attacker keeping slots would.
+class Siege {
+public:
+    Siege(uint16_t port, int addresses, int perAddress) : port_(port) {
+        for (int a = 0; a < addresses; ++a)
+            for (int i = 0; i < perAddress; ++i) slots_.push_back({-1, 0x7F020001u + a});
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Siege() {
+        stop_ = true;
+        thread_.join();
+        for (auto& s : slots_)
+            if (s.fd >= 0) close(s.fd);
+    }
+    int Reconnects() const { return reconnects_; }
+    int Open() const { return open_; }
+
+private:
+    struct Slot {
+        int fd;
+        uint32_t source;
+    };
+    void Connect(Slot& s) {
+        s.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(s.source);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port_);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(s.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        connect(s.fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+    void Run() {
+        const std::string request = "GET /zelvikserver.txt HTTP/1.0\r\nX-Slow: ";
+        for (size_t at = 0; !stop_; ++at) {
+            int open = 0;
+            for (auto& s : slots_) {
+                if (s.fd >= 0) {
+                    pollfd p{s.fd, POLLIN, 0};
+                    if (poll(&p, 1, 0) > 0) { // answered (408) or closed: come again
+                        close(s.fd);
+                        s.fd = -1;
+                        reconnects_++;
+                    }
+                }
+                if (s.fd < 0) Connect(s);
+                const char byte = at < request.size() ? request[at] : 'a';
+                open += send(s.fd, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1;
+            }
+            open_ = open;
+            for (int i = 0; i < 100 && !stop_; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    uint16_t port_;
+    std::vector<Slot> slots_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> reconnects_{0}, open_{0};
+    std::thread thread_;
+};
+
+void Sieged(const fs::path& dir, int seconds) {
+    MasterProcess master(kMaster, (dir / "siege.txt").string());
+    if (!master.Port()) {
+        std::printf("cannot start %s\n", kMaster.c_str());
+        return;
+    }
+    Siege siege(master.Port(), 128, 16);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    std::vector<uint64_t> lists, registers;
+    const uint64_t end = NowUs() + static_cast<uint64_t>(seconds) * 1000000;
+    for (uint32_t i = 0; NowUs() < end; ++i) {
+        lists.push_back(TimedGet(master.Port(), "/zelvikserver.txt", 0x7F040001u + i % 200));
+        registers.push_back(TimedGet(master.Port(), "/addzelvikserver.php", 0x7F050001u + i % 200));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    auto report = [](const char* what, const std::vector<uint64_t>& us) {
+        const Figures f = Summarise(us);
+        const size_t inTime = static_cast<size_t>(
+            std::count_if(us.begin(), us.end(), [](uint64_t t) { return t && t < 1000000; }));
+        const uint64_t most = us.empty() ? 0 : *std::max_element(us.begin(), us.end());
+        std::printf("%-52s median %7.3f ms   p99 %7.3f ms   max %7.3f ms   %zu/%zu within 1 s\n",
+                    what, f.median, f.p99, static_cast<double>(most) / 1000.0, inTime, us.size());
+    };
+    report("list, 128 addresses x 16 trickling connections", lists);
+    report("register, same siege", registers);
+    std::printf("%-52s %d connections open at the end, %d reconnects after being dropped\n", "",
+                siege.Open(), siege.Reconnects());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 1000;
-    if (!RaiseDescriptorLimit(1300)) {
-        std::printf("need 1300 descriptors; raise the hard limit (ulimit -Hn)\n");
+    const int siegeSeconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
+    if (!RaiseDescriptorLimit(2400)) {
+        std::printf("need 2400 descriptors; raise the hard limit (ulimit -Hn)\n");
         return 1;
     }
     const fs::path dir = fs::temp_directory_path() / ("master_bench_" + std::to_string(getpid()));
@@ -160,6 +258,7 @@ int main(int argc, char** argv) {
     }
     Registrations(dir, 4, count);
     Registrations(dir, 40000, count);
+    Sieged(dir, siegeSeconds);
     fs::remove_all(dir);
     return 0;
 }
