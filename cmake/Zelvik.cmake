@@ -31,8 +31,13 @@ endfunction()
 # zelvik_test(<Unit> [SOURCES ...] [LIBS ...]): tests/<Unit>_test.cpp, run from the run folder.
 # Tests that load built modules depend on everything in the run folder.
 function(zelvik_test unit)
-  cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+  # TIMEOUT: seconds each test may take (tests that wait on an X server get a short one).
+  cmake_parse_arguments(P "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   set(target ${unit}_test)
+  set(timeout)
+  if(P_TIMEOUT)
+    set(timeout TIMEOUT ${P_TIMEOUT})
+  endif()
   add_executable(${target} ${CMAKE_CURRENT_SOURCE_DIR}/${unit}_test.cpp ${P_SOURCES})
   target_link_libraries(${target} PRIVATE GTest::gtest GTest::gtest_main Threads::Threads ${P_LIBS})
   target_compile_definitions(${target} PRIVATE
@@ -45,7 +50,7 @@ function(zelvik_test unit)
   gtest_discover_tests(${target}
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     # One value per property: a list here would be split into key/value pairs.
-    PROPERTIES ENVIRONMENT "SDL_VIDEODRIVER=dummy" ENVIRONMENT_MODIFICATION "SDL_AUDIODRIVER=set:dummy"
+    PROPERTIES ENVIRONMENT "SDL_VIDEODRIVER=dummy" ENVIRONMENT_MODIFICATION "SDL_AUDIODRIVER=set:dummy" ${timeout}
     DISCOVERY_TIMEOUT 60)
 endfunction()
 

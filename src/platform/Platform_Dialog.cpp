@@ -1,5 +1,7 @@
 #include "Platform_Dialog.h"
 
+#include "Platform_ImGuiFeed.h"
+
 #include <SDL.h>
 #include <imgui.h>
 #include <imgui_impl_sdl.h>
@@ -21,7 +23,9 @@ bool isHeadlessDriver(const char* name) {
 
 // Runs one modal Dear ImGui window until body() returns something other than 0:
 // 1 accept, -1 cancel. Quit requests seen meanwhile are put back for the caller's loop.
-int runModal(const std::string& title, int w, int h, const std::function<int(bool first)>& body) {
+// With wantsText, keys typed ahead wait until the text field has the focus.
+int runModal(const std::string& title, int w, int h, bool wantsText,
+             const std::function<int(bool first)>& body) {
     bool startedVideo = false;
     if (!SDL_WasInit(SDL_INIT_VIDEO)) {
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
@@ -56,9 +60,11 @@ int runModal(const std::string& title, int w, int h, const std::function<int(boo
     int quits = 0;
     bool first = true;
     int frames = 0;
+    PlatformImGuiFeed feed;
     while (result == 0) {
         SDL_Event e;
-        if (SDL_WaitEventTimeout(&e, 16)) {
+        const bool got = feed.Pending() ? SDL_PollEvent(&e) : SDL_WaitEventTimeout(&e, 16);
+        if (got) {
             do {
                 if (e.type == SDL_QUIT) {
                     ++quits;
@@ -98,10 +104,12 @@ int runModal(const std::string& title, int w, int h, const std::function<int(boo
                 }
                 // Events of other windows are dropped while the box is up; 0 is an event
                 // injected without a window.
-                if (target == id || target == 0) ImGui_ImplSDL2_ProcessEvent(&e);
+                if (target == id || target == 0) feed.Push(e);
             } while (SDL_PollEvent(&e));
         }
         if (result != 0) break;
+        // A field that never takes the focus must not keep the keys from the buttons.
+        feed.Feed(!wantsText || ImGui::GetIO().WantTextInput || frames >= 10);
         ImGui_ImplSDLRenderer_NewFrame();
         ImGui_ImplSDL2_NewFrame();
         ImGui::NewFrame();
@@ -165,7 +173,7 @@ bool Platform_Dialog_Input(const std::string& title, const std::string& prompt,
                            const std::string& initial, std::string* answer) {
     char buffer[512];
     std::snprintf(buffer, sizeof buffer, "%s", initial.c_str());
-    int r = runModal(title.empty() ? " " : title, 360, 110, [&](bool first) {
+    int r = runModal(title.empty() ? " " : title, 360, 110, true, [&](bool first) {
         ImGui::TextUnformatted(prompt.c_str());
         if (first) ImGui::SetKeyboardFocusHere();
         ImGui::SetNextItemWidth(-1);
@@ -187,11 +195,13 @@ int Platform_Dialog_Choose(const std::string& title, const std::string& prompt,
     if (options.empty()) return -1;
     int selected = 0;
     int r = runModal(
-        title.empty() ? " " : title, 360, 80 + 24 * static_cast<int>(options.size()), [&](bool) {
+        title.empty() ? " " : title, 360, 80 + 24 * static_cast<int>(options.size()), false,
+        [&](bool) {
             ImGui::TextUnformatted(prompt.c_str());
             for (size_t i = 0; i < options.size(); ++i)
                 ImGui::RadioButton(options[i].c_str(), &selected, static_cast<int>(i));
-            if (ImGui::Button("OK") || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Enter)))
+            if (ImGui::Button("OK") || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Enter)) ||
+                ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_KeyPadEnter)))
                 return 1;
             ImGui::SameLine();
             if (ImGui::Button("Cancel") || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape)))

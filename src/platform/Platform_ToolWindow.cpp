@@ -1,5 +1,7 @@
 #include "Platform_ToolWindow.h"
 
+#include "Platform_ImGuiFeed.h"
+
 #include <SDL.h>
 #include <imgui.h>
 #include <imgui_impl_sdl.h>
@@ -18,6 +20,12 @@ namespace {
 std::unordered_map<ImGuiContext*, SDL_Window*>& Windows() {
     static auto* windows = new std::unordered_map<ImGuiContext*, SDL_Window*>;
     return *windows;
+}
+
+// Each window's events waiting for its next frame.
+std::unordered_map<ImGuiContext*, PlatformImGuiFeed>& Feeds() {
+    static auto* feeds = new std::unordered_map<ImGuiContext*, PlatformImGuiFeed>;
+    return *feeds;
 }
 
 struct WakeSignal {
@@ -74,15 +82,21 @@ void Platform_ToolWindow_DestroyImGui(ImGuiContext* imgui) {
     ImGui_ImplSDL2_Shutdown();
     ImGui::DestroyContext(imgui);
     Windows().erase(imgui);
+    Feeds().erase(imgui);
 }
 
 void Platform_ToolWindow_ProcessEvent(ImGuiContext* imgui, const SDL_Event& e) {
-    ImGui::SetCurrentContext(imgui);
-    ImGui_ImplSDL2_ProcessEvent(&e);
+    Feeds()[imgui].Push(e);
+}
+
+bool Platform_ToolWindow_InputPending(ImGuiContext* imgui) {
+    const auto found = Feeds().find(imgui);
+    return found != Feeds().end() && found->second.Pending();
 }
 
 void Platform_ToolWindow_BeginFrame(ImGuiContext* imgui) {
     ImGui::SetCurrentContext(imgui);
+    Feeds()[imgui].Feed();
     ImGui_ImplSDLRenderer_NewFrame();
     ImGui_ImplSDL2_NewFrame();
     // The backend takes the pointer as the global position minus the window's position, and

@@ -16,8 +16,10 @@ bool Platform_ToolWindow_Open(const char* title, int x, int y, int w, int h, SDL
 ImGuiContext* Platform_ToolWindow_CreateImGui(SDL_Window* window, SDL_Renderer* renderer);
 // Null is fine.
 void Platform_ToolWindow_DestroyImGui(ImGuiContext* imgui);
-// Hands an event to this window's context, not whichever was current.
+// Queues an event for the window's next frame (a key changes at most once a frame there).
 void Platform_ToolWindow_ProcessEvent(ImGuiContext* imgui, const SDL_Event& e);
+// True while queued events still wait for a frame: the caller should draw one soon.
+bool Platform_ToolWindow_InputPending(ImGuiContext* imgui);
 // Starts a frame in this window's context.
 void Platform_ToolWindow_BeginFrame(ImGuiContext* imgui);
 // The borderless ImGui window that fills the whole SDL window (w x h when its size is unknown);

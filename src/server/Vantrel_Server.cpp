@@ -443,6 +443,8 @@ bool ServerWindow::Step() {
     if (!quit_ && drawFrames_ > 0 && SDL_GetTicks() - lastDraw_ >= kFrameMs) {
         --drawFrames_;
         Draw();
+        // Keys held back for later frames need those frames drawn.
+        if (Platform_ToolWindow_InputPending(imgui_) && drawFrames_ == 0) drawFrames_ = 1;
     }
     return !quit_;
 }

@@ -24,12 +24,18 @@
 XD_PIDS=()
 XD_DIR=""
 
+# Every X client a test runs has a deadline: one that waits for ever on a window or a focus
+# that never comes fails the test instead of hanging the suite.
+xdotool() { timeout 20 /usr/bin/env xdotool "$@"; }
+import() { timeout 20 /usr/bin/env import "$@"; }
+convert() { timeout 20 /usr/bin/env convert "$@"; }
+
 xd_log() { echo "[$(date +%T.%N | cut -c1-12)] $*" >&2; }
 
 xd_require() {
     local p
     for p in "$@"; do
-        if ! command -v "$p" >/dev/null 2>&1; then
+        if ! type -P "$p" >/dev/null 2>&1; then
             echo "SKIP: $p is not installed" >&2
             exit 77
         fi
