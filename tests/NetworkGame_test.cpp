@@ -206,3 +206,51 @@ TEST_F(NetworkGame, FurtherGameStartsFromCleanCopies) {
     EXPECT_EQ(ServerLinesStartingWith(u"Warning: "), 0u);
     EXPECT_EQ(server->ops->CountPlayers(server), 2); // nobody was cut off by stale frames
 }
+
+// Anna tops out and goes back to choosing her rotation system: Bo keeps seeing how her game
+// ended (its time and field), not a fresh "Go" at level 0, until the next game starts.
+TEST_F(NetworkGame, OpponentWhoToppedOutKeepsTheLastGameOnShowUntilTheNextStarts) {
+    Client anna(u"Anna", port), bo(u"Bo", port);
+    ASSERT_TRUE(Pump({&anna, &bo},
+                     [&] { return anna.host.joined.size() == 1 && bo.host.joined.size() == 1; }));
+    StartBoth(anna, bo);
+    const uint32_t a = anna.player->Id;
+    // Anna drops every piece at once until her stack reaches the top; Bo plays on.
+    const uint32_t deadline = GetMilliseconds() + 20000;
+    while (anna.player->State != State_GameOver && int32_t(deadline - GetMilliseconds()) > 0) {
+        server->ops->Process(server);
+        Player* p = anna.player;
+        p->ops->Update(p, p->FrameCounter % 2 ? 0u : uint32_t(Input_HardDrop), 1);
+        bo.player->ops->Update(bo.player, Script(bo.player->FrameCounter, 1), 1);
+    }
+    ASSERT_EQ(anna.player->State, State_GameOver);
+    Player* seen = bo.Remote(a);
+    ASSERT_NE(seen, nullptr);
+    ASSERT_TRUE(Pump(
+        {&anna, &bo}, [&] { return seen->State == State_GameOver; }, 10000))
+        << "Bo's copy of Anna is in state " << seen->State;
+    const int32_t time = seen->GameTime;
+    const uint32_t frames = seen->FrameCounter;
+    EXPECT_GT(time, 0);
+
+    // Back at the rotation choice, and even ready for another game: still her last game.
+    anna.player->ops->Reset(anna.player);
+    ASSERT_FALSE(Pump(
+        {&anna, &bo}, [&] { return seen->State != State_GameOver; }, 1500))
+        << "Bo's copy of Anna is in state " << seen->State << " at game time " << seen->GameTime;
+    EXPECT_EQ(seen->GameTime, time);
+    EXPECT_EQ(seen->FrameCounter, frames);
+    EXPECT_EQ(anna.player->ops->RequestStart(anna.player), 1);
+    ASSERT_TRUE(Pump({&anna, &bo}, [&] { return seen->ReadyFlag == 1; }));
+    EXPECT_EQ(seen->State, State_GameOver);
+    EXPECT_EQ(seen->GameTime, time);
+
+    // The next game starts every copy afresh.
+    bo.player->ops->Reset(bo.player);
+    EXPECT_EQ(bo.player->ops->RequestStart(bo.player), 1);
+    ASSERT_TRUE(Pump({&anna, &bo}, [&] {
+        return seen->State != State_GameOver && anna.player->State != State_Idle &&
+               bo.player->State != State_Idle;
+    }));
+    EXPECT_EQ(ServerLinesStartingWith(u"Starting the game"), 2u);
+}

@@ -226,7 +226,15 @@ void DrawField(SkinElement* e, Scale s, SkinPoint at, ClientPlayer* cp) {
     if (e->Font) {
         ScaleFont(e, s);
         const int32_t x = RoundPixel(at.X * s.sx), y = RoundPixel(at.Y * s.sy);
-        if (p->State == State_Idle && p->ReadyFlag) DrawText(e->Font, x, y, u"Ready");
+        // An opponent's ended game stays on show until the next starts: say it is over.
+        const bool ended = p->State == State_GameOver || p->State == State_Finished;
+        if (p->IsRemote && ended) {
+            const int32_t h = DFont_TextHeight(e->Font, u"Game Over");
+            DrawText(e->Font, x, y + (p->ReadyFlag ? h : 0),
+                     p->State == State_GameOver ? u"Game Over" : u"Finished");
+        }
+        if ((p->State == State_Idle || (p->IsRemote && ended)) && p->ReadyFlag)
+            DrawText(e->Font, x, y, u"Ready");
         if ((p->PlayerFlags & Flag_TimeLimitActive) && p->TimeLimit > 0) {
             const int64_t percent = int64_t(p->TimeCounter) * 100 / p->TimeLimit;
             DrawText(e->Font, x, y, Skin_FromUtf8(std::to_string(percent) + "%"));

@@ -219,11 +219,17 @@ void Net_OnPlayerJoined(Player* p, const uint8_t* d) {
     DoublyLinkedList_SortList(p->RemotePlayers, CompareIds, 0);
 }
 
+bool Net_GameEnded(const Player* p) {
+    return p->State == State_GameOver || p->State == State_Finished;
+}
+
 void Net_OnPlayerReady(Player* p, const uint8_t* d) {
     const uint32_t id = Net_GetU32(d + 1), index = Net_GetU32(d + 5);
     Player* remote = Net_FindPlayer(p, id);
     if (!remote || remote == p) return;
-    remote->ops->Reset(remote);
+    // A game that has ended stays on show until the next one starts; one still running (a
+    // player ready again mid-game) starts over now.
+    if (!Net_GameEnded(remote)) remote->ops->Reset(remote);
     remote->ReadyFlag = 1;
     if (index < p->OfferedRotationSystemCount && p->OfferedRotationSystems)
         remote->ops->SetRotationSystem(remote, &p->OfferedRotationSystems[index]);
@@ -237,6 +243,7 @@ void Net_OnStartGame(Player* p, const uint8_t* d) {
             // Frames relayed before the start are the last game's.
             if (r->InputQueue) DoublyLinkedList_ClearList(r->InputQueue);
             if (r->SyncQueue) DoublyLinkedList_ClearList(r->SyncQueue);
+            if (Net_GameEnded(r)) r->ops->Reset(r);
             r->ReadyFlag = 0;
             r->Seed = static_cast<uint32_t>(s);
             r->ops->Start(r);
@@ -557,6 +564,13 @@ int32_t Net_AddFrameInput(Player* p, uint32_t frame, uint32_t input) {
     }
     if ((frame & 1) == 0 || buf[kInputLastIndex] == 255) SendNetPacket(p);
     return 0;
+}
+
+int32_t Net_FlushInput(Player* p) {
+    // Only frames not yet sent: whatever else the buffer last held (a ready notice, a start)
+    // is long out and must not go again.
+    if (!p || p->PacketBuffer[0] != NetCmd_Input) return 0;
+    return SendNetPacket(p);
 }
 
 void Net_ClosePlayerConnection(Player* p) {

@@ -11,6 +11,8 @@ int32_t Net_TakeRemoteInput(Player* p, uint32_t frame, uint32_t* input);
 int32_t Net_AddFrameInput(Player* p, uint32_t frame, uint32_t input);
 // Sends the packet being built (the end of a game flushes it).
 int32_t SendNetPacket(Player* p);
+// Sends the frames of an input packet not sent yet; nothing else.
+int32_t Net_FlushInput(Player* p);
 // Closes the player's own connection (Player_Free; never for remote players).
 void Net_ClosePlayerConnection(Player* p);
 

@@ -124,7 +124,7 @@ int32_t Player_Hold(Player* p) {
 
 int32_t Player_EndGame(Player* p) {
     if (!p) return 0;
-    SendNetPacket(p);
+    Net_FlushInput(p);
     // In any other state the piece is already in the field (or gone with a collapse).
     if ((p->State == State_Falling || p->State == State_Landed) && p->RotationSystem)
         p->RotationSystem->ops->PlacePiece(p->RotationSystem, p->Piece, p->Field, p->X, p->Y,
