@@ -26,6 +26,14 @@ constexpr uint32_t kPortUp = 1u << 31, kPortDown = 1u << 30, kPortRight = 1u << 
                    kPortLeft = 1u << 28, kPortA = 1u << 27, kPortB = 1u << 26, kPortC = 1u << 25;
 
 // The input words a reader loaded, frame 0 first; empty without a list.
+inline std::vector<uint32_t> Words(const std::vector<uint16_t>* inputs) {
+    std::vector<uint32_t> out;
+    if (inputs)
+        for (uint16_t w : *inputs)
+            out.push_back(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w))));
+    return out;
+}
+
 inline std::vector<uint32_t> Words(const DoublyLinkedList* inputs) {
     std::vector<uint32_t> out;
     if (!inputs) return out;

@@ -374,7 +374,7 @@ TEST(ReplayINP, DecompressionBombIsBounded) {
     const std::string path = Write(Name("bomb"), Concat(Header(kBuild130), Deflate(raw, 9)));
     TestReplay r;
     ASSERT_EQ(r.Load(path), Inp_Ok);
-    EXPECT_EQ(DoublyLinkedList_CountList(r.rec->inputs), int32_t(kCap));
+    EXPECT_EQ(r.rec->inputs->size(), size_t(kCap));
 }
 
 TEST(ReplayINP, RealRecordingsOfOtherGamesAreHarmless) {

@@ -9,11 +9,14 @@
 #include "Vantrel_Adv_ReplayINP.h"
 #include "Vantrel_Common.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -141,7 +144,7 @@ int32_t RoundFramesPerSecond(double fps) {
 }
 
 void FreeInputs(ReplayRecord* self) {
-    if (self->inputs) self->inputs->ops->FreeList(self->inputs);
+    delete self->inputs;
     self->inputs = nullptr;
     self->inputsState = 0;
 }
@@ -166,18 +169,15 @@ void EmptyValueStore(DoublyLinkedList* values) {
 // goes. A missing or wrong magic leaves the replay without inputs.
 void ReadInputSection(ReplayRecord* self, FileReader& in) {
     if (in.U32() != kInputMagic || in.Failed()) return;
-    FreeInputs(self);
-    self->inputs = DoublyLinkedList_Create(sizeof(uint32_t));
-    if (!self->inputs) return;
-    self->inputsState = 1;
+    if (!ReplayInputs_Install(self)) return;
     const uint32_t count = in.U32();
-    for (uint32_t i = 0; i < count && in.Left() >= 2; ++i) {
-        const uint32_t word =
-            static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(in.U16())));
-        auto* slot = static_cast<uint32_t*>(self->inputs->ops->AddElement(self->inputs));
-        if (!slot) break;
-        *slot = word;
+    // Room for what the file can really hold, never for what its count claims.
+    try {
+        self->inputs->reserve(std::min<uint64_t>(count, in.Left() / 2));
+    } catch (const std::bad_alloc&) {
     }
+    for (uint32_t i = 0; i < count && in.Left() >= 2; ++i)
+        if (!ReplayInputs_Add(self, in.U16())) break;
 }
 
 const char16_t* NameOf(const ZelvikID* id) {
@@ -310,17 +310,14 @@ int32_t Replay_Load(Replay* r, Player* player, const char16_t* fileName, uint32_
 int32_t Replay_CountFrames(Replay* r) {
     ReplayRecord* self = Self(r);
     if (!self || self->inputsState != 1 || !self->inputs) return 0;
-    return self->inputs->ops->CountList(self->inputs);
+    return static_cast<int32_t>(std::min<size_t>(self->inputs->size(), INT32_MAX));
 }
 
 uint32_t Replay_GetInput(Replay* r, uint32_t frame) {
     ReplayRecord* self = Self(r);
     if (!self || self->inputsState != 1 || !self->inputs) return 0;
-    DoublyLinkedList* list = self->inputs;
-    if (frame >= static_cast<uint32_t>(list->Count)) return 0;
-    auto* value =
-        static_cast<uint32_t*>(list->ops->SelectElement(list, static_cast<int32_t>(frame)));
-    return value ? *value : 0;
+    if (frame >= self->inputs->size()) return 0;
+    return ReplayInputs_Word((*self->inputs)[frame]);
 }
 
 int32_t Replay_ApplyToPlayer(Replay* r, Player* player) {
@@ -350,10 +347,7 @@ int32_t Replay_ApplyToPlayer(Replay* r, Player* player) {
 int32_t Replay_AddInput(Replay* r, uint32_t input) {
     ReplayRecord* self = Self(r);
     if (!self || self->inputsState != 1 || !self->inputs) return 0;
-    auto* slot = static_cast<uint32_t*>(self->inputs->ops->AddElement(self->inputs));
-    if (!slot) return 0;
-    *slot = input;
-    return 1;
+    return ReplayInputs_Add(self, input) ? 1 : 0;
 }
 
 int32_t Replay_StartRecording(Replay* r, Player* player) {
@@ -361,9 +355,7 @@ int32_t Replay_StartRecording(Replay* r, Player* player) {
     if (!self || !player) return 0;
     self->loadedParts |= ReplayPart_Seed;
     self->seed = player->Seed;
-    FreeInputs(self);
-    self->inputs = DoublyLinkedList_Create(sizeof(uint32_t));
-    self->inputsState = self->inputs ? 1 : 0;
+    ReplayInputs_Install(self);
     self->rotationSystem = player->RotationSystemID;
     self->randomizer = player->RandomizerID;
     self->player = player;
@@ -412,9 +404,8 @@ int32_t Replay_Save(Replay* r, const char16_t* fileName) {
     }
     if (self->inputsState == 1 && self->inputs) {
         out.U32(kInputMagic);
-        out.U32(static_cast<uint32_t>(self->inputs->Count));
-        for (DoublyLinkedListElement* e = self->inputs->First; e; e = e->Next)
-            out.U16(static_cast<uint16_t>(*static_cast<const uint32_t*>(DoublyLinkedList_Data(e))));
+        out.U32(static_cast<uint32_t>(self->inputs->size()));
+        for (const uint16_t word : *self->inputs) out.U16(word);
     }
 
     // Replaced whole, so a full disk or a kill keeps the previous replay as it was.
@@ -460,6 +451,22 @@ int32_t Replay_Free(Replay* r) {
 }
 
 } // namespace
+
+bool ReplayInputs_Install(ReplayRecord* r) {
+    FreeInputs(r);
+    r->inputs = new (std::nothrow) std::vector<uint16_t>;
+    r->inputsState = r->inputs ? 1 : 0;
+    return r->inputs != nullptr;
+}
+
+bool ReplayInputs_Add(ReplayRecord* r, uint32_t word) {
+    try {
+        r->inputs->push_back(static_cast<uint16_t>(word));
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
 
 int32_t Replay_Clear(Replay* r) {
     ReplayRecord* self = Self(r);

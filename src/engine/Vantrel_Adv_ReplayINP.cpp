@@ -73,16 +73,9 @@ long FileSize(std::FILE* f) {
     return size;
 }
 
-// Puts a fresh, empty input list in place of the replay's inputs.
-void InstallInputs(ReplayRecord* r, DoublyLinkedList* list) {
-    if (r->inputs) DoublyLinkedList_FreeList(r->inputs);
-    r->inputs = list;
-    r->inputsState = 1;
-}
-
 // What the importers share: the skip counters, the store and its bound.
 struct Importer {
-    DoublyLinkedList* list;
+    ReplayRecord* replay;
     int32_t skipPresses;
     int32_t skipFrames;
     uint32_t flags;
@@ -90,7 +83,7 @@ struct Importer {
     uint32_t lastStored = 0;
     bool outOfMemory = false;
 
-    bool Full() const { return outOfMemory || uint32_t(list->Count) >= kMaxStoredFrames; }
+    bool Full() const { return outOfMemory || replay->inputs->size() >= kMaxStoredFrames; }
 
     // Stores the word, or lets it use up one of the frames to skip.
     void StoreOrSkip(uint32_t word) {
@@ -99,12 +92,10 @@ struct Importer {
             return;
         }
         if (Full()) return;
-        auto* slot = static_cast<uint32_t*>(DoublyLinkedList_AddElement(list));
-        if (!slot) {
+        if (!ReplayInputs_Add(replay, word)) {
             outOfMemory = true;
             return;
         }
-        *slot = word;
         lastStored = word;
     }
 
@@ -148,15 +139,12 @@ int32_t LoadCompressed(ReplayRecord* r, std::FILE* f, const MameVersionEntry& bu
 
     auto* in = static_cast<uint8_t*>(std::malloc(kChunkSize));
     auto* out = static_cast<uint8_t*>(std::malloc(kChunkSize));
-    DoublyLinkedList* list = DoublyLinkedList_Create(sizeof(uint32_t));
-    if (!in || !out || !list) {
+    if (!in || !out || !ReplayInputs_Install(r)) {
         std::free(in);
         std::free(out);
-        DoublyLinkedList_FreeList(list);
         Zlib_Release(z);
         return Inp_OutOfMemory;
     }
-    InstallInputs(r, list);
 
     z_stream s;
     std::memset(&s, 0, sizeof s);
@@ -167,7 +155,7 @@ int32_t LoadCompressed(ReplayRecord* r, std::FILE* f, const MameVersionEntry& bu
         result = Inp_ZlibError;
     } else {
         CompressedImporter imp;
-        imp.list = list;
+        imp.replay = r;
         imp.skipPresses = skipPresses;
         imp.skipFrames = skipFrames;
         imp.flags = flags;
@@ -207,15 +195,13 @@ int32_t Replay_LoadOldINP(Replay* replay, const char16_t* fileName, int32_t skip
         std::fclose(f);
         return Inp_Invalid;
     }
-    DoublyLinkedList* list = DoublyLinkedList_Create(sizeof(uint32_t));
-    if (!list) {
+    if (!ReplayInputs_Install(r)) {
         std::fclose(f);
         return Inp_OutOfMemory;
     }
-    InstallInputs(r, list);
 
     Importer imp;
-    imp.list = list;
+    imp.replay = r;
     imp.skipPresses = NotNegative(skipPresses);
     imp.skipFrames = skipFrames;
     imp.flags = flags;

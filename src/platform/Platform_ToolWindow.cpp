@@ -89,14 +89,18 @@ void Platform_ToolWindow_ProcessEvent(ImGuiContext* imgui, const SDL_Event& e) {
     Feeds()[imgui].Push(e);
 }
 
+void Platform_ToolWindow_FeedInput(ImGuiContext* imgui) {
+    ImGui::SetCurrentContext(imgui);
+    Feeds()[imgui].Feed();
+}
+
 bool Platform_ToolWindow_InputPending(ImGuiContext* imgui) {
     const auto found = Feeds().find(imgui);
     return found != Feeds().end() && found->second.Pending();
 }
 
 void Platform_ToolWindow_BeginFrame(ImGuiContext* imgui) {
-    ImGui::SetCurrentContext(imgui);
-    Feeds()[imgui].Feed();
+    Platform_ToolWindow_FeedInput(imgui);
     ImGui_ImplSDLRenderer_NewFrame();
     ImGui_ImplSDL2_NewFrame();
     // The backend takes the pointer as the global position minus the window's position, and

@@ -18,6 +18,9 @@ ImGuiContext* Platform_ToolWindow_CreateImGui(SDL_Window* window, SDL_Renderer* 
 void Platform_ToolWindow_DestroyImGui(ImGuiContext* imgui);
 // Queues an event for the window's next frame (a key changes at most once a frame there).
 void Platform_ToolWindow_ProcessEvent(ImGuiContext* imgui, const SDL_Event& e);
+// Hands the queued events due in the coming frame to the context, made current (BeginFrame
+// does it; for a program that starts its frames itself).
+void Platform_ToolWindow_FeedInput(ImGuiContext* imgui);
 // True while queued events still wait for a frame: the caller should draw one soon.
 bool Platform_ToolWindow_InputPending(ImGuiContext* imgui);
 // Starts a frame in this window's context.

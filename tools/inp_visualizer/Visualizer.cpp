@@ -285,7 +285,7 @@ void Visualizer_HandleEvent(Visualizer* v, const SDL_Event& e) {
 }
 
 void Visualizer_RenderFrame(Visualizer* v) {
-    ImGui::SetCurrentContext(v->imgui);
+    Platform_ToolWindow_FeedInput(v->imgui);
     ImGui_ImplSDLRenderer_NewFrame();
     ImGui_ImplSDL2_NewFrame();
     // Where SDL reports no window under the mouse (headless and some window systems) the
