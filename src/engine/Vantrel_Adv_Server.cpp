@@ -257,7 +257,7 @@ void FlushAll(Server* s) {
     const auto flush = [s](ServerClient* c) {
         const bool sending = c->OutSize != 0;
         FlushClient(c);
-        if (sending) WatchBacklog(s, c);
+        if (sending || c->WatchWrite) WatchBacklog(s, c);
     };
     for (ServerClient* c : Track(s).touched) flush(c);
     for (ServerClient* c : Track(s).players) flush(c);
@@ -427,22 +427,6 @@ void AddClient(Server* s, uint32_t connection, uint32_t address) {
                   ? static_cast<ServerClient*>(DoublyLinkedList_AddElement(s->Clients))
                   : nullptr;
     DoublyLinkedList_ResetList(s->Clients);
-    if (c) {
-        c->Address = address;
-        try {
-            t.live.insert(c);
-            t.waiting[address].push_back(c);
-            t.touched.push_back(c);
-        } catch (const std::bad_alloc&) {
-            t.live.erase(c);
-            StopWaiting(s, c);
-            s->Clients->Current = reinterpret_cast<DoublyLinkedListElement*>(
-                reinterpret_cast<char*>(c) - sizeof(DoublyLinkedListElement));
-            DoublyLinkedList_DeleteElement(s->Clients);
-            DoublyLinkedList_ResetList(s->Clients);
-            c = nullptr;
-        }
-    }
     if (!c) {
         ++State(s)->Full;
         Platform_Socket_Close(connection);
@@ -452,6 +436,17 @@ void AddClient(Server* s, uint32_t connection, uint32_t address) {
     c->Address = address;
     c->AcceptedAt = GetMilliseconds();
     c->Order = State(s)->NextOrder++;
+    t.live.insert(c);
+    t.waiting[address].push_back(c);
+    t.touched.push_back(c);
+    // Connections closed before their deadline leave their entries behind until the oldest
+    // is looked at: a flood of short ones must not grow the queue without bound.
+    const auto waitingStill = [&t](const std::pair<ServerClient*, uint64_t>& e) {
+        return t.live.count(e.first) && e.first->Order == e.second && !e.first->Gone &&
+               !e.first->HeldPlayer;
+    };
+    if (t.deadlines.size() > 2 * t.live.size() + 1024)
+        std::erase_if(t.deadlines, [&](const auto& e) { return !waitingStill(e); });
     t.deadlines.emplace_back(c, c->Order);
     if (!Platform_Socket_WaitSetAdd(State(s)->WaitSet, connection, reinterpret_cast<uintptr_t>(c)))
         c->Broken = 1; // never seen by a pass: dropped at its end
