@@ -41,6 +41,8 @@ constexpr uint32_t kChunk = 4096;
 constexpr uint32_t kReadBudget = 64 * 1024;
 // A burst of reconnecting connections must not queue an honest one behind many passes.
 constexpr int32_t kAcceptsPerPass = 1024;
+// Connections past their join deadline closed per pass.
+constexpr int32_t kClosesPerPass = 1024;
 // Ready connections handled per pass; the kernel reports the rest in later passes.
 constexpr uint32_t kReadyPerPass = 4096;
 // Descriptors kept free for the process itself (plug-ins, logs, the master's socket).
@@ -500,16 +502,21 @@ void CloseLateJoiners(Server* s) {
     const uint32_t now = GetMilliseconds();
     if (now - state->LastDeadline < 100) return;
     state->LastDeadline = now;
-    while (!t.deadlines.empty()) {
+    // Thousands expiring together are closed over several passes, so the passes between
+    // keep answering.
+    for (int32_t closed = 0; !t.deadlines.empty(); t.deadlines.pop_front()) {
         const auto [c, order] = t.deadlines.front();
         // A record closed and reused since it was queued is not the one queued.
         const bool same = t.live.count(c) && c->Order == order;
         if (same && !c->Gone && !c->HeldPlayer) {
             if (now - c->AcceptedAt < uint32_t(state->JoinDeadlineMs)) break;
+            if (closed++ == kClosesPerPass) {
+                state->LastDeadline = now - 100; // look again next pass
+                break;
+            }
             ++state->TimedOut;
             Disconnect(s, c);
         }
-        t.deadlines.pop_front();
     }
 }
 
