@@ -12,6 +12,7 @@
 #include "HighResTimer.h"
 #include "Platform_Socket.h"
 #include "RelayClients.h"
+#include "ServerProgram.h"
 #include "ZelvikNetTestKit.h"
 
 #include <algorithm>
@@ -32,74 +33,12 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// CPU seconds (user + system, every thread) the process has used so far.
-double ProcessCpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
-// The program in a working folder of its own, on a free port, with no master to talk to.
-struct ServerProgram {
-    pid_t pid = -1;
-    uint16_t port = 0;
-    fs::path dir;
-
-    bool Start() {
-        dir = fs::temp_directory_path() / ("zelvik_program_bench_" + std::to_string(getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        fs::create_directory_symlink(fs::path(ZELVIK_GAME_DIR) / "dlls", dir / "dlls");
-        std::ofstream(dir / "Zelvik_Server.ini")
-            << "Name = Relay bench\nPublic = 0\nMode1 = PEXA Master\n"
-               "RotationSystem = Dalmor WEXO\nRandomizer = PEXA\n";
-        port = testkit::FreePort();
-        const std::string program = std::string(ZELVIK_GAME_DIR) + "/Zelvik_Server";
-        pid = fork();
-        if (pid == 0) {
-            if (chdir(dir.c_str()) != 0) _exit(127);
-            setenv("SDL_VIDEODRIVER", "dummy", 1);
-            setenv("SDL_AUDIODRIVER", "dummy", 1);
-            setenv("ZELVIK_GAME_PORT", std::to_string(port).c_str(), 1);
-            setenv("ZELVIK_MASTER", "127.0.0.1:1", 1);
-            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        if (pid < 0) return false;
-        // Up once it accepts a connection.
-        for (int i = 0; i < 100; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (const uint32_t c = Platform_Socket_Connect("127.0.0.1", port, 200)) {
-                Platform_Socket_Close(c);
-                return true;
-            }
-        }
-        return false;
-    }
-    ~ServerProgram() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int status = 0;
-            waitpid(pid, &status, 0);
-        }
-        if (!dir.empty()) fs::remove_all(dir);
-    }
-};
+using server_program::ProcessCpuSeconds;
+using server_program::ServerProgram;
 
 bool Run(int clients, int seconds) {
     ServerProgram program;
-    if (!program.Start()) {
+    if (!program.Start("zelvik_program_bench_")) {
         std::fprintf(stderr, "cannot start %s/Zelvik_Server\n", ZELVIK_GAME_DIR);
         return false;
     }

@@ -329,3 +329,30 @@ TEST_F(ServerWindowTest, ClosingEitherWindowEndsTheLoop) {
     EXPECT_FALSE(running);
     again.Finish();
 }
+
+TEST_F(ServerWindowTest, PlayerJoinsWhileManyAddressesHoldSilentConnections) {
+    // 100 addresses with 11 silent connections each: under the cap per address, and together
+    // more than a server with a fixed 1,024 connections can hold.
+    if (!RaiseDescriptorLimit(4096)) GTEST_SKIP() << "the open-file limit is below 4,096";
+    WithEngine();
+    ServerWindow w;
+    ASSERT_EQ(w.Start(), 0);
+    EXPECT_TRUE(LogHas(w, "holds up to"));
+    Crowd crowd(gamePort, 1100, 0, 11);
+    ASSERT_EQ(crowd.Made(), 1100);
+    ASSERT_TRUE(StepUntil(w, [&] { return w.Clients() == 1100; }));
+    const int player = Connect();
+    HelloAndJoin(player, "Ann");
+    const int browser = Connect();
+    SendAll(browser, std::string(1, '\x10')); // an info query
+    const std::string reply = ReadFor(player, 3000, 1);
+    ASSERT_FALSE(reply.empty());
+    EXPECT_EQ(reply[0], 20); // the join's answer
+    const std::string info = ReadFor(browser, 3000, 521);
+    ASSERT_EQ(info.size(), 521u);
+    EXPECT_EQ(info[0], 17);
+    ASSERT_TRUE(StepUntil(w, [&] { return w.Title() != "Zelvik_Server"; }));
+    close(player);
+    close(browser);
+    w.Finish();
+}

@@ -22,10 +22,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <random>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 Game* Game_Create(ClientInterface* clientInterface);
@@ -36,10 +39,29 @@ constexpr uint32_t kChunk = 4096;
 // Per client and pass: a client that keeps sending cannot starve the games or
 // the others.
 constexpr uint32_t kReadBudget = 64 * 1024;
-constexpr int32_t kAcceptsPerPass = 64;
-// Each connection costs a record and a descriptor: a flood of them is turned away at the door
-// instead of exhausting either (the honest clients of a game are far fewer).
-constexpr int32_t kMaxClients = 1024;
+// A burst of reconnecting connections must not queue an honest one behind many passes.
+constexpr int32_t kAcceptsPerPass = 1024;
+// Connections past their join deadline closed per pass.
+constexpr int32_t kClosesPerPass = 1024;
+// Ready connections handled per pass; the kernel reports the rest in later passes.
+constexpr uint32_t kReadyPerPass = 4096;
+// Descriptors kept free for the process itself (plug-ins, logs, the master's socket).
+constexpr uint64_t kDescriptorReserve = 256;
+
+// Every pass works on the ready connections and the joined players only, never on all
+// connections: thousands of silent ones from many addresses must not slow the game down.
+struct Tracking {
+    std::unordered_set<ServerClient*> live;
+    // Connections waiting to join, per address, in connect order.
+    std::unordered_map<uint32_t, std::vector<ServerClient*>> waiting;
+    // Connections in connect order (so in order of their join deadline); the order number tells
+    // a record reused after a close from the one queued.
+    std::deque<std::pair<ServerClient*, uint64_t>> deadlines;
+    std::vector<ServerClient*> players; // joined, in connect order
+    std::vector<ServerClient*> touched; // read or accepted this pass
+    std::vector<ServerClient*> gone;    // closed this pass, freed at its end
+    std::vector<PlatformReadyEntry> ready;
+};
 
 bool networkReady = false;
 
@@ -60,10 +82,14 @@ struct ServerState {
     uint32_t InfoQueries;
     uint32_t TimedOut; // did not join within the deadline
     uint32_t Crowded;  // closed: too many waiting from their address
-    uint32_t Full;     // refused: the server held kMaxClients connections
+    uint32_t Full;     // refused: the server held Capacity connections
     // Crowded addresses named in the log this period (a few: the summary counts the rest).
     uint32_t CrowdedNamed[8];
     uint32_t CrowdedNamedCount;
+    // Connections held at most: a flood beyond it is turned away at the door instead of
+    // exhausting descriptors.
+    int32_t Capacity;
+    Tracking* Track;
 };
 static_assert(offsetof(ServerState, base) == 0);
 
@@ -152,13 +178,41 @@ template <typename T> void ForEach(DoublyLinkedList* list, const auto& fn) {
     for (auto* e = list->First; e; e = e->Next) fn(static_cast<T*>(DoublyLinkedList_Data(e)));
 }
 
-// Live clients, in connect order.
+// Live clients, in connect order (for shutting down only: it walks every connection).
 std::vector<ServerClient*> LiveClients(Server* s) {
     std::vector<ServerClient*> out;
     ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
         if (!c->Gone) out.push_back(c);
     });
     return out;
+}
+
+Tracking& Track(Server* s) {
+    return *State(s)->Track;
+}
+
+// Joined players, in connect order (a copy: handlers may drop players while it is walked).
+std::vector<ServerClient*> Players(Server* s) {
+    return Track(s).players;
+}
+
+void StopWaiting(Server* s, ServerClient* c) {
+    auto& waiting = Track(s).waiting;
+    auto it = waiting.find(c->Address);
+    if (it == waiting.end()) return;
+    std::erase(it->second, c);
+    if (it->second.empty()) waiting.erase(it);
+}
+
+// A waiting connection joined.
+void MarkJoined(Server* s, ServerClient* c) {
+    StopWaiting(s, c);
+    auto& players = Track(s).players;
+    players.insert(std::upper_bound(players.begin(), players.end(), c,
+                                    [](const ServerClient* a, const ServerClient* b) {
+                                        return a->Order < b->Order;
+                                    }),
+                   c);
 }
 
 // Relays and notices are gathered per connection and leave together at the end of the pass
@@ -200,12 +254,15 @@ void WatchBacklog(Server* s, ServerClient* c) {
                                       reinterpret_cast<uintptr_t>(c), static_cast<int32_t>(watch));
 }
 
+// Only players and the connections read this pass can have something gathered.
 void FlushAll(Server* s) {
-    ForEach<ServerClient>(s->Clients, [s](ServerClient* c) {
+    const auto flush = [s](ServerClient* c) {
         const bool sending = c->OutSize != 0;
         FlushClient(c);
         if (sending || c->WatchWrite) WatchBacklog(s, c);
-    });
+    };
+    for (ServerClient* c : Track(s).touched) flush(c);
+    for (ServerClient* c : Track(s).players) flush(c);
 }
 
 void ReleaseOut(ServerClient* c) {
@@ -217,34 +274,32 @@ void ReleaseOut(ServerClient* c) {
 // Game traffic goes to the players only: a connection that has not joined (a browser asking
 // for the server's info, a client still saying hello) must get nothing but its own answers.
 void Relay(Server* s, ServerClient* from, const uint8_t* data, uint32_t size) {
-    ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
+    for (ServerClient* c : Track(s).players)
         if (c != from && c->HeldPlayer) SendTo(c, data, size);
-    });
 }
 
 // Ends a connection; reason (0: the peer left) goes with a player's departure line.
+void DropClient(Server* s, ServerClient* c);
+
 void Disconnect(Server* s, ServerClient* c, const char16_t* reason = nullptr) {
     if (c->Gone) return;
     c->DropReason = reason;
-    const uint32_t connection = c->ClientConnection;
-    Server_OnDisconnect(s, connection);
+    DropClient(s, c);
 }
 
+// Unlinks the records closed this pass, each in constant time.
 void RemoveGone(Server* s) {
-    int32_t index = 0;
-    for (auto* e = s->Clients->First; e;) {
-        auto* next = e->Next;
-        auto* c = static_cast<ServerClient*>(DoublyLinkedList_Data(e));
-        if (c->Gone) {
-            ReleaseOut(c);
-            s->Clients->Current = e;
-            s->Clients->Index = index;
-            DoublyLinkedList_DeleteElement(s->Clients);
-        } else {
-            ++index;
-        }
-        e = next;
+    Tracking& t = Track(s);
+    for (ServerClient* c : t.gone) {
+        ReleaseOut(c);
+        t.live.erase(c);
+        s->Clients->Current = reinterpret_cast<DoublyLinkedListElement*>(
+            reinterpret_cast<char*>(c) - sizeof(DoublyLinkedListElement));
+        s->Clients->Index = 0;
+        DoublyLinkedList_DeleteElement(s->Clients);
     }
+    DoublyLinkedList_ResetList(s->Clients);
+    t.gone.clear();
 }
 
 const char16_t* CommandWord(uint8_t command) {
@@ -346,13 +401,11 @@ void NameCrowded(Server* s, uint32_t address) {
 // honest clients on one address all get in. Returns the number of connections left open.
 int32_t MakeRoomFor(Server* s, uint32_t address) {
     ServerState* state = State(s);
-    int32_t live = 0;
-    std::vector<ServerClient*> waiting;
-    ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
-        if (c->Gone) return;
-        ++live;
-        if (!c->HeldPlayer && c->Address == address) waiting.push_back(c);
-    });
+    Tracking& t = Track(s);
+    int32_t live = static_cast<int32_t>(t.live.size() - t.gone.size());
+    const auto it = t.waiting.find(address);
+    if (it == t.waiting.end()) return live;
+    std::vector<ServerClient*> waiting = it->second;
     int32_t count = static_cast<int32_t>(waiting.size());
     if (count < state->WaitingPerAddress) return live;
     std::stable_partition(waiting.begin(), waiting.end(),
@@ -371,9 +424,11 @@ int32_t MakeRoomFor(Server* s, uint32_t address) {
 }
 
 void AddClient(Server* s, uint32_t connection, uint32_t address) {
-    auto* c = MakeRoomFor(s, address) < kMaxClients
+    Tracking& t = Track(s);
+    auto* c = MakeRoomFor(s, address) < State(s)->Capacity
                   ? static_cast<ServerClient*>(DoublyLinkedList_AddElement(s->Clients))
                   : nullptr;
+    DoublyLinkedList_ResetList(s->Clients);
     if (!c) {
         ++State(s)->Full;
         Platform_Socket_Close(connection);
@@ -383,6 +438,18 @@ void AddClient(Server* s, uint32_t connection, uint32_t address) {
     c->Address = address;
     c->AcceptedAt = GetMilliseconds();
     c->Order = State(s)->NextOrder++;
+    t.live.insert(c);
+    t.waiting[address].push_back(c);
+    t.touched.push_back(c);
+    // Connections closed before their deadline leave their entries behind until the oldest
+    // is looked at: a flood of short ones must not grow the queue without bound.
+    const auto waitingStill = [&t](const std::pair<ServerClient*, uint64_t>& e) {
+        return t.live.count(e.first) && e.first->Order == e.second && !e.first->Gone &&
+               !e.first->HeldPlayer;
+    };
+    if (t.deadlines.size() > 2 * t.live.size() + 1024)
+        std::erase_if(t.deadlines, [&](const auto& e) { return !waitingStill(e); });
+    t.deadlines.emplace_back(c, c->Order);
     if (!Platform_Socket_WaitSetAdd(State(s)->WaitSet, connection, reinterpret_cast<uintptr_t>(c)))
         c->Broken = 1; // never seen by a pass: dropped at its end
     else
@@ -427,18 +494,30 @@ void ClearList(DoublyLinkedList* list) {
 }
 
 // Connections that have not joined within the deadline are closed: a silent one holds a
-// descriptor and a record for nothing. Looked for a few times a second.
+// descriptor and a record for nothing. Looked for a few times a second, from the oldest
+// connection on, stopping at the first still within its time.
 void CloseLateJoiners(Server* s) {
     ServerState* state = State(s);
+    Tracking& t = Track(s);
     const uint32_t now = GetMilliseconds();
     if (now - state->LastDeadline < 100) return;
     state->LastDeadline = now;
-    ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
-        if (c->Gone || c->HeldPlayer || now - c->AcceptedAt < uint32_t(state->JoinDeadlineMs))
-            return;
-        ++state->TimedOut;
-        Disconnect(s, c);
-    });
+    // Thousands expiring together are closed over several passes, so the passes between
+    // keep answering.
+    for (int32_t closed = 0; !t.deadlines.empty(); t.deadlines.pop_front()) {
+        const auto [c, order] = t.deadlines.front();
+        // A record closed and reused since it was queued is not the one queued.
+        const bool same = t.live.count(c) && c->Order == order;
+        if (same && !c->Gone && !c->HeldPlayer) {
+            if (now - c->AcceptedAt < uint32_t(state->JoinDeadlineMs)) break;
+            if (closed++ == kClosesPerPass) {
+                state->LastDeadline = now - 100; // look again next pass
+                break;
+            }
+            ++state->TimedOut;
+            Disconnect(s, c);
+        }
+    }
 }
 
 // The log's summary of what is not logged one by one.
@@ -459,7 +538,7 @@ void Summarise(Server* s) {
                    u" from one address waiting to join");
     if (state->Full)
         Log(s, last + Net_Decimal(state->Full) + u" connections refused, the server holds " +
-                   Net_Decimal(uint32_t(kMaxClients)));
+                   Net_Decimal(uint32_t(state->Capacity)));
     state->InfoQueries = state->TimedOut = state->Crowded = state->Full = 0;
     state->CrowdedNamedCount = 0;
 }
@@ -484,12 +563,21 @@ Server* Server_Create(const char16_t* name, int32_t port) {
     state->JoinDeadlineMs = kServerJoinDeadlineMs;
     state->SummaryMs = kServerSummaryMs;
     state->LastSummary = state->LastDeadline = GetMilliseconds();
+    const uint64_t limit = Platform_Socket_RaiseDescriptorLimit();
+    state->Capacity = static_cast<int32_t>(std::clamp<uint64_t>(
+        limit > kDescriptorReserve ? limit - kDescriptorReserve : 1, 1, kServerMaxConnections));
+    state->Track = new (std::nothrow) Tracking;
+    if (!state->Track) {
+        std::free(state);
+        return nullptr;
+    }
     s->Listener = Platform_Socket_Listen(static_cast<uint16_t>(port), ServerList_GameAddress());
     state->WaitSet = Platform_Socket_WaitSetCreate();
     if (!s->Listener || !state->WaitSet ||
         !Platform_Socket_WaitSetAdd(state->WaitSet, s->Listener, 0)) {
         Platform_Socket_Close(s->Listener);
         Platform_Socket_WaitSetFree(state->WaitSet);
+        delete state->Track;
         std::free(state);
         return nullptr;
     }
@@ -590,35 +678,44 @@ int32_t Server_SetMessageCallback(Server* s, ServerMessageCallback callback) {
 }
 
 int32_t Server_CountPlayers(Server* s) {
-    int32_t n = 0;
-    if (s)
-        for (ServerClient* c : LiveClients(s)) n += c->HeldPlayer != nullptr;
-    return n;
+    return s ? static_cast<int32_t>(Track(s).players.size()) : 0;
 }
 
 int32_t Server_CountClients(Server* s) {
-    return s ? static_cast<int32_t>(LiveClients(s).size()) : 0;
+    return s ? static_cast<int32_t>(Track(s).live.size() - Track(s).gone.size()) : 0;
+}
+
+int32_t Server_GetCapacity(Server* s) {
+    return s ? State(s)->Capacity : 0;
+}
+
+// The host program looks it up by this name beside the operation table.
+ZELVIK_EXPORT int32_t Export_ServerGetCapacity(Server* s) __asm__("Server_GetCapacity");
+int32_t Export_ServerGetCapacity(Server* s) {
+    return Server_GetCapacity(s);
 }
 
 void Server_HandleNetEvent(Server* s) {
+    Tracking& t = Track(s);
     // One snapshot per pass: the listener and the clients that were ready at its start, handled
     // in connect order.
-    const uint32_t watched = static_cast<uint32_t>(DoublyLinkedList_CountList(s->Clients)) + 1;
-    std::vector<PlatformReadyEntry> ready(watched);
-    const int32_t n = Platform_Socket_WaitSetWait(State(s)->WaitSet, ready.data(), watched, 0);
+    if (t.ready.size() < kReadyPerPass) t.ready.resize(kReadyPerPass);
+    const int32_t n =
+        Platform_Socket_WaitSetWait(State(s)->WaitSet, t.ready.data(), kReadyPerPass, 0);
     bool accept = false;
     std::vector<std::pair<ServerClient*, const PlatformReadyEntry*>> clients;
     for (int32_t i = 0; i < n; ++i) {
-        if (ready[size_t(i)].key == 0)
+        if (t.ready[size_t(i)].key == 0)
             accept = true;
         else
-            clients.emplace_back(reinterpret_cast<ServerClient*>(ready[size_t(i)].key),
-                                 &ready[size_t(i)]);
+            clients.emplace_back(reinterpret_cast<ServerClient*>(t.ready[size_t(i)].key),
+                                 &t.ready[size_t(i)]);
     }
     std::sort(clients.begin(), clients.end(),
               [](const auto& a, const auto& b) { return a.first->Order < b.first->Order; });
     for (const auto& [c, e] : clients) {
         if (c->Gone) continue;
+        t.touched.push_back(c);
         // What the kernel could not take last time goes out first.
         if (e->writable) {
             if (Platform_Socket_Flush(c->ClientConnection) < 0) c->Broken = 1;
@@ -635,19 +732,21 @@ void Server_HandleNetEvent(Server* s) {
         }
     }
     CloseLateJoiners(s);
-    // Clients whose sends failed are gone; their departure may break further
-    // ones.
+    // Clients whose sends failed are gone; their departure may break further ones. Only the
+    // connections read this pass and the players can have failed a send.
+    for (ServerClient* c : t.touched)
+        if (c->Broken && !c->Gone) Disconnect(s, c, u"its connection failed or it stopped reading");
     for (bool again = true; again;) {
         again = false;
-        ForEach<ServerClient>(s->Clients, [&](ServerClient* c) {
+        for (ServerClient* c : Players(s))
             if (c->Broken && !c->Gone) {
                 Disconnect(s, c, u"its connection failed or it stopped reading");
                 again = true;
             }
-        });
     }
-    RemoveGone(s);
     FlushAll(s);
+    t.touched.clear();
+    RemoveGone(s);
 }
 
 int32_t Server_Wait(Server* s, int32_t timeoutMs) {
@@ -685,10 +784,10 @@ int32_t Server_Process(Server* s) {
     Server_HandleNetEvent(s);
     Summarise(s);
     // A held player runs only on received input, so players with none queued are skipped.
-    ForEach<ServerClient>(s->Clients, [](ServerClient* c) {
+    for (ServerClient* c : Players(s)) {
         Player* p = c->HeldPlayer;
         if (p && p->InputQueue && p->InputQueue->Count > 0) p->ops->Update(p, 0, -1);
-    });
+    }
     if (DoublyLinkedList_CountList(s->Clients) == 0) {
         s->GameRunning = 0;
         s->SharedSeed = NewSeed();
@@ -803,7 +902,7 @@ void Server_OnJoin(Server* s, ServerClient* c) {
     p->PacketBuffer[0] = NetCmd_JoinReply;
     FlushClient(c);
     Server_SendNetPacket(s, p);
-    for (ServerClient* other : LiveClients(s)) {
+    for (ServerClient* other : Players(s)) {
         Player* q = other->HeldPlayer;
         if (!q || other == c) continue;
         NetCmd_BuildPlayerJoined(q->PacketBuffer, p->Id, p->NameBuffer, s->SharedSeed);
@@ -813,6 +912,7 @@ void Server_OnJoin(Server* s, ServerClient* c) {
         SendNetPacket(p);
     }
     c->HeldPlayer = p;
+    MarkJoined(s, c);
     Log(s, LogName(p->NameBuffer) + u" joined from " + Address(c->Address));
 }
 
@@ -848,7 +948,7 @@ void Server_OnReady(Server* s, ServerClient* c) {
     p->ReadyFlag = 1;
     Relay(s, c, c->ReceiveBuffer, kSizeReady);
 
-    const std::vector<ServerClient*> clients = LiveClients(s);
+    const std::vector<ServerClient*> clients = Players(s);
     for (ServerClient* other : clients)
         if (other->HeldPlayer && !other->HeldPlayer->ReadyFlag) return;
     Log(s, u"Starting the game");
@@ -927,14 +1027,21 @@ void Server_OnInputPacket(Server* s, ServerClient* c) {
 }
 
 void Server_OnDisconnect(Server* s, uint32_t connection) {
-    ServerClient* c = nullptr;
     for (ServerClient* x : LiveClients(s))
-        if (x->ClientConnection == connection) {
-            c = x;
-            break;
-        }
-    if (!c) return;
+        if (x->ClientConnection == connection) return DropClient(s, x);
+}
+
+namespace {
+
+void DropClient(Server* s, ServerClient* c) {
+    if (c->Gone) return;
+    Tracking& t = Track(s);
     c->Gone = 1;
+    t.gone.push_back(c);
+    if (c->HeldPlayer)
+        std::erase(t.players, c);
+    else
+        StopWaiting(s, c);
     Platform_Socket_WaitSetRemove(State(s)->WaitSet, c->ClientConnection);
     Platform_Socket_Close(c->ClientConnection);
     bool hadPlayer = false;
@@ -951,9 +1058,11 @@ void Server_OnDisconnect(Server* s, uint32_t connection) {
     if (!hadPlayer) return;
     uint8_t left[kSizePlayerLeft];
     NetCmd_BuildPlayerLeft(left, id);
-    for (ServerClient* other : LiveClients(s))
+    for (ServerClient* other : t.players)
         if (other->HeldPlayer) SendTo(other, left, kSizePlayerLeft);
 }
+
+} // namespace
 
 int32_t Server_Free(Server* s) {
     if (!s) return 0;
@@ -980,6 +1089,7 @@ int32_t Server_Free(Server* s) {
         ForEach<ServerClient>(s->Clients, ReleaseOut);
         DoublyLinkedList_FreeList(s->Clients);
     }
+    delete State(s)->Track;
     if (s->ServerModes) {
         ForEach<ModeEntry>(s->ServerModes, [&](ModeEntry* e) {
             if (ModeInterface* m = e->mode) {

@@ -81,6 +81,12 @@ int32_t Server_SetAdmission(Server* s, int32_t waitingPerAddress, int32_t joinDe
 // What is not logged one by one (info queries, connections closed before they joined) is
 // summed up in the log at most once per period, and only when something happened.
 constexpr int32_t kServerSummaryMs = 60000;
+// Connections held at once: the open-descriptor limit (raised to its hard limit at creation)
+// less a reserve, at most kServerMaxConnections. Below kServerWantedConnections the log warns:
+// addresses enough to fill fewer could crowd players out.
+constexpr uint64_t kServerMaxConnections = 65536;
+constexpr int32_t kServerWantedConnections = 16384;
+int32_t Server_GetCapacity(Server* s);
 int32_t Server_SetSummaryPeriod(Server* s, int32_t ms);
 
 // Handles every network event of one poll snapshot.

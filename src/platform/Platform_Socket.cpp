@@ -138,8 +138,8 @@ uint32_t Platform_Socket_Listen(uint16_t port, uint32_t ipv4) {
         (ipv4 & 0xFFu) << 24 | (ipv4 >> 8 & 0xFFu) << 16 | (ipv4 >> 16 & 0xFFu) << 8 | ipv4 >> 24;
     addr.sin_addr.s_addr = htonl(ipv4 ? hostOrder : INADDR_ANY);
     addr.sin_port = htons(port);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0 ||
-        !SetNonBlocking(fd)) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(fd, SOMAXCONN) != 0 || !SetNonBlocking(fd)) {
         close(fd);
         return 0;
     }

@@ -10,7 +10,8 @@ int32_t Platform_Socket_Init();
 // can hold many connections; returns the limit now in force.
 uint64_t Platform_Socket_RaiseDescriptorLimit();
 
-// Listening socket on every local address; 0 when the port cannot be opened.
+// Listening socket on every local address, with the system's largest backlog of pending
+// connections; 0 when the port cannot be opened.
 // ipv4 (first octet in the lowest byte) 0 listens on every address.
 uint32_t Platform_Socket_Listen(uint16_t port, uint32_t ipv4 = 0);
 // Port a listener is bound to (useful after listening on port 0); 0 on failure.

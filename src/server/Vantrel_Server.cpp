@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <utility>
 
 namespace {
@@ -288,6 +289,7 @@ int ServerWindow::Start() {
     }
     logTarget = this;
     server_->ops->SetMessageCallback(server_, OnLog);
+    LogCapacity();
     for (const std::u16string& mode : settings_.modes)
         server_->ops->AddModeByName(server_, mode.c_str());
     server_->ops->AddRotationSystemByName(server_, settings_.rotationSystem.c_str());
@@ -313,6 +315,23 @@ void ServerWindow::NetworkLoop() {
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+void ServerWindow::LogCapacity() {
+    using CapacityFn = int32_t (*)(Server*);
+    const auto capacity =
+        reinterpret_cast<CapacityFn>(Platform_Library_Symbol(engine_, "Server_GetCapacity"));
+    if (!capacity) return;
+    const int32_t held = capacity(server_);
+    pending_->Push("holds up to " + std::to_string(held) + " connections");
+    // Fewer than this could be filled by a few hundred addresses holding silent connections.
+    constexpr int32_t kWanted = 16384;
+    if (held >= kWanted) return;
+    const std::string warning = "warning: the open-file limit allows only " + std::to_string(held) +
+                                " connections; raise it (ulimit -n) to " +
+                                std::to_string(kWanted + 256) + " or more";
+    pending_->Push(warning);
+    std::fprintf(stderr, "Zelvik_Server: %s\n", warning.c_str());
 }
 
 void ServerWindow::TakeLog() {

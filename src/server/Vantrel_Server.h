@@ -106,6 +106,8 @@ private:
     void Draw();
     void SetTitle(const std::string& title);
     void TakeLog();
+    // States how many connections the engine holds at once, and warns when it is few.
+    void LogCapacity();
     void NetworkLoop();
     void StopThreads();
     // Writes Public back into the settings file; a failure goes to the log and stderr.

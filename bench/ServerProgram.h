@@ -1,0 +1,90 @@
+// The real Zelvik_Server program for the benches: started headless in a working folder of its
+// own (the run folder's plug-ins, PEXA Master), on a free loopback port, with no master to talk
+// to; and the CPU time a process has used.
+#pragma once
+
+#include "Platform_Socket.h"
+#include "ZelvikNetTestKit.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace server_program {
+
+namespace fs = std::filesystem;
+
+// CPU seconds (user + system, every thread) the process has used so far.
+inline double ProcessCpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+// The program in a working folder of its own, on a free port, with no master to talk to.
+struct ServerProgram {
+    pid_t pid = -1;
+    uint16_t port = 0;
+    fs::path dir;
+
+    // prefix names the working folder under the temporary folder.
+    bool Start(const std::string& prefix) {
+        dir = fs::temp_directory_path() / (prefix + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        fs::create_directory_symlink(fs::path(ZELVIK_GAME_DIR) / "dlls", dir / "dlls");
+        std::ofstream(dir / "Zelvik_Server.ini")
+            << "Name = Relay bench\nPublic = 0\nMode1 = PEXA Master\n"
+               "RotationSystem = Dalmor WEXO\nRandomizer = PEXA\n";
+        port = testkit::FreePort();
+        const std::string program = std::string(ZELVIK_GAME_DIR) + "/Zelvik_Server";
+        pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.c_str()) != 0) _exit(127);
+            setenv("SDL_VIDEODRIVER", "dummy", 1);
+            setenv("SDL_AUDIODRIVER", "dummy", 1);
+            setenv("ZELVIK_GAME_PORT", std::to_string(port).c_str(), 1);
+            setenv("ZELVIK_MASTER", "127.0.0.1:1", 1);
+            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        if (pid < 0) return false;
+        // Up once it accepts a connection.
+        for (int i = 0; i < 100; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (const uint32_t c = Platform_Socket_Connect("127.0.0.1", port, 200)) {
+                Platform_Socket_Close(c);
+                return true;
+            }
+        }
+        return false;
+    }
+    ~ServerProgram() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            int status = 0;
+            waitpid(pid, &status, 0);
+        }
+        if (!dir.empty()) fs::remove_all(dir);
+    }
+};
+
+} // namespace server_program
