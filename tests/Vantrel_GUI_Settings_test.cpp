@@ -136,7 +136,6 @@ TEST(CommandLine, EverySwitchAndAliasCaseBlind) {
         {{"/d"}, [](auto& s, auto&) { return s.Debug == 1; }},
         {{"/DEBUG"}, [](auto& s, auto&) { return s.Debug == 1; }},
         // Missing values at the end read as empty or 0.
-        {{"/c"}, [](auto&, auto& o) { return o.ConnectTo.empty(); }},
         {{"/rinp", "f"}, [](auto&, auto& o) { return o.ReplayInp == "f" && !o.ReplayInpNumber; }},
         {{"/rs"}, [](auto&, auto& o) { return o.RandomSeed == 0; }},
         // A value is taken as given, even when it looks like a switch.
@@ -173,6 +172,13 @@ TEST(CommandLine, InpSwitchesInEitherOrderAndUnknownParameters) {
     EXPECT_EQ(log[2], "Unknown parameter \"Stray Word\"");
     EXPECT_EQ(o.Replay, "a.er"); // parsing went on
     EXPECT_EQ(s.Debug, 0);
+    // A switch whose file or address is missing says so rather than doing nothing.
+    log.clear();
+    CommandLine_Parse({"/c"}, &s, &o, &log);
+    CommandLine_Parse({"/rinp"}, &s, &o, &log);
+    CommandLine_Parse({"/Replay", ""}, &s, &o, &log);
+    EXPECT_EQ(log, (std::vector<std::string>{"/c needs an address", "/rinp needs a file name",
+                                             "/Replay needs a file name"}));
 }
 
 // The browser starts "/c address" with the environment it was given: the client must reach the

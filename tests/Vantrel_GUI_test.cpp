@@ -623,7 +623,8 @@ TEST(Client, MissingReplayIsLoggedAndNeitherPlaysNorRecords) {
     EXPECT_FALSE(p->PlayerFlags & (Flag_PlayReplay | Flag_RecordReplay));
     bool logged = false, inpTried = false;
     for (const std::string& line : gMain.Log) {
-        logged |= line.find(": Could not load missing.er") != std::string::npos;
+        logged |= line.find(": Could not load missing.er: No such file or directory") !=
+                  std::string::npos;
         inpTried |= line.find("other.inp") != std::string::npos; // "/r" wins
     }
     EXPECT_TRUE(logged);
@@ -652,11 +653,42 @@ TEST(Client, ReplayThatIsAPipeIsRefusedAtOnceAndReportedOnStderr) {
     const int32_t r = Client_Startup({"/r", "pipe.er"});
     const std::string err = testing::internal::GetCapturedStderr();
     ASSERT_EQ(r, 0);
-    EXPECT_NE(err.find(": Could not load pipe.er\n"), std::string::npos) << err;
-    EXPECT_NE(err.find(": pipe.er is not a regular file\n"), std::string::npos) << err;
+    EXPECT_NE(err.find(": Could not load pipe.er: not a regular file\n"), std::string::npos) << err;
     EXPECT_FALSE(firstPlayer()->PlayerFlags & (Flag_PlayReplay | Flag_RecordReplay));
     gMain.Quit = 1;
     Client_Shutdown();
+}
+
+// A recording refused says why, and a switch missing its file says so, instead of a bare
+// "Could not load" or nothing at all.
+TEST(Client, RefusedRecordingsAndMissingFileNamesSayWhy) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("refused");
+    run.writeIni("PlayerName = Tester\r\n");
+    {
+        std::ofstream("notes.inp") << "shopping list: eggs, milk\n";
+        std::ofstream unknown("future.inp", std::ios::binary);
+        unknown << std::string("MAMEINP\0", 8) << std::string(120, '\x01');
+        std::ofstream("text.er") << "not a replay\n";
+    }
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"/rinp", "notes.inp", "0"}, ": Could not load notes.inp: not a MAME INP recording\n"},
+        {{"/rinp", "future.inp", "0"},
+         ": Could not load future.inp: a MAME INP recording of a MAME build this game does not "
+         "know\n"},
+        {{"/rinp", "gone.inp", "0"}, ": Could not load gone.inp: No such file or directory\n"},
+        {{"/r", "text.er"}, ": Could not load text.er: not a Zelvik replay, or damaged\n"},
+        {{"/rinp"}, ": /rinp needs a file name\n"},
+    };
+    for (const auto& [args, said] : cases) {
+        testing::internal::CaptureStderr();
+        const int32_t r = Client_Startup(args);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(r, 0);
+        EXPECT_NE(err.find(said), std::string::npos) << args[0] << " " << err;
+        gMain.Quit = 1;
+        Client_Shutdown();
+    }
 }
 
 TEST(Client, NewSettingsFileWithDefaultsAndTheNameFromThePrompt) {

@@ -27,9 +27,11 @@
 #include "Zelvik_Replay.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 ClientMain gMain;
@@ -49,11 +51,39 @@ void debugLog(const std::string& text) {
     Client_DebugLog(&gClient.Interface, u16(text).c_str());
 }
 
-// A pipe or device is refused rather than waited on; say so, as the name alone looks fine.
-void logLoadFailure(const std::string& name) {
-    debugLog("Could not load " + name);
-    if (Platform_Path_IsSpecial(Platform_Path_Resolve(name)))
-        debugLog(name + " is not a regular file");
+// Why a recording named on the command line was refused, from the engine's result (-1 for a
+// replay, which only says it failed) and a look at the file itself.
+std::string loadFailureReason(const std::string& name, int32_t inpResult) {
+    const std::string path = Platform_Path_Resolve(name);
+    // A pipe or device is refused rather than waited on; say so, as the name alone looks fine.
+    if (Platform_Path_IsSpecial(path)) return "not a regular file";
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return std::strerror(errno);
+    char head[8] = {};
+    const size_t got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    switch (inpResult) {
+    case -1:
+        return "not a Zelvik replay, or damaged";
+    case Inp_OutOfMemory:
+        return "out of memory";
+    case Inp_NoZlib:
+        return "zlib (libz.so.1) is not installed";
+    case Inp_ZlibError:
+        return "damaged compressed stream";
+    default:
+        break;
+    }
+    if (got == sizeof head && std::memcmp(head, "MAMEINP", 8) == 0)
+        return "a MAME INP recording of a MAME build this game does not know";
+    return "not a MAME INP recording";
+}
+
+void logLoadFailure(const std::string& name, int32_t inpResult) {
+    const std::string line = "Could not load " + name + ": " + loadFailureReason(name, inpResult);
+    debugLog(line);
+    // A recording the player asked for by name: tell them on the screen too.
+    if (!Platform_Dialog_Headless()) Platform_Dialog_Message("Zelvik", line, true);
 }
 
 // Every log line goes to the "EngineDebug" window, opened on first use, and to standard
@@ -518,7 +548,7 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
         if (p->Replay && p->Replay->ops->Load(p->Replay, p, u16(o.Replay).c_str(), 0))
             p->PlayerFlags |= Flag_PlayReplay;
         else
-            logLoadFailure(o.Replay);
+            logLoadFailure(o.Replay, -1);
     } else if (!o.ReplayInp.empty()) {
         int32_t skipFrames = 0;
         uint32_t flags = 1;
@@ -529,11 +559,14 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
             skipFrames = 0;
             flags = 3;
         }
-        if (p->Replay && p->Replay->ops->LoadMAMEINP(p->Replay, u16(o.ReplayInp).c_str(),
-                                                     o.ReplayInpNumber, skipFrames, flags) == 0)
+        const int32_t loaded =
+            p->Replay ? p->Replay->ops->LoadMAMEINP(p->Replay, u16(o.ReplayInp).c_str(),
+                                                    o.ReplayInpNumber, skipFrames, flags)
+                      : int32_t(Inp_OutOfMemory);
+        if (loaded == Inp_Ok)
             p->PlayerFlags |= Flag_PlayReplay;
         else
-            logLoadFailure(o.ReplayInp);
+            logLoadFailure(o.ReplayInp, loaded);
     } else {
         p->PlayerFlags |= Flag_RecordReplay;
     }

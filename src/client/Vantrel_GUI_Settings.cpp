@@ -129,16 +129,23 @@ void CommandLine_Parse(const std::vector<std::string>& args, ClientSettings* s,
         ++i;
         return i < args.size() ? args[i] : std::string();
     };
+    // A switch naming a file or an address without one would otherwise be dropped unseen.
+    auto named = [&](const char* what) -> std::string {
+        const std::string switchName = args[i];
+        std::string v = value();
+        if (v.empty() && log) log->push_back(switchName + " needs " + what);
+        return v;
+    };
     for (; i < args.size(); ++i) {
         const std::string p = lower(args[i]);
         if (p == "/c" || p == "/connect" || p == "/connectto") {
-            o->ConnectTo = value();
+            o->ConnectTo = named("an address");
         } else if (p == "/r" || p == "/replay") {
-            o->Replay = value();
+            o->Replay = named("a file name");
         } else if (p == "/rs" || p == "/randomseed") {
             o->RandomSeed = CommandLine_Number(value());
         } else if (p == "/rinp" || p == "/replayinp") {
-            o->ReplayInp = value();
+            o->ReplayInp = named("a file name");
             o->ReplayInpNumber = CommandLine_Number(value());
         } else if (p == "/inp_pexa") {
             o->InpFlags |= 1;
@@ -149,7 +156,7 @@ void CommandLine_Parse(const std::vector<std::string>& args, ClientSettings* s,
         } else if (p == "/w" || p == "/windowed") {
             s->Windowed = 1;
         } else if (p == "/wa" || p == "/writeavi") {
-            o->WriteAvi = value();
+            o->WriteAvi = named("a file name");
         } else if (p == "/d" || p == "/debug") {
             s->Debug = 1;
         } else if (log) {
