@@ -163,14 +163,14 @@ TEST(Platform, TextConversionUtf8AndUtf16) {
     EXPECT_EQ(Platform_Path_ToUtf8(std::u16string(1, char16_t(0xD800)) + u"a"), "\xEF\xBF\xBD"
                                                                                 "a");
     EXPECT_EQ(Platform_Path_ToUtf8(std::u16string(1, char16_t(0xDC00))), "\xEF\xBF\xBD");
-    // Bad UTF-8 turns into U+FFFD, one per byte that cannot start a character.
+    // Bytes that are not UTF-8 (a name in Latin-1, say) survive the trip both ways, each as
+    // U+DC80 + its value, so such a file can still be opened.
     EXPECT_EQ(Platform_Path_FromUtf8("a\xFF"
                                      "b"),
-              u"a\uFFFDb");
-    EXPECT_EQ(Platform_Path_FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");           // overlong
-    EXPECT_EQ(Platform_Path_FromUtf8("\xE2\x82"), u"\uFFFD\uFFFD");           // cut short
-    EXPECT_EQ(Platform_Path_FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD"); // a surrogate
-    EXPECT_EQ(Platform_Path_FromUtf8("\xF4\x90\x80\x80").size(), 4u);         // past U+10FFFF
+              u"a\xDCFF" u"b");
+    for (const char* name : {"caf\xE9.er", "\xC0\xAF", "\xE2\x82", "\xED\xA0\x80", "\x80\xFF"})
+        EXPECT_EQ(Platform_Path_ToUtf8(Platform_Path_FromUtf8(name)), name);
+    EXPECT_EQ(Platform_Path_FromUtf8("\xF4\x90\x80\x80").size(), 4u); // past U+10FFFF
     EXPECT_EQ(Platform_Path_FromUtf8("\xF4\x8F\xBF\xBF"), u"\U0010FFFF");
     EXPECT_EQ(Platform_Path_FromUtf8(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
 }

@@ -198,11 +198,16 @@ TEST_F(ReplayFile, RecordSaveLoadRoundTrip) {
     for (uint32_t i = 0; i < 5000; ++i) inputs.push_back((i * 2654435761u) & 0xFFFF);
     for (uint32_t v : inputs) ASSERT_EQ(replay->ops->AddInput(replay, v), 1);
     ASSERT_EQ(replay->ops->Save(replay, Path("r.er")), 1);
+    // A name in another encoding than UTF-8 (Latin-1 here) is written and read under its bytes.
+    const char* latin1 = "caf\xE9.er";
+    ASSERT_EQ(replay->ops->Save(replay, Path(latin1)), 1);
+    EXPECT_TRUE(fs::is_regular_file(folder / latin1));
 
-    for (uint32_t flags : {0u, 1u}) {
+    for (uint32_t flags : {0u, 1u, 2u}) {
         Replay* loaded = Replay_Create();
         PlayerRecord other;
-        ASSERT_EQ(loaded->ops->Load(loaded, &other.p, Path("r.er"), flags), 1);
+        ASSERT_EQ(
+            loaded->ops->Load(loaded, &other.p, Path(flags == 2 ? latin1 : "r.er"), flags & 1), 1);
         auto* rec = reinterpret_cast<ReplayRecord*>(loaded);
         if (flags == 1) {
             EXPECT_EQ(loaded->ops->CountFrames(loaded), 0); // still in the open file

@@ -3,6 +3,7 @@
 #include "DFont.h"
 #include "DoublyLinkedList.h"
 #include "Platform_Keyboard.h"
+#include "Platform_Path.h"
 #include "Sprite3D.h"
 #include "Vantrel_Common.h"
 #include "Vantrel_GUI_Callbacks.h"
@@ -275,8 +276,9 @@ void MenuAction_LoadReplay(ClientPlayer* cp, int32_t selectedIndex, int32_t) {
     if (!cp || !cp->Player || !cp->Player->Replay) return;
     if (selectedIndex < 0 || size_t(selectedIndex) >= gResources.Replays.size()) return;
     Replay* r = cp->Player->Replay;
-    r->ops->Load(r, cp->Player, Skin_FromUtf8(gResources.Replays[size_t(selectedIndex)]).c_str(),
-                 1);
+    // The name as the file system has it, also when it is not UTF-8.
+    r->ops->Load(r, cp->Player,
+                 Platform_Path_FromUtf8(gResources.Replays[size_t(selectedIndex)]).c_str(), 1);
 }
 
 void MenuAction_PlayReplay(ClientPlayer* cp, int32_t, int32_t) {

@@ -62,6 +62,8 @@ void AppendUtf8(std::string& out, char32_t c) {
 }
 
 constexpr char32_t kReplacement = 0xFFFD;
+// U+DC80..U+DCFF stand for the bytes 0x80..0xFF that are not part of valid UTF-8.
+constexpr char32_t kRawByteLow = 0xDC80, kRawByteHigh = 0xDCFF;
 
 } // namespace
 
@@ -137,6 +139,9 @@ std::string Platform_Path_ToUtf8(std::u16string_view text) {
             text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             i++;
+        } else if (c >= kRawByteLow && c <= kRawByteHigh) {
+            out.push_back(static_cast<char>(c - 0xDC00)); // a byte of a name that was not UTF-8
+            continue;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = kReplacement; // a lone surrogate has no UTF-8 form
         }
@@ -173,7 +178,9 @@ std::u16string Platform_Path_FromUtf8(std::string_view text) {
         // Overlong forms, encoded surrogates and values past U+10FFFF are not text.
         if (valid && (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) valid = false;
         if (!valid) {
-            out.push_back(static_cast<char16_t>(kReplacement));
+            // Kept as a lone surrogate that turns back into the same byte, so a file whose
+            // name is in another encoding can still be opened, listed and saved.
+            out.push_back(static_cast<char16_t>(0xDC00 + b));
             i++;
             continue;
         }
