@@ -167,7 +167,8 @@ TEST(Platform, TextConversionUtf8AndUtf16) {
     // U+DC80 + its value, so such a file can still be opened.
     EXPECT_EQ(Platform_Path_FromUtf8("a\xFF"
                                      "b"),
-              u"a\xDCFF" u"b");
+              u"a\xDCFF"
+              u"b");
     for (const char* name : {"caf\xE9.er", "\xC0\xAF", "\xE2\x82", "\xED\xA0\x80", "\x80\xFF"})
         EXPECT_EQ(Platform_Path_ToUtf8(Platform_Path_FromUtf8(name)), name);
     EXPECT_EQ(Platform_Path_FromUtf8("\xF4\x90\x80\x80").size(), 4u); // past U+10FFFF
