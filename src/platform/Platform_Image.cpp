@@ -44,8 +44,13 @@ bool WithinBudget(uint64_t w, uint64_t h, const Platform_ImageBudget& budget, ch
         return false;
     }
     if (w * h > pixels) {
-        std::snprintf(why, whySize, "%llu x %llu pixels is larger than %llu pixels in all", W, H,
-                      (unsigned long long)pixels);
+        const unsigned long long mega = pixels >> 20;
+        if (mega > 0 && (pixels & 0xFFFFF) == 0)
+            std::snprintf(why, whySize, "%llu x %llu pixels is larger than %llu M pixels in all", W,
+                          H, mega);
+        else
+            std::snprintf(why, whySize, "%llu x %llu pixels is larger than %llu pixels in all", W,
+                          H, (unsigned long long)pixels);
         return false;
     }
     return true;
