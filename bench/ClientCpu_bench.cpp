@@ -1,8 +1,9 @@
-// CPU cost of the real client under an X server: starts Xvfb (1280x1024, its software
-// renderer) and the client with SDL's x11 driver at 640x480, first in the menu, then in a
-// running game ("Start" and the menus' first entries), and reports CPU seconds per second of play
-// from /proc/<pid>/stat for the whole process and from /proc/<pid>/task/<pid>/stat for the client's
-// own (main) thread. Usage: ClientCpu_bench [seconds per scene] [/fs]
+// CPU cost of the real client: headless (SDL's dummy driver) in its menu, paced and unpaced;
+// then under an X server: starts Xvfb (1280x1024, its software renderer) and the client with
+// SDL's x11 driver at 640x480, first in the menu, then in a running game ("Start" and the menus'
+// first entries). Reports CPU seconds per second from /proc/<pid>/stat for the whole process
+// and from /proc/<pid>/task/<pid>/stat for the client's own (main) thread.
+// Usage: ClientCpu_bench [seconds per scene] [/fs]
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -104,7 +105,7 @@ bool measure(const char* scene, pid_t client, double seconds) {
         return false;
     }
     const double tick = double(sysconf(_SC_CLK_TCK));
-    std::printf("%-5s main thread %.3f CPU s/s, whole process %.3f CPU s/s (%d threads, %.1f s)\n",
+    std::printf("%-24s main thread %.3f CPU s/s, whole process %.3f CPU s/s (%d threads, %.1f s)\n",
                 scene, (m1 - m0) / tick / wall, (p1 - p0) / tick / wall, threadCount(client), wall);
     return true;
 }
@@ -125,6 +126,21 @@ int main(int argc, char** argv) {
     }
     fs::create_directory(run / "replays");
     std::ofstream(run / "zelvik.ini") << "PlayerName = Bench\r\n";
+
+    // Headless first (SDL's dummy video driver): the menu, paced as a window is, then with the
+    // pacing switched off, which is what a headless client cost before it was paced.
+    for (const bool paced : {true, false}) {
+        std::vector<std::string> headless = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy"};
+        if (!paced) headless.push_back("ZELVIK_UNPACED=1");
+        const pid_t client =
+            spawn({(game / "zelvik").string(), "/w", "/rs", "7"}, headless, run.string());
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        const bool measured =
+            client > 0 &&
+            measure(paced ? "menu (headless)" : "menu (headless, unpaced)", client, seconds);
+        stop(client);
+        if (!measured) return 1;
+    }
 
     // The X server picks a free display and writes its number to the pipe.
     int fds[2];

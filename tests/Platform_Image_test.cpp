@@ -155,7 +155,10 @@ TEST(ImageFiles, CutFilesClaimingHugePicturesFailBeforeTakingTheirSize) {
     const uLong crc = crc32(0, png.data() + 12, 17);
     for (int i = 0; i < 4; ++i) png[29 + i] = uint8_t(crc >> (24 - 8 * i));
     WriteAll(kDir + "/image_claims.png", png);
-    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_claims.png", img, &error));
+    // A budget that lets the claimed size through, so that the decoding itself has to stop.
+    Platform_ImageBudget roomy;
+    roomy.MaxPixels = int64_t{16000} * 16000;
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_claims.png", img, &error, roomy));
     EXPECT_NE(error.find("PNG"), std::string::npos);
     EXPECT_TRUE(img.Pixels.empty());
 
@@ -171,8 +174,41 @@ TEST(ImageFiles, CutFilesClaimingHugePicturesFailBeforeTakingTheirSize) {
     }
     jpg.resize(std::min<size_t>(jpg.size(), sof + 2000));
     WriteAll(kDir + "/image_claims.jpg", jpg);
-    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_claims.jpg", img, &error));
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_claims.jpg", img, &error, roomy));
     EXPECT_NE(error.find("data ends early"), std::string::npos);
     EXPECT_TRUE(img.Pixels.empty());
     EXPECT_EQ(img.Width, 0);
+}
+
+TEST(ImageFiles, PicturesPastTheBudgetAreRefusedFromTheirHeaderWithTheirSize) {
+    // A small real PNG whose header claims 16384 x 16384 pixels (1 GB of RGBA, 256 M pixels):
+    // refused by the default budget before any row is decoded, the size in the reason.
+    std::vector<uint8_t> px(64 * 64 * 4, 0x33);
+    ASSERT_TRUE(Platform_Image_SavePng(kDir + "/image_budget.png", px.data(), 64, 64, 256));
+    std::vector<uint8_t> png = ReadAll(kDir + "/image_budget.png");
+    ASSERT_GT(png.size(), 33u);
+    for (size_t at : {16u, 20u}) {
+        png[at] = 0;
+        png[at + 1] = 0;
+        png[at + 2] = 16384 >> 8;
+        png[at + 3] = 16384 & 0xFF;
+    }
+    const uLong crc = crc32(0, png.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) png[29 + i] = uint8_t(crc >> (24 - 8 * i));
+    WriteAll(kDir + "/image_budget_huge.png", png);
+    Platform_Image img;
+    std::string error;
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_budget_huge.png", img, &error));
+    EXPECT_NE(error.find("16384 x 16384 pixels is larger than"), std::string::npos) << error;
+    EXPECT_TRUE(img.Pixels.empty());
+    EXPECT_EQ(img.Pixels.capacity(), 0u);
+
+    // The renderer's largest texture side is a budget too; within it the picture loads.
+    Platform_ImageBudget small;
+    small.MaxSide = 32;
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_budget.png", img, &error, small));
+    EXPECT_NE(error.find("64 x 64 pixels is larger than 32"), std::string::npos) << error;
+    small.MaxSide = 64;
+    ASSERT_TRUE(Platform_Image_Load(kDir + "/image_budget.png", img, &error, small));
+    EXPECT_EQ(img.Width, 64);
 }

@@ -63,14 +63,18 @@ TEST_F(ResourceFolder, FailuresAreCachedAndNotRetried) {
     const uint8_t px[4] = {1, 2, 3, 255};
     ASSERT_TRUE(Platform_Image_SavePng("skins/data/late.png", px, 1, 1, 4));
     EXPECT_EQ(Resource_Load(Resource_Picture, "late.png"), nullptr);
-    // A skin whose XML is broken still gives its (empty) root, cached like any other.
-    auto* broken = static_cast<SkinElement*>(Resource_Load(Resource_Skin, "b.xml"));
-    ASSERT_NE(broken, nullptr);
-    EXPECT_EQ(broken->Kind, SkinKind_Skin);
-    EXPECT_EQ(Resource_Load(Resource_Skin, "B.XML"), broken);
+    // A skin whose XML is broken gives no skin (the client then picks another), and says why
+    // on every request, with the line.
+    std::string why;
+    EXPECT_EQ(Resource_Load(Resource_Skin, "b.xml", &why), nullptr);
+    EXPECT_NE(why.find("line 1"), std::string::npos) << why;
+    why.clear();
+    EXPECT_EQ(Resource_Load(Resource_Skin, "B.XML", &why), nullptr);
+    EXPECT_NE(why.find("line 1"), std::string::npos) << why;
+    EXPECT_EQ(Resource_Load(Resource_Skin, "gone.xml", &why), nullptr);
+    EXPECT_EQ(why, "no such file");
     auto* good = static_cast<SkinElement*>(Resource_Load(Resource_Skin, "a.xml"));
     ASSERT_NE(good, nullptr);
-    EXPECT_NE(good, broken);
 }
 
 TEST_F(ResourceFolder, ListingsAndSkinIndex) {

@@ -6,6 +6,7 @@
 #include "Platform_Dialog.h"
 #include "Platform_Keyboard.h"
 #include "Platform_Path.h"
+#include "Platform_Screen.h"
 #include "Sprite3D.h"
 #include "Vantrel_Adv_Plugin.h"
 #include "Vantrel_Adv_Server.h"
@@ -689,6 +690,86 @@ TEST(Client, RefusedRecordingsAndMissingFileNamesSayWhy) {
         gMain.Quit = 1;
         Client_Shutdown();
     }
+}
+
+// The first element of kind under e (depth first), null when there is none.
+SkinElement* findKind(SkinElement* e, int32_t kind) {
+    if (!e) return nullptr;
+    if (e->Kind == kind) return e;
+    for (DoublyLinkedListElement* c = e->Children->First; c; c = c->Next)
+        if (SkinElement* f = findKind(*static_cast<SkinElement**>(DoublyLinkedList_Data(c)), kind))
+            return f;
+    return nullptr;
+}
+
+TEST(Client, BrokenChosenSkinFallsBackToTheShippedOneAndSaysWhy) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("brokenskin");
+    run.writeIni("PlayerName = Tester\r\nSkin = Aaa.xml\r\n");
+    std::ofstream("skins/Aaa.xml") << "<skin>\n<player>\n<text\n";
+    testing::internal::CaptureStderr();
+    const int32_t r = Client_Startup({"/w"});
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(r, 0);
+    EXPECT_NE(err.find("Could not load the skin skins/Aaa.xml: "), std::string::npos) << err;
+    EXPECT_NE(err.find("at line 3"), std::string::npos) << err;
+    EXPECT_NE(err.find("Using the skin skins/Pexa.xml instead"), std::string::npos) << err;
+    ASSERT_NE(gMain.CurrentSkin, nullptr);
+    EXPECT_EQ(gMain.CurrentSkin->Name, "Pexa");
+    EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Pexa.xml");
+    // F8 skips the broken skin (the list is Aaa, Pexa, Zeta) and wraps around past it.
+    tap(66);
+    EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Zeta.xml");
+    tap(66);
+    EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Pexa.xml");
+    ASSERT_NE(gMain.CurrentSkin, nullptr);
+    gMain.Quit = 1;
+    Client_Shutdown();
+    // The player's choice stays in the settings for when the skin is mended.
+    IniFile ini;
+    ASSERT_TRUE(ini.Load("zelvik.ini"));
+    EXPECT_EQ(ini.Get("", "Skin"), "Aaa.xml");
+}
+
+TEST(Client, WithoutSkinsTheMenusStayReadableAndAGameStarts) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("noskins");
+    fs::remove_all("skins");
+    run.writeIni("PlayerName = Tester\r\n");
+    testing::internal::CaptureStderr();
+    const int32_t r = Client_Startup({"/w"});
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(r, 0);
+    EXPECT_NE(err.find("Could not load the skin skins/Pexa.xml: no such file (no skins folder)"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("No skin could be loaded"), std::string::npos) << err;
+    // A plain layout with a menu and a field, its texts in the built-in font.
+    ASSERT_NE(gMain.CurrentSkin, nullptr);
+    SkinElement* menu = findKind(gMain.CurrentSkin, SkinKind_Menu);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_NE(menu->Font, nullptr);
+    EXPECT_EQ(menu->Font, Resource_PlainFont());
+    EXPECT_NE(findKind(gMain.CurrentSkin, SkinKind_Field), nullptr);
+    Client_Pass();
+    // The menu text is drawn: white pixels where the menu is.
+    std::vector<uint8_t> rgba;
+    ASSERT_TRUE(Platform_Screen_ReadPixels(rgba));
+    size_t white = 0;
+    for (size_t i = 0; i + 3 < rgba.size(); i += 4)
+        white += rgba[i] == 255 && rgba[i + 1] == 255 && rgba[i + 2] == 255;
+    EXPECT_GT(white, 50u);
+    Player* p = firstPlayer();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(selectedText(mainMenu()), u"Start");
+    ASSERT_TRUE(choose(u"Start"));
+    ASSERT_TRUE(choose(u"PEXA"));
+    ASSERT_TRUE(choose(u""));
+    ASSERT_TRUE(choose(u""));
+    for (int i = 0; i < 50 && p->State == State_Idle; ++i) Client_Pass();
+    EXPECT_NE(p->State, State_Idle);
+    gMain.Quit = 1;
+    Client_Shutdown();
 }
 
 TEST(Client, NewSettingsFileWithDefaultsAndTheNameFromThePrompt) {

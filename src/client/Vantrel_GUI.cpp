@@ -28,11 +28,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 ClientMain gMain;
 
@@ -49,6 +51,107 @@ std::string u8(const std::u16string& s) {
 
 void debugLog(const std::string& text) {
     Client_DebugLog(&gClient.Interface, u16(text).c_str());
+}
+
+// The layout used when no skin file loads: the field, the pieces to come, the held piece, the
+// numbers and the menu, plain, so that the game stays playable.
+constexpr const char* kPlainSkinXml = R"(<skin name="plain">
+  <player id="1">
+    <text font="f1.fnt" fontsize="0.5,0.5" position="4,4" content="%mode%"/>
+    <field font="f1.fnt" fontsize="0.75,0.75" position="120,44" size="80,160"/>
+    <next id="1" position="144,10" size="8,8"/>
+    <next id="2" position="211,44" size="5,5"/>
+    <next id="3" position="211,66" size="5,5"/>
+    <hold position="82,44" size="6,6"/>
+    <text font="f1.fnt" fontsize="0.5,0.5" position="80,30" content="HOLD"/>
+    <text font="f1.fnt" fontsize="0.5,0.5" position="210,30" content="NEXT"/>
+    <text font="f1.fnt" fontsize="0.5,0.5" position="244,110" content="LEVEL"/>
+    <text font="f1.fnt" fontsize="0.5,0.5" position="244,122" content="%level%"/>
+    <text font="f1.fnt" fontsize="0.5,0.5" position="244,150" content="SCORE"/>
+    <text font="f1.fnt" fontsize="0.5,0.5" position="244,162" content="%score%"/>
+    <text font="f1.fnt" fontsize="0.5,0.5" position="244,180" content="TIME"/>
+    <text font="f1.fnt" fontsize="0.5,0.5" position="244,192" content="%time%"/>
+    <menu font="f1.fnt" fontsize="0.5,0.5" position="122,50" size="76,150"/>
+  </player>
+</skin>)";
+SkinElement* gPlainSkin = nullptr;
+
+// The skin at index of the folder listing, or null after saying on stderr and in the debug
+// log why it could not be used.
+SkinElement* loadSkinAt(size_t index) {
+    std::string why;
+    const std::string& name = gResources.Skins[index];
+    auto* skin = static_cast<SkinElement*>(Resource_Load(Resource_Skin, name, &why));
+    if (!skin) debugLog("Could not load the skin skins/" + name + ": " + why);
+    return skin;
+}
+
+// The chosen skin; failing that the shipped one, then any that loads, then the plain layout,
+// saying so where the player looks.
+void chooseSkin() {
+    gMain.CurrentSkin = nullptr;
+    const size_t count = gResources.Skins.size();
+    if (count == 0) {
+        std::string why;
+        Resource_Load(Resource_Skin, gResources.SkinSetting, &why);
+        if (!Platform_Path_Exists(Resource_ResolvePath("skins"))) why += " (no skins folder)";
+        debugLog("Could not load the skin skins/" + gResources.SkinSetting + ": " + why);
+    }
+    std::vector<size_t> order;
+    if (gResources.SkinIndex >= 0 && size_t(gResources.SkinIndex) < count)
+        order.push_back(size_t(gResources.SkinIndex));
+    for (size_t i = 0; i < count; ++i)
+        if (Resource_Lower(gResources.Skins[i]) == "pexa.xml") order.push_back(i);
+    for (size_t i = 0; i < count; ++i) order.push_back(i);
+    std::vector<bool> tried(count, false);
+    for (size_t i : order) {
+        if (tried[i]) continue;
+        tried[i] = true;
+        if (SkinElement* skin = loadSkinAt(i)) {
+            if (int32_t(i) != gResources.SkinIndex && count > 0)
+                debugLog("Using the skin skins/" + gResources.Skins[i] + " instead");
+            gResources.SkinIndex = int32_t(i);
+            gMain.CurrentSkin = skin;
+            return;
+        }
+    }
+    if (!gPlainSkin) {
+        gPlainSkin = SkinElement_New();
+        if (gPlainSkin && !SkinElement_LoadText(gPlainSkin, kPlainSkinXml)) {
+            SkinElement_FreeTree(gPlainSkin);
+            gPlainSkin = nullptr;
+        }
+    }
+    gMain.CurrentSkin = gPlainSkin;
+    debugLog("No skin could be loaded from the skins folder: a plain layout is used");
+    if (!Platform_Dialog_Headless())
+        Platform_Dialog_Message("Error",
+                                "No skin could be loaded from the skins folder.\n"
+                                "The game goes on with a plain layout;\n"
+                                "reinstalling the game's data brings the skins back.",
+                                true);
+}
+
+// A window is paced by its present; a headless driver's present returns at once, so the pass
+// waits here for the next 1/60 s tick instead of spinning a core. ZELVIK_UNPACED=1 lets tests
+// that play many frames run at full speed.
+void paceHeadless(bool paced) {
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point next{};
+    static const bool unpaced = [] {
+        const char* v = std::getenv("ZELVIK_UNPACED");
+        return v && *v && std::strcmp(v, "0") != 0;
+    }();
+    if (!Platform_Dialog_Headless() || unpaced) return;
+    const Clock::duration period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / 60));
+    const Clock::time_point now = Clock::now();
+    if (!paced || next == Clock::time_point{} || now > next + 2 * period) {
+        next = now + period;
+        return;
+    }
+    if (now < next) std::this_thread::sleep_until(next);
+    next += period;
 }
 
 // Why a recording named on the command line was refused, from the engine's result (-1 for a
@@ -224,12 +327,17 @@ void functionKeys() {
         }
     }
     if (Platform_Keyboard_Released(kDikF8)) {
+        // The next skin that loads; broken ones are skipped (each said why once).
         const int32_t n = int32_t(gResources.Skins.size());
-        gResources.SkinIndex = PositiveMod(gResources.SkinIndex + 1, n);
-        if (gResources.SkinIndex < n) {
-            auto* skin = static_cast<SkinElement*>(
-                Resource_Load(Resource_Skin, gResources.Skins[size_t(gResources.SkinIndex)]));
-            if (skin) gMain.CurrentSkin = skin;
+        int32_t index = gResources.SkinIndex;
+        for (int32_t tries = 0; tries < n; ++tries) {
+            index = PositiveMod(index + 1, n);
+            if (index >= n) break;
+            if (SkinElement* skin = loadSkinAt(size_t(index))) {
+                gResources.SkinIndex = index;
+                gMain.CurrentSkin = skin;
+                break;
+            }
         }
     }
     // Stepping a paused replay.
@@ -509,6 +617,7 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
         return 1;
     }
     gMain.ScreenOpen = true;
+    gResources = ResourceState{}; // nothing left from an earlier run in this process
     gResources.SkinSetting = s.Skin;
     Resource_ScanFolders();
 
@@ -522,10 +631,8 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
 
     // 13-15: font, skin, dead zone, frame-time buffer.
     gMain.Font = static_cast<DFont*>(Resource_Load(Resource_Font, "f1.fnt"));
-    gMain.CurrentSkin = nullptr;
-    if (gResources.SkinIndex >= 0 && size_t(gResources.SkinIndex) < gResources.Skins.size())
-        gMain.CurrentSkin = static_cast<SkinElement*>(
-            Resource_Load(Resource_Skin, gResources.Skins[size_t(gResources.SkinIndex)]));
+    if (!gMain.Font) gMain.Font = Resource_PlainFont();
+    chooseSkin();
     Joystick_SetDeadzone(s.JoystickID, s.JoystickDeadzone);
     gMain.FrameTimes.assign(s.Debug ? kFrameTimeEntries : 0, 0);
     gClient.ReplayPattern = u16(s.ReplayPattern);
@@ -619,8 +726,10 @@ void Client_Pass() {
     functionKeys();
     buildInputs();
     runUpdates();
-    Platform_Screen_SetPaced(!captureBehind());
+    const bool paced = !captureBehind();
+    Platform_Screen_SetPaced(paced);
     drawPass();
+    paceHeadless(paced);
     ++gMain.PassCount;
     const uint32_t now = GetMilliseconds();
     if (uint32_t(now - gMain.LastLatch) >= 1000) {
@@ -654,6 +763,8 @@ void Client_Shutdown() {
     for (Player* p : localPlayers) p->ops->Free(p);
     freeBackgrounds();
     gMain.CurrentSkin = nullptr;
+    SkinElement_FreeTree(gPlainSkin);
+    gPlainSkin = nullptr;
     gMain.Font = nullptr;
     Resource_FreeAll();
     Client_FreeState();

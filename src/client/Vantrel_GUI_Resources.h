@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+struct DFont;
+
 enum ResourceKind : int32_t {
     Resource_Font = 0,    // DFont from "skins/data/fonts/"
     Resource_Picture = 1, // Sprite3D from "skins/data/"
@@ -21,12 +23,16 @@ struct ResourceState {
 extern ResourceState gResources;
 
 // The cached object for file (names compared case-blind), loading it on the first request.
-// A file that fails to load is cached as null and never tried again. Unknown kinds give null.
-void* Resource_Load(int32_t kind, const std::string& file);
+// A file that fails to load is cached as null and never tried again; *error (when given) then
+// says why, on every request. Unknown kinds give null.
+void* Resource_Load(int32_t kind, const std::string& file, std::string* error = nullptr);
 // The skin to draw for a game of `players` players: with two or more, the selected skin's
 // side-by-side layout "skins/versus/<name without extension>_<n>.xml" for the largest n up to
 // `players` that exists; otherwise `current` (the selected skin) itself.
 void* Resource_SkinForPlayers(void* current, int32_t players);
+// A plain built-in font for texts whose font file is missing (owned here; null when memory
+// runs out).
+DFont* Resource_PlainFont();
 // Rebuilds both listings and the skin index; a folder that cannot be listed keeps its list.
 void Resource_ScanFolders();
 // Frees every cached object (at shutdown, after the last draw).

@@ -16,9 +16,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
+#include <system_error>
 
 const SkinCreditLine kSkinCredits[26] = {
     {u"Programmer", 0.8},
@@ -518,15 +520,40 @@ int32_t SkinElement_LoadText(SkinElement* e, const std::string& xml, std::string
 }
 
 int32_t SkinElement_LoadFile(SkinElement* e, const char* path) {
+    return SkinElement_ReadFile(e, path);
+}
+
+int32_t SkinElement_ReadFile(SkinElement* e, const char* path, std::string* error) {
+    std::string why;
+    if (!error) error = &why;
     if (!e || !path) return 0;
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        *error = "no such file";
+        return 0;
+    }
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        *error = "not a regular file";
+        return 0;
+    }
     std::ifstream in(path, std::ios::binary);
-    if (!in) return 0;
+    if (!in) {
+        *error = "cannot be read";
+        return 0;
+    }
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
-    if (size < 0 || size > (8 << 20)) return 0; // no skin is megabytes of XML
+    if (size < 0) {
+        *error = "cannot be read";
+        return 0;
+    }
+    if (size > (8 << 20)) { // no skin is megabytes of XML
+        *error = "larger than 8 MB";
+        return 0;
+    }
     in.seekg(0);
     const std::string xml{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    return SkinElement_LoadText(e, xml);
+    return SkinElement_LoadText(e, xml, error);
 }
 
 void SkinElement_ApplyClass(SkinElement* e, const std::string& className) {
@@ -578,8 +605,10 @@ int32_t SkinElement_ReadNode(SkinElement* e, const SkinXmlNode* node) {
     if (const std::string* v = attr("file"); v && e->Kind == SkinKind_Image)
         e->Image = static_cast<Sprite3D*>(Resource_Load(Resource_Picture, *v));
     if (const std::string* v = attr("id")) e->Id = ReadInteger(*v);
-    if (const std::string* v = attr("font"))
+    if (const std::string* v = attr("font")) {
         e->Font = static_cast<DFont*>(Resource_Load(Resource_Font, *v));
+        if (!e->Font) e->Font = Resource_PlainFont(); // texts stay readable without the file
+    }
     if (const std::string* v = attr("fontsize")) {
         const auto [a, b] = SplitPair(*v);
         e->FontScaleX = ReadDecimal(a);

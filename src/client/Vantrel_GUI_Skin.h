@@ -79,6 +79,9 @@ int32_t SkinElement_Free(SkinElement* e);
 void SkinElement_FreeTree(SkinElement* e);
 // 1 when the file parsed and was read into e; 0 (e unchanged) otherwise.
 int32_t SkinElement_LoadFile(SkinElement* e, const char* path);
+// Same, with *error (when given) saying why it failed: "no such file", "larger than 8 MB", or
+// the XML error and its line.
+int32_t SkinElement_ReadFile(SkinElement* e, const char* path, std::string* error = nullptr);
 // Same from XML text; *error (when given) says what was wrong.
 int32_t SkinElement_LoadText(SkinElement* e, const std::string& xml, std::string* error = nullptr);
 int32_t SkinElement_ReadNode(SkinElement* e, const SkinXmlNode* node);

@@ -32,6 +32,30 @@ bool SizeAllowed(uint64_t w, uint64_t h) {
     return w >= 1 && h >= 1 && w <= kImageMaxSide && h <= kImageMaxSide;
 }
 
+// The declared size against the caller's budget; *why names the size and the limit passed.
+bool WithinBudget(uint64_t w, uint64_t h, const Platform_ImageBudget& budget, char* why,
+                  size_t whySize) {
+    const uint64_t side = budget.MaxSide > 0 ? uint64_t(budget.MaxSide) : uint64_t(kImageMaxSide);
+    const uint64_t pixels = budget.MaxPixels > 0 ? uint64_t(budget.MaxPixels) : 0;
+    const unsigned long long W = w, H = h;
+    if (w > side || h > side) {
+        std::snprintf(why, whySize, "%llu x %llu pixels is larger than %llu pixels a side", W, H,
+                      (unsigned long long)side);
+        return false;
+    }
+    if (w * h > pixels) {
+        const unsigned long long mega = pixels >> 20;
+        if (mega > 0 && (pixels & 0xFFFFF) == 0)
+            std::snprintf(why, whySize, "%llu x %llu pixels is larger than %llu M pixels in all", W,
+                          H, mega);
+        else
+            std::snprintf(why, whySize, "%llu x %llu pixels is larger than %llu pixels in all", W,
+                          H, (unsigned long long)pixels);
+        return false;
+    }
+    return true;
+}
+
 // Pixel memory grows with the rows really decoded, so a short file claiming a huge picture
 // fails before taking much; up to this size it is one allocation made before the first row
 // (address space only: pages are touched as rows arrive), not a reallocation per doubling.
@@ -55,7 +79,7 @@ void PngErrorFn(png_structp png, png_const_charp msg) {
 }
 void PngWarningFn(png_structp, png_const_charp) {}
 
-bool LoadPng(FILE* f, Platform_Image& out, std::string* error) {
+bool LoadPng(FILE* f, Platform_Image& out, std::string* error, const Platform_ImageBudget& budget) {
     PngError err{};
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &err, PngErrorFn, PngWarningFn);
     if (!png) return Fail(error, "out of memory");
@@ -77,6 +101,11 @@ bool LoadPng(FILE* f, Platform_Image& out, std::string* error) {
     png_read_info(png, info);
     png_uint_32 w = png_get_image_width(png, info);
     png_uint_32 h = png_get_image_height(png, info);
+    if (!WithinBudget(w, h, budget, err.message, sizeof err.message)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        delete rows;
+        return Fail(error, err.message);
+    }
     int depth = png_get_bit_depth(png, info);
     int type = png_get_color_type(png, info);
     if (depth == 16) png_set_strip_16(png);
@@ -135,7 +164,8 @@ void JpegMessage(j_common_ptr cinfo, int level) {
     }
 }
 
-bool LoadJpeg(FILE* f, Platform_Image& out, std::string* error) {
+bool LoadJpeg(FILE* f, Platform_Image& out, std::string* error,
+              const Platform_ImageBudget& budget) {
     jpeg_decompress_struct cinfo{};
     JpegError err{};
     cinfo.err = jpeg_std_error(&err.mgr);
@@ -151,6 +181,11 @@ bool LoadJpeg(FILE* f, Platform_Image& out, std::string* error) {
     jpeg_read_header(&cinfo, TRUE);
     // libjpeg-turbo writes RGBA rows itself, alpha 0xFF.
     cinfo.out_color_space = JCS_EXT_RGBA;
+    if (!WithinBudget(cinfo.image_width, cinfo.image_height, budget, err.message,
+                      sizeof err.message)) {
+        jpeg_destroy_decompress(&cinfo);
+        return Fail(error, err.message);
+    }
     if (!SizeAllowed(cinfo.image_width, cinfo.image_height)) {
         std::snprintf(err.message, sizeof err.message, "picture too large");
         std::longjmp(err.jump, 1);
@@ -184,8 +219,8 @@ bool LoadJpeg(FILE* f, Platform_Image& out, std::string* error) {
 
 void OpjQuiet(const char*, void*) {}
 
-bool LoadJpeg2000(const std::string& path, bool codestream, Platform_Image& out,
-                  std::string* error) {
+bool LoadJpeg2000(const std::string& path, bool codestream, Platform_Image& out, std::string* error,
+                  const Platform_ImageBudget& budget) {
     opj_codec_t* codec = opj_create_decompress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
     if (!codec) return Fail(error, "out of memory");
     opj_set_error_handler(codec, OpjQuiet, nullptr);
@@ -196,9 +231,11 @@ bool LoadJpeg2000(const std::string& path, bool codestream, Platform_Image& out,
     opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_TRUE);
     opj_image_t* image = nullptr;
     bool ok = stream && opj_setup_decoder(codec, &params) && opj_read_header(stream, codec, &image);
+    char tooLarge[200] = {};
     if (ok) {
         const uint64_t w = uint64_t(image->x1) - image->x0, h = uint64_t(image->y1) - image->y0;
         ok = image->x1 > image->x0 && image->y1 > image->y0 && SizeAllowed(w, h) &&
+             WithinBudget(w, h, budget, tooLarge, sizeof tooLarge) &&
              opj_decode(codec, stream, image) && opj_end_decompress(codec, stream);
     }
     if (ok) {
@@ -241,14 +278,15 @@ bool LoadJpeg2000(const std::string& path, bool codestream, Platform_Image& out,
     opj_destroy_codec(codec);
     if (!ok) {
         out = Platform_Image{};
-        return Fail(error, "JPEG 2000: cannot decode");
+        return Fail(error, tooLarge[0] ? tooLarge : "JPEG 2000: cannot decode");
     }
     return true;
 }
 
 } // namespace
 
-bool Platform_Image_Load(const std::string& path, Platform_Image& out, std::string* error) {
+bool Platform_Image_Load(const std::string& path, Platform_Image& out, std::string* error,
+                         const Platform_ImageBudget& budget) {
     out = Platform_Image{};
     FilePtr f(std::fopen(path.c_str(), "rb"));
     if (!f) return Fail(error, "cannot open " + path);
@@ -258,16 +296,16 @@ bool Platform_Image_Load(const std::string& path, Platform_Image& out, std::stri
     static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     static const uint8_t kJp2[12] = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
     static const uint8_t kJ2k[4] = {0xFF, 0x4F, 0xFF, 0x51};
-    if (got >= 8 && std::memcmp(magic, kPng, 8) == 0) return LoadPng(f.get(), out, error);
+    if (got >= 8 && std::memcmp(magic, kPng, 8) == 0) return LoadPng(f.get(), out, error, budget);
     if (got >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF)
-        return LoadJpeg(f.get(), out, error);
+        return LoadJpeg(f.get(), out, error, budget);
     if (got >= 12 && std::memcmp(magic, kJp2, 12) == 0) {
         f.reset();
-        return LoadJpeg2000(path, false, out, error);
+        return LoadJpeg2000(path, false, out, error, budget);
     }
     if (got >= 4 && std::memcmp(magic, kJ2k, 4) == 0) {
         f.reset();
-        return LoadJpeg2000(path, true, out, error);
+        return LoadJpeg2000(path, true, out, error, budget);
     }
     return Fail(error, "unknown picture format: " + path);
 }
