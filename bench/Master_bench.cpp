@@ -309,6 +309,7 @@ void Flooded(const fs::path& dir, int seconds) {
     Flood flood(master.Port(), 100, 16);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     const uint64_t bytesBefore = flood.Bytes();
+    const uint64_t cpuBefore = CpuUs(master.Pid());
     const uint64_t start = NowUs();
     std::vector<uint64_t> lists;
     const uint64_t end = start + static_cast<uint64_t>(seconds) * 1000000;
@@ -317,6 +318,7 @@ void Flooded(const fs::path& dir, int seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const double took = static_cast<double>(NowUs() - start) / 1e6;
+    const double cpu = static_cast<double>(CpuUs(master.Pid()) - cpuBefore) / 1e6 / took;
     const Figures f = Summarise(lists);
     const uint64_t most = lists.empty() ? 0 : *std::max_element(lists.begin(), lists.end());
     const size_t inTime = static_cast<size_t>(
@@ -324,8 +326,10 @@ void Flooded(const fs::path& dir, int seconds) {
     std::printf("%-52s median %7.3f ms   p99 %7.3f ms   max %7.3f ms   %zu/%zu within 200 ms\n",
                 "list, 1,600 connections streaming empty lines", f.median, f.p99,
                 static_cast<double>(most) / 1000.0, inTime, lists.size());
-    std::printf("%-52s %.1f MB/s of empty lines taken, %d reconnects after being dropped\n", "",
-                static_cast<double>(flood.Bytes() - bytesBefore) / took / 1e6, flood.Reconnects());
+    std::printf("%-52s %.1f MB/s of empty lines sent, %d reconnects after being dropped, "
+                "master %.0f%% of a core\n",
+                "", static_cast<double>(flood.Bytes() - bytesBefore) / took / 1e6,
+                flood.Reconnects(), 100.0 * cpu);
 }
 
 } // namespace

@@ -183,6 +183,56 @@ TEST_F(Master, AnswersAbsoluteTargetsBareLineEndsAndLeadingEmptyLines) {
     EXPECT_EQ(Answers(two), 2u) << two;
 }
 
+TEST_F(Master, HoldsAsManyConnectionsAsItSaysUnderALowDescriptorLimit) {
+    // The master under "ulimit -n 40", its standard output and error read until it listens.
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    std::vector<std::string> args = {"/bin/sh", "-c",        "ulimit -n 40 && exec \"$0\" \"$@\"",
+                                     kMaster,   "--address", "127.0.0.1",
+                                     "--port",  "0",         "--state",
+                                     state};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 2);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, "/bin/sh", &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    ASSERT_EQ(spawned, 0);
+    std::string said;
+    const uint32_t end = NowMs() + 5000;
+    while (said.find("listening on") == std::string::npos ||
+           said.find('\n', said.find("listening on")) == std::string::npos) {
+        const std::string more = ReadFor(out[0], static_cast<int>(end - NowMs()), 1);
+        if (more.empty()) break;
+        said += more;
+    }
+    close(out[0]);
+    const size_t at = said.find("listening on 127.0.0.1:");
+    const uint16_t port =
+        at == std::string::npos ? 0 : static_cast<uint16_t>(std::atoi(said.c_str() + at + 23));
+    EXPECT_NE(said.find("only 20 connections at once: the descriptor limit (ulimit -n) is 40"),
+              std::string::npos)
+        << said;
+    if (port != 0) {
+        // It really holds the 20 it names and closes the rest at once.
+        Crowd crowd(port, 30, 0, 16);
+        EXPECT_EQ(crowd.Made(), 30);
+        int held = crowd.Held();
+        for (const uint32_t until = NowMs() + 3000; held != 20 && NowMs() < until;
+             held = crowd.Held())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(held, 20);
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
 TEST_F(Master, KeepsTheListAcrossRestartsAndSkipsDamagedLines) {
     {
         std::ofstream out(state);

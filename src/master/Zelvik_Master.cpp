@@ -45,6 +45,10 @@ constexpr uint64_t kWantedConnections = 16384;
 constexpr uint64_t kOwnDescriptors = 16;
 constexpr uint64_t kSpareDescriptors = 64;
 constexpr unsigned kConnectionsPerAddress = 16;
+// Connections waiting to be accepted: room for a crowd that reconnects as fast as it is
+// dropped, so an honest caller's connection is not turned away meanwhile (the kernel caps it
+// at net.core.somaxconn).
+constexpr int kBacklog = 4096;
 constexpr unsigned kIdleSeconds = 10;
 constexpr unsigned kRequestSeconds = 5;
 // Request line and headers must fit here; a longer one is refused once this much has come.
@@ -406,7 +410,7 @@ int main(int argc, char** argv) {
     uint16_t bound = 0;
     std::string why;
     const int listener =
-        Platform_Service_Listen(address, static_cast<uint16_t>(port), 1024, &bound, &why);
+        Platform_Service_Listen(address, static_cast<uint16_t>(port), kBacklog, &bound, &why);
     if (listener < 0) {
         std::cerr << "zelvik_master: cannot listen on " << address << ":" << port << ": " << why
                   << "\n";
