@@ -9,8 +9,11 @@
 // - list and register latency while 128 source addresses hold 16 connections each, every one
 //   trickling a request a byte a second and reconnecting whenever the master closes it
 //   (the figure: how many honest requests were answered within 1 s).
+// - list latency while 100 source addresses hold 16 connections each that stream nothing
+//   but empty lines ("\n") as fast as the master takes them, reconnecting when dropped.
 //
-// Usage: Master_bench [requests per figure = 1000] [siege seconds = 20]
+// Usage: Master_bench [requests per figure = 1000] [siege seconds = 20] [flood seconds = 10]
+//        Master_bench flood [seconds = 10]   (the empty-line flood alone)
 #include "ZelvikNetTestKit.h"
 
 #include <algorithm>
@@ -227,15 +230,126 @@ void Sieged(const fs::path& dir, int seconds) {
                 siege.Open(), siege.Reconnects());
 }
 
+// addresses x perAddress connections, each writing blocks of "\n" whenever its socket takes
+// them and connecting again when the master closes it.
+class Flood {
+public:
+    Flood(uint16_t port, int addresses, int perAddress) : port_(port) {
+        for (int a = 0; a < addresses; ++a)
+            for (int i = 0; i < perAddress; ++i)
+                slots_.push_back({-1, 0x7F060001u + static_cast<uint32_t>(a)});
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Flood() {
+        stop_ = true;
+        thread_.join();
+        for (auto& s : slots_)
+            if (s.fd >= 0) close(s.fd);
+    }
+    uint64_t Bytes() const { return bytes_; }
+    int Reconnects() const { return reconnects_; }
+
+private:
+    struct Slot {
+        int fd;
+        uint32_t source;
+    };
+    void Connect(Slot& s) {
+        s.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(s.source);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port_);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(s.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        connect(s.fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+    void Run() {
+        const std::string lines(4096, '\n');
+        std::vector<pollfd> polls(slots_.size());
+        while (!stop_) {
+            for (size_t i = 0; i < slots_.size(); ++i) {
+                Slot& s = slots_[i];
+                if (s.fd < 0) Connect(s);
+                polls[i] = {s.fd, POLLIN | POLLOUT, 0};
+            }
+            if (poll(polls.data(), polls.size(), 10) <= 0) continue;
+            for (size_t i = 0; i < slots_.size(); ++i) {
+                Slot& s = slots_[i];
+                const short got = polls[i].revents;
+                if (got & (POLLIN | POLLERR | POLLHUP)) { // refused or closed: come again
+                    close(s.fd);
+                    s.fd = -1;
+                    reconnects_++;
+                } else if (got & POLLOUT) {
+                    const ssize_t n =
+                        send(s.fd, lines.data(), lines.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                    if (n > 0) bytes_ += static_cast<uint64_t>(n);
+                }
+            }
+        }
+    }
+    uint16_t port_;
+    std::vector<Slot> slots_;
+    std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> bytes_{0};
+    std::atomic<int> reconnects_{0};
+    std::thread thread_;
+};
+
+void Flooded(const fs::path& dir, int seconds) {
+    MasterProcess master(kMaster, (dir / "flood.txt").string());
+    if (!master.Port()) {
+        std::printf("cannot start %s\n", kMaster.c_str());
+        return;
+    }
+    TimedGet(master.Port(), "/addzelvikserver.php", 0x7F070001u);
+    Flood flood(master.Port(), 100, 16);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const uint64_t bytesBefore = flood.Bytes();
+    const uint64_t cpuBefore = CpuUs(master.Pid());
+    const uint64_t start = NowUs();
+    std::vector<uint64_t> lists;
+    const uint64_t end = start + static_cast<uint64_t>(seconds) * 1000000;
+    for (uint32_t i = 0; NowUs() < end; ++i) {
+        lists.push_back(TimedGet(master.Port(), "/zelvikserver.txt", 0x7F080001u + i % 200));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const double took = static_cast<double>(NowUs() - start) / 1e6;
+    const double cpu = static_cast<double>(CpuUs(master.Pid()) - cpuBefore) / 1e6 / took;
+    const Figures f = Summarise(lists);
+    const uint64_t most = lists.empty() ? 0 : *std::max_element(lists.begin(), lists.end());
+    const size_t inTime = static_cast<size_t>(
+        std::count_if(lists.begin(), lists.end(), [](uint64_t t) { return t && t < 200000; }));
+    std::printf("%-52s median %7.3f ms   p99 %7.3f ms   max %7.3f ms   %zu/%zu within 200 ms\n",
+                "list, 1,600 connections streaming empty lines", f.median, f.p99,
+                static_cast<double>(most) / 1000.0, inTime, lists.size());
+    std::printf("%-52s %.1f MB/s of empty lines sent, %d reconnects after being dropped, "
+                "master %.0f%% of a core\n",
+                "", static_cast<double>(flood.Bytes() - bytesBefore) / took / 1e6,
+                flood.Reconnects(), 100.0 * cpu);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 1000;
-    const int siegeSeconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
     if (!RaiseDescriptorLimit(2400)) {
         std::printf("need 2400 descriptors; raise the hard limit (ulimit -Hn)\n");
         return 1;
     }
+    if (argc > 1 && std::string(argv[1]) == "flood") {
+        const fs::path dir =
+            fs::temp_directory_path() / ("master_bench_" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        Flooded(dir, argc > 2 ? std::max(1, std::atoi(argv[2])) : 10);
+        fs::remove_all(dir);
+        return 0;
+    }
+    const int count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 1000;
+    const int siegeSeconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
+    const int floodSeconds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 10;
     const fs::path dir = fs::temp_directory_path() / ("master_bench_" + std::to_string(getpid()));
     fs::create_directories(dir);
     {
@@ -259,6 +373,7 @@ int main(int argc, char** argv) {
     Registrations(dir, 4, count);
     Registrations(dir, 40000, count);
     Sieged(dir, siegeSeconds);
+    Flooded(dir, floodSeconds);
     fs::remove_all(dir);
     return 0;
 }

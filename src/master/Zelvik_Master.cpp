@@ -39,9 +39,16 @@ constexpr long kMostServers = 1000000;
 // Far more than the per-address cap lets a few hundred addresses fill.
 constexpr uint64_t kMaxConnections = 65536;
 constexpr uint64_t kWantedConnections = 16384;
-// Descriptors kept back for the listener, the state file and the rest of the process.
+// Descriptors kept back for the rest of the process: what it needs (standard streams,
+// listener, epoll set, state file and its replacement, with a margin), and the room kept
+// when the limit is high enough to spare it.
+constexpr uint64_t kOwnDescriptors = 16;
 constexpr uint64_t kSpareDescriptors = 64;
 constexpr unsigned kConnectionsPerAddress = 16;
+// Connections waiting to be accepted: room for a crowd that reconnects as fast as it is
+// dropped, so an honest caller's connection is not turned away meanwhile (the kernel caps it
+// at net.core.somaxconn).
+constexpr int kBacklog = 4096;
 constexpr unsigned kIdleSeconds = 10;
 constexpr unsigned kRequestSeconds = 5;
 // Request line and headers must fit here; a longer one is refused once this much has come.
@@ -67,9 +74,11 @@ constexpr const char* kUsage =
     "\n"
     "Limits: 65536 connections at once (fewer when the descriptor limit is lower), 16 from\n"
     "one address; a request must arrive whole within 5 s and a connection idle for 10 s is\n"
-    "closed; request line and headers must fit in 8 KB.\n"
-    "Exit codes: 1 when the address cannot be listened on, 2 for bad options or a state file\n"
-    "that cannot be written.\n";
+    "closed; request line and headers must fit in 8 KB. A request whose framing or fields\n"
+    "are ambiguous (two Content-Length, a Transfer-Encoding, a field name with a blank, no\n"
+    "Host in HTTP/1.1) is refused with 400 or 501 and its connection closed.\n"
+    "Exit codes: 1 when the address cannot be listened on, 2 for bad options, a descriptor\n"
+    "limit too low for any connection or a state file that cannot be written.\n";
 
 long long Now() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -309,6 +318,17 @@ struct Service {
     }
 };
 
+// What the value of an option names, for the message when it is missing; null for an
+// unknown option.
+const char* ValueWanted(const std::string& option) {
+    if (option == "--address") return "an address (such as 0.0.0.0)";
+    if (option == "--port") return "a port number";
+    if (option == "--state") return "a file name";
+    if (option == "--expire") return "a number of seconds";
+    if (option == "--max-servers") return "a number of servers";
+    return nullptr;
+}
+
 bool ParseLong(const char* text, long* out) {
     char* end = nullptr;
     const long v = std::strtol(text, &end, 10);
@@ -333,42 +353,55 @@ int main(int argc, char** argv) {
     long maxServers = kDefaultMaxServers;
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
-        } else if (arg == "--address" && hasValue) {
-            address = argv[++i];
-        } else if (arg == "--port" && hasValue) {
-            if (!ParseLong(argv[++i], &port) || port > 65535) {
-                std::cerr << "zelvik_master: bad port " << argv[i] << "\n";
-                return 2;
-            }
-        } else if (arg == "--state" && hasValue) {
-            stateFile = argv[++i];
-        } else if (arg == "--expire" && hasValue) {
-            if (!ParseLong(argv[++i], &expire)) {
-                std::cerr << "zelvik_master: bad expiry " << argv[i] << "\n";
-                return 2;
-            }
-        } else if (arg == "--max-servers" && hasValue) {
-            if (!ParseLong(argv[++i], &maxServers) || maxServers < 1 || maxServers > kMostServers) {
-                std::cerr << "zelvik_master: bad server count " << argv[i] << " (1 to "
-                          << kMostServers << ")\n";
-                return 2;
-            }
-        } else {
+        }
+        const char* wants = ValueWanted(arg);
+        if (!wants) {
             std::cerr << "zelvik_master: unknown option " << arg << "\n" << kUsage;
             return 2;
         }
+        if (i + 1 >= argc) {
+            std::cerr << "zelvik_master: " << arg << " needs " << wants << "\n" << kUsage;
+            return 2;
+        }
+        const char* value = argv[++i];
+        if (arg == "--address") {
+            address = value;
+        } else if (arg == "--port") {
+            if (!ParseLong(value, &port) || port > 65535) {
+                std::cerr << "zelvik_master: bad port " << value << "\n";
+                return 2;
+            }
+        } else if (arg == "--state") {
+            stateFile = value;
+        } else if (arg == "--expire") {
+            if (!ParseLong(value, &expire)) {
+                std::cerr << "zelvik_master: bad expiry " << value << "\n";
+                return 2;
+            }
+        } else if (arg == "--max-servers") {
+            if (!ParseLong(value, &maxServers) || maxServers < 1 || maxServers > kMostServers) {
+                std::cerr << "zelvik_master: bad server count " << value << " (1 to "
+                          << kMostServers << ")\n";
+                return 2;
+            }
+        }
     }
 
-    // Each connection takes a descriptor: leave room for the listener, the state file and
-    // the rest of the process.
+    // Each connection takes a descriptor: the rest of the process keeps what it needs for
+    // itself (the standard streams, the listener, the epoll set, the state file being
+    // replaced), and some room to spare when the limit allows.
     const uint64_t descriptors = Platform_Socket_RaiseDescriptorLimit();
-    const uint64_t connections = std::min<uint64_t>(
-        kMaxConnections,
-        descriptors > 2 * kSpareDescriptors ? descriptors - kSpareDescriptors : kSpareDescriptors);
+    const uint64_t kept = std::min(kSpareDescriptors, std::max(kOwnDescriptors, descriptors / 2));
+    const uint64_t connections =
+        std::min(kMaxConnections, descriptors > kept ? descriptors - kept : 0);
+    if (connections == 0) {
+        std::cerr << "zelvik_master: no connection fits: the descriptor limit (ulimit -n) is "
+                  << descriptors << "; the master needs " << kOwnDescriptors + 1 << " at least\n";
+        return 2;
+    }
     if (connections < kWantedConnections)
         std::cerr << "zelvik_master: only " << connections
                   << " connections at once: the descriptor limit (ulimit -n) is " << descriptors
@@ -377,7 +410,7 @@ int main(int argc, char** argv) {
     uint16_t bound = 0;
     std::string why;
     const int listener =
-        Platform_Service_Listen(address, static_cast<uint16_t>(port), 1024, &bound, &why);
+        Platform_Service_Listen(address, static_cast<uint16_t>(port), kBacklog, &bound, &why);
     if (listener < 0) {
         std::cerr << "zelvik_master: cannot listen on " << address << ":" << port << ": " << why
                   << "\n";

@@ -1,5 +1,7 @@
 #include "Platform_Service.h"
 
+#include "Platform_HttpHead.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -11,7 +13,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <queue>
@@ -79,23 +80,24 @@ struct Connection {
     int fd = -1;
     uint32_t generation = 0;
     uint32_t address = 0;
-    std::string caller;
     uint32_t interest = 0;
+    std::string caller;
     Clock::time_point lastActivity;
     // The request under way: its start, its head so far, the body still to read past.
-    bool requestStarted = false;
     Clock::time_point requestStart;
     std::string in;
+    PlatformHttpHeadScan scan;
+    bool requestStarted = false;
     bool inBody = false;
-    uint64_t bodyLeft = 0;
     bool bodyTooLarge = false;
-    std::string method;
-    std::string path;
     bool keepAlive = false;
     bool http10 = false;
     // The answer being sent.
     bool writing = false;
     bool closeAfter = false;
+    uint64_t bodyLeft = 0;
+    std::string method;
+    std::string path;
     std::string head;
     std::shared_ptr<const std::string> body;
     size_t sent = 0;
@@ -136,31 +138,12 @@ const char* StatusText(int status) {
     }
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-bool HasToken(std::string_view value, std::string_view token) {
-    while (!value.empty()) {
-        const size_t comma = value.find(',');
-        std::string_view part = value.substr(0, comma);
-        while (!part.empty() && (part.front() == ' ' || part.front() == '\t'))
-            part.remove_prefix(1);
-        while (!part.empty() && (part.back() == ' ' || part.back() == '\t')) part.remove_suffix(1);
-        if (SameText(part, token)) return true;
-        if (comma == std::string_view::npos) break;
-        value.remove_prefix(comma + 1);
-    }
-    return false;
-}
-
 class Server {
 public:
     Server(int listener, const PlatformServiceLimits& limits, const PlatformServiceHandler& handler)
-        : listener_(listener), limits_(limits), handler_(handler) {}
+        : listener_(listener), limits_(limits), handler_(handler) {
+        headLimits_.headBytes = limits.headBytes;
+    }
 
     ~Server() {
         for (auto& c : connections_)
@@ -274,6 +257,9 @@ private:
             Connection* added = connections_[fd].get();
             Watch(added, EPOLLIN);
             Schedule(added);
+            // A caller usually sends its request with the connection: answering it now
+            // spares it a wait behind every other event of the next pass.
+            if (Read(added)) Drive(added);
         }
     }
 
@@ -337,7 +323,7 @@ private:
     bool Read(Connection* c) {
         char buffer[kReadChunk];
         for (int round = 0; round < 4; round++) {
-            const size_t limit = limits_.headBytes + 4;
+            const size_t limit = Platform_HttpHead_MostBytes(headLimits_);
             const size_t room = c->in.size() < limit ? limit - c->in.size() : 0;
             if (room == 0) break;
             const ssize_t n = recv(c->fd, buffer, std::min(room, sizeof buffer), 0);
@@ -387,29 +373,23 @@ private:
     // Parses as far as the buffered bytes go; true when an answer is ready to send.
     bool Next(Connection* c) {
         if (!c->inBody) {
-            while (c->in.starts_with("\r\n")) c->in.erase(0, 2);
-            while (c->in.starts_with("\n")) c->in.erase(0, 1);
-            size_t end = c->in.find("\r\n\r\n");
-            size_t skip = 4;
-            const size_t bare = c->in.find("\n\n");
-            if (bare < end) {
-                end = bare;
-                skip = 2;
-            }
-            if (end == std::string::npos || end + skip > limits_.headBytes) {
-                if (c->in.size() < limits_.headBytes) return false;
-                // Refused once the limit has come, without waiting for the rest.
-                const size_t lineEnd = c->in.find('\n');
-                Answer(c, lineEnd == std::string::npos || lineEnd >= limits_.headBytes ? 414 : 431,
-                       nullptr, true);
+            const PlatformHttpHead head = Platform_HttpHead_Parse(c->in, headLimits_, &c->scan);
+            if (head.result == PlatformHttpHeadResult::NeedMore) return false;
+            if (head.result == PlatformHttpHeadResult::Error) {
+                // Whatever follows a refused head is never read as a request.
+                c->method.clear();
+                c->http10 = false;
+                Answer(c, head.status, nullptr, true);
                 return true;
             }
-            const int status = ParseHead(c, std::string_view(c->in).substr(0, end));
-            c->in.erase(0, end + skip);
-            if (status != 0) {
-                Answer(c, status, nullptr, true);
-                return true;
-            }
+            c->method.assign(head.method);
+            c->path.assign(head.path);
+            c->http10 = head.http10;
+            c->keepAlive = head.keepAlive;
+            c->bodyLeft = head.bodyLength;
+            c->bodyTooLarge = head.bodyLength > limits_.bodyBytes;
+            c->in.erase(0, head.length);
+            c->scan = {};
             c->inBody = true;
             const uint64_t take = std::min<uint64_t>(c->bodyLeft, c->in.size());
             c->in.erase(0, take);
@@ -425,58 +405,6 @@ private:
             handler_(PlatformServiceRequest{c->method, c->path, c->caller});
         Answer(c, reply.status, reply.body, !c->keepAlive);
         return true;
-    }
-
-    // 0 when the head is sound; otherwise the status to refuse it with.
-    int ParseHead(Connection* c, std::string_view head) {
-        const size_t lineEnd = head.find('\n');
-        std::string_view line = head.substr(0, lineEnd);
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        const size_t s1 = line.find(' ');
-        const size_t s2 = s1 == std::string_view::npos ? s1 : line.find(' ', s1 + 1);
-        if (s2 == std::string_view::npos || s1 == 0) return 400;
-        const std::string_view version = line.substr(s2 + 1);
-        if (!version.starts_with("HTTP/1.") || version.size() != 8) return 505;
-        c->http10 = version == "HTTP/1.0";
-        c->keepAlive = !c->http10;
-        c->method.assign(line.substr(0, s1));
-        std::string_view target = line.substr(s1 + 1, s2 - s1 - 1);
-        target = target.substr(0, target.find('?'));
-        c->path.assign(target);
-        c->bodyLeft = 0;
-        c->bodyTooLarge = false;
-        head.remove_prefix(lineEnd == std::string_view::npos ? head.size() : lineEnd + 1);
-        while (!head.empty()) {
-            const size_t next = head.find('\n');
-            std::string_view field = head.substr(0, next);
-            head.remove_prefix(next == std::string_view::npos ? head.size() : next + 1);
-            if (field.ends_with('\r')) field.remove_suffix(1);
-            const size_t colon = field.find(':');
-            if (colon == std::string_view::npos) return 400;
-            const std::string_view name = field.substr(0, colon);
-            std::string_view value = field.substr(colon + 1);
-            while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-                value.remove_prefix(1);
-            while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
-                value.remove_suffix(1);
-            if (SameText(name, "Content-Length")) {
-                uint64_t length = 0;
-                const auto [end, ec] =
-                    std::from_chars(value.data(), value.data() + value.size(), length);
-                if (ec != std::errc() || end != value.data() + value.size() || value.empty())
-                    return 400;
-                c->bodyLeft = length;
-                c->bodyTooLarge = length > limits_.bodyBytes;
-            } else if (SameText(name, "Transfer-Encoding")) {
-                return 501;
-            } else if (SameText(name, "Connection")) {
-                if (HasToken(value, "close"))
-                    c->keepAlive = false;
-                else if (HasToken(value, "keep-alive"))
-                    c->keepAlive = true;
-            }
-        }
-        return 0;
     }
 
     void Answer(Connection* c, int status, std::shared_ptr<const std::string> body, bool close) {
@@ -536,6 +464,7 @@ private:
     int listener_;
     int epoll_ = -1;
     PlatformServiceLimits limits_;
+    PlatformHttpHeadLimits headLimits_;
     const PlatformServiceHandler& handler_;
     std::vector<std::unique_ptr<Connection>> connections_; // by descriptor
     std::unordered_map<uint32_t, unsigned> perAddress_;
