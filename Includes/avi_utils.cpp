@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -41,7 +42,8 @@ struct AviWriter {
     std::deque<Job> queue;
     std::vector<std::vector<uint8_t>> spare;
     bool closing = false;
-    bool failed = false; // an encode or write failed on the worker
+    bool failed = false;       // an encode or write failed on the worker
+    std::atomic<int> error{0}; // the library's code for the first failure (0: none known)
 };
 
 namespace {
@@ -132,19 +134,26 @@ AVCodecContext* openEncoder(uint32_t handler, int32_t width, int32_t height, int
     return c;
 }
 
+// Keeps the first failure's code, so the reason can be told; false.
+bool failWith(AviWriter* w, int code) {
+    int none = 0;
+    w->error.compare_exchange_strong(none, code);
+    return false;
+}
+
 // Sends one frame (null: the end) and writes every packet the encoder gives back.
 bool encode(AviWriter* w, const AVFrame* frame) {
-    if (avcodec_send_frame(w->encoder, frame) < 0) return false;
+    if (const int r = avcodec_send_frame(w->encoder, frame); r < 0) return failWith(w, r);
     for (;;) {
         const int r = avcodec_receive_packet(w->encoder, w->packet);
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-        if (r < 0) return false;
+        if (r < 0) return failWith(w, r);
         av_packet_rescale_ts(w->packet, w->encoder->time_base, w->stream->time_base);
         w->packet->stream_index = w->stream->index;
         // One stream with rising times: nothing to interleave.
         const int written = av_write_frame(w->format, w->packet);
         av_packet_unref(w->packet);
-        if (written < 0) return false;
+        if (written < 0) return failWith(w, written);
     }
 }
 
@@ -155,16 +164,18 @@ bool encodeJob(AviWriter* w, const AviWriter::Job& job) {
         const int size = int(job.bits.size());
         if (w->packet->size != size) {
             av_packet_unref(w->packet);
-            if (av_new_packet(w->packet, size) < 0) return false;
+            if (const int r = av_new_packet(w->packet, size); r < 0) return failWith(w, r);
         }
         std::memcpy(w->packet->data, job.bits.data(), job.bits.size());
         w->packet->pts = w->packet->dts = w->nextPts++;
         w->packet->duration = 1;
         w->packet->flags = job.key ? AV_PKT_FLAG_KEY : 0;
         w->packet->stream_index = w->stream->index;
-        return av_write_frame(w->format, w->packet) >= 0; // the packet stays ours
+        // The packet stays ours.
+        if (const int r = av_write_frame(w->format, w->packet); r < 0) return failWith(w, r);
+        return true;
     }
-    if (av_frame_make_writable(w->frame) < 0) return false;
+    if (const int r = av_frame_make_writable(w->frame); r < 0) return failWith(w, r);
     // The bitmap is bottom-up: start at its last row and walk backwards.
     const int stride = int(AviBitmap::Stride(w->width));
     const uint8_t* src[1] = {job.bits.data() + size_t(w->height - 1) * size_t(stride)};
@@ -196,8 +207,10 @@ void workerLoop(AviWriter* w) {
     }
 }
 
-void freeWriter(AviWriter* w) {
-    if (!w) return;
+// Drains the queue, completes and closes the file; the library's code of the first failure of
+// the whole capture (0 when every frame and the index were written).
+int freeWriter(AviWriter* w) {
+    if (!w) return 0;
     if (w->worker.joinable()) {
         {
             std::lock_guard<std::mutex> l(w->lock);
@@ -208,15 +221,18 @@ void freeWriter(AviWriter* w) {
     }
     if (w->headerWritten) {
         if (!w->failed && w->encoder) encode(w, nullptr); // what the encoder still holds
-        av_write_trailer(w->format);
+        if (const int r = av_write_trailer(w->format); r < 0) failWith(w, r);
     }
-    if (w->format && w->format->pb) avio_closep(&w->format->pb);
+    if (w->format && w->format->pb)
+        if (const int r = avio_closep(&w->format->pb); r < 0) failWith(w, r);
+    const int error = w->error;
     avformat_free_context(w->format);
     avcodec_free_context(&w->encoder);
     sws_freeContext(w->convert);
     av_frame_free(&w->frame);
     av_packet_free(&w->packet);
     delete w;
+    return error;
 }
 
 // A stream for frames written as they are, without an encoder.
@@ -244,6 +260,13 @@ bool encodedStream(AviWriter* w) {
            avcodec_parameters_from_context(w->stream->codecpar, w->encoder) >= 0;
 }
 
+// Marks the handle failed, keeping the first failure's code; the code.
+int32_t failHandle(AviHandle* avi, int32_t code) {
+    if (!avi->Failed) avi->FailCode = code;
+    avi->Failed = 1;
+    return code;
+}
+
 int32_t fixFormat(AviHandle* avi, const AviBitmap* bitmap, uint32_t handler, int32_t quality) {
     AviWriter* w = avi->File;
     if (handler != kAviFourccFfv1 && handler != kAviFourccMjpg && handler != kAviFourccH264)
@@ -255,15 +278,13 @@ int32_t fixFormat(AviHandle* avi, const AviBitmap* bitmap, uint32_t handler, int
     if (!w->raw) {
         w->encoder = openEncoder(handler, w->width, w->height, avi->FramesPerSecond, quality);
         if (!w->encoder) {
-            avi->Failed = 1;
-            return kAviErrCompress;
+            return failHandle(avi, kAviErrCompress);
         }
     }
     w->stream = avformat_new_stream(w->format, nullptr);
     w->packet = av_packet_alloc();
     if (!w->stream || !w->packet || !(w->raw ? rawStream(w) : encodedStream(w))) {
-        avi->Failed = 1;
-        return kAviErrCompress;
+        return failHandle(avi, kAviErrCompress);
     }
     w->stream->time_base = AVRational{1, avi->FramesPerSecond};
     w->stream->avg_frame_rate = AVRational{avi->FramesPerSecond, 1};
@@ -272,15 +293,14 @@ int32_t fixFormat(AviHandle* avi, const AviBitmap* bitmap, uint32_t handler, int
     const int header = avformat_write_header(w->format, &muxerOptions);
     av_dict_free(&muxerOptions);
     if (header < 0) {
-        avi->Failed = 1;
-        return kAviErrWrite;
+        failWith(w, header);
+        return failHandle(avi, kAviErrWrite);
     }
     w->headerWritten = true;
     try {
         w->worker = std::thread(workerLoop, w);
     } catch (...) {
-        avi->Failed = 1;
-        return kAviErrWrite;
+        return failHandle(avi, kAviErrWrite);
     }
     avi->handler = handler;
     avi->CompressedStream = true;
@@ -288,6 +308,12 @@ int32_t fixFormat(AviHandle* avi, const AviBitmap* bitmap, uint32_t handler, int
 }
 
 } // namespace
+
+static std::string libraryError(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (av_strerror(code, text, sizeof text) < 0) return "error " + std::to_string(code);
+    return text;
+}
 
 void AviBitmap::Allocate(int32_t w, int32_t h) {
     width = w;
@@ -315,17 +341,25 @@ std::vector<AviCodecChoice> AVI_AvailableCodecs() {
     return available;
 }
 
-AviHandle* AVI_Open(const std::string& file, int32_t framesPerSecond, const void* audioFormat) {
+AviHandle* AVI_Open(const std::string& file, int32_t framesPerSecond, const void* audioFormat,
+                    std::string* error) {
     quietLibraries();
     AviWriter* w = new (std::nothrow) AviWriter;
-    if (!w) return nullptr;
-    if (avformat_alloc_output_context2(&w->format, nullptr, "avi", file.c_str()) < 0 ||
-        !w->format || avio_open(&w->format->pb, file.c_str(), AVIO_FLAG_WRITE) < 0) {
+    if (!w) {
+        if (error) *error = "out of memory";
+        return nullptr;
+    }
+    int r = avformat_alloc_output_context2(&w->format, nullptr, "avi", file.c_str());
+    if (r >= 0 && !w->format) r = AVERROR(ENOMEM);
+    if (r >= 0) r = avio_open(&w->format->pb, file.c_str(), AVIO_FLAG_WRITE);
+    if (r < 0) {
+        if (error) *error = libraryError(r);
         freeWriter(w);
         return nullptr;
     }
     AviHandle* avi = new (std::nothrow) AviHandle;
     if (!avi) {
+        if (error) *error = "out of memory";
         freeWriter(w);
         return nullptr;
     }
@@ -347,8 +381,7 @@ int32_t AVI_CreateVideoStream(AviHandle* avi, const AviBitmap* bitmap, AviCompre
         for (const AviCodecChoice& c : codecs) names.push_back(c.name);
         const int pick = Platform_Dialog_Choose("Video Compression", "Compressor:", names);
         if (pick < 0 || size_t(pick) >= codecs.size()) {
-            avi->Failed = 1;
-            return kAviErrCancelled;
+            return failHandle(avi, kAviErrCancelled);
         }
         chosen.handler = codecs[size_t(pick)].handler;
         if (options) *options = chosen;
@@ -365,13 +398,11 @@ int32_t AVI_AddFrame(AviHandle* avi, const AviBitmap* bitmap, uint32_t flags) {
     AviWriter* w = avi->File;
     int32_t result = 0;
     if (bitmap->width != w->width || bitmap->height != w->height) {
-        result = kAviErrBadFormat;
-        avi->Failed = 1;
+        result = failHandle(avi, kAviErrBadFormat);
     } else {
         std::unique_lock<std::mutex> l(w->lock);
         if (w->failed) {
-            result = kAviErrWrite;
-            avi->Failed = 1;
+            result = failHandle(avi, kAviErrWrite);
         } else {
             w->room.wait(l, [w] { return w->queue.size() < kQueueFrames || w->failed; });
             AviWriter::Job job;
@@ -390,8 +421,27 @@ int32_t AVI_AddFrame(AviHandle* avi, const AviBitmap* bitmap, uint32_t flags) {
     return result;
 }
 
-void AVI_Close(AviHandle* avi) {
-    if (!avi) return;
-    freeWriter(avi->File);
+std::string AVI_FailureReason(const AviHandle* avi) {
+    if (!avi || !avi->Failed) return "";
+    if (const int code = avi->File ? avi->File->error.load() : 0) return libraryError(code);
+    switch (avi->FailCode) {
+    case kAviErrCancelled:
+        return "no codec was chosen";
+    case kAviErrCompress:
+        return "the codec could not be started";
+    case kAviErrBadFormat:
+        return "the picture does not fit the video";
+    default:
+        return "the video could not be written";
+    }
+}
+
+bool AVI_Close(AviHandle* avi, std::string* error) {
+    if (!avi) return true;
+    const int code = freeWriter(avi->File);
+    avi->File = nullptr;
+    const bool failed = code || avi->Failed;
+    if (failed && error) *error = code ? libraryError(code) : AVI_FailureReason(avi);
     delete avi;
+    return !failed;
 }

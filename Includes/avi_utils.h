@@ -63,11 +63,13 @@ struct AviHandle {
     uint32_t FrameCount = 0;
     uint32_t SampleCount = 0;
     int32_t Failed = 0;
+    int32_t FailCode = 0; // the error code of the first failure
     uint32_t handler = 0; // the codec in use
 };
 
-// Creates the file; null when it cannot be created.
-AviHandle* AVI_Open(const std::string& file, int32_t framesPerSecond, const void* audioFormat);
+// Creates the file; null when it cannot be created (*error, when given, then says why).
+AviHandle* AVI_Open(const std::string& file, int32_t framesPerSecond, const void* audioFormat,
+                    std::string* error = nullptr);
 // Fixes the stream format from the bitmap; with showDialog the user picks the codec (cancel
 // fails with kAviErrCancelled). 0 or an error code; any failure sets Failed.
 int32_t AVI_CreateVideoStream(AviHandle* avi, const AviBitmap* bitmap, AviCompressOptions* options,
@@ -75,5 +77,9 @@ int32_t AVI_CreateVideoStream(AviHandle* avi, const AviBitmap* bitmap, AviCompre
 // Queues one frame; flags kAviKeyFrame marks a key frame. 0 or an error code (an encoding or
 // write failure of an earlier frame shows here).
 int32_t AVI_AddFrame(AviHandle* avi, const AviBitmap* bitmap, uint32_t flags);
-// Encodes what is queued, completes the file, closes it and frees the handle.
-void AVI_Close(AviHandle* avi);
+// Why the capture failed ("No space left on device", "no codec was chosen"...); "" while it
+// has not failed.
+std::string AVI_FailureReason(const AviHandle* avi);
+// Encodes what is queued, completes the file, closes it and frees the handle. False when any
+// part of the capture failed (*error, when given, then says why).
+bool AVI_Close(AviHandle* avi, std::string* error = nullptr);

@@ -151,12 +151,17 @@ TEST_F(MenuTest, RebindCapturesThePressedAndReleasedKey) {
 }
 
 TEST_F(MenuTest, ReplayBrowserListsFilesWithoutTheirExtension) {
-    gResources.Replays = {"replays/PEXA Master_01_02_03.er", "replays/b.er", "replays/x"};
+    gResources.Replays = {"replays/PEXA Master_01_02_03.er", "replays/b.er", "replays/x",
+                          "replays/caf\xE9_x.er", "replays/caf_x.er"};
     cp.ReplayMenu = ReplayMenu_Create(&cp);
-    ASSERT_EQ(Menu_Count(cp.ReplayMenu), 3);
+    ASSERT_EQ(Menu_Count(cp.ReplayMenu), 5);
     EXPECT_EQ(std::u16string(Menu_Item(cp.ReplayMenu, 0)->Text), u"PEXA Master_01_02_03");
     EXPECT_EQ(std::u16string(Menu_Item(cp.ReplayMenu, 1)->Text), u"b");
     EXPECT_EQ(std::u16string(Menu_Item(cp.ReplayMenu, 2)->Text), u"");
+    // A name that is not UTF-8 shows its odd byte, drawn as "?" by a font without U+FFFD, so
+    // it does not look like the other name.
+    EXPECT_EQ(Menu_ShownText(font, Menu_Item(cp.ReplayMenu, 3)->Text), u"caf?_x");
+    EXPECT_EQ(Menu_ShownText(font, Menu_Item(cp.ReplayMenu, 4)->Text), u"caf_x");
     EXPECT_EQ(Menu_Item(cp.ReplayMenu, 0)->Action, MenuAction_PlayReplay);
     EXPECT_EQ(Menu_Item(cp.ReplayMenu, 0)->OnSelect, MenuAction_LoadReplay);
     gMenus.ReplayBrowserShown = 1;

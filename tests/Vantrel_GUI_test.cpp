@@ -159,8 +159,9 @@ void fastForward(Player* p, int64_t ms) {
 TEST(Client, MissingEngineEndsWithExitCodeOne) {
     RunFolder run("noengine", false);
     EXPECT_EQ(Client_Startup({"/w"}), 1);
-    EXPECT_FALSE(fs::exists("zelvik.ini")); // nothing written on this path
-    EXPECT_TRUE(fs::is_directory("replays"));
+    // Not a run folder: nothing is left behind in it.
+    EXPECT_FALSE(fs::exists("zelvik.ini"));
+    EXPECT_FALSE(fs::exists("replays"));
     Client_FreeState();
 }
 
@@ -409,6 +410,39 @@ TEST(Client, PlaysAPexaMasterGameAndItsReplay) {
     EXPECT_EQ(gOver.frame, recorded.frame);
     EXPECT_EQ(gOver.checksum, recorded.checksum);
 
+    // After the browser's replay, a game chosen from the menus is the player's own again: it
+    // takes the keys and is recorded.
+    for (int i = 0; i < 600 && p->State != State_Idle; ++i) {
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    ASSERT_EQ(p->State, State_Idle);
+    for (const std::string& f : filesMatching("replays", std::regex(R"(.*\.er)"))) fs::remove(f);
+    ASSERT_TRUE(choose(u"Start"));
+    ASSERT_TRUE(choose(u"PEXA"));
+    ASSERT_TRUE(choose(u""));
+    ASSERT_TRUE(choose(u"PEXA Master"));
+    EXPECT_FALSE(p->PlayerFlags & Flag_PlayReplay);
+    EXPECT_TRUE(p->PlayerFlags & Flag_RecordReplay);
+    bool leftTaken = false;
+    key(44, true); // Left, held
+    for (int i = 0; i < 200 && !leftTaken; ++i) {
+        fastForward(p, 20);
+        Client_Pass();
+        leftTaken = p->State != State_Idle && (p->InputRead & Input_Left);
+    }
+    key(44, false);
+    EXPECT_TRUE(leftTaken);
+    for (int i = 0; i < 3000 && gOver.count < 3; ++i) {
+        key(31, i % 2 == 0);
+        fastForward(p, 30);
+        Client_Pass();
+    }
+    key(31, false);
+    Client_Pass();
+    ASSERT_EQ(gOver.count, 3);
+    EXPECT_EQ(filesMatching("replays", std::regex(R"(.*\.er)")).size(), 1u);
+
     // F8: the next skin.
     SkinElement* before = gMain.CurrentSkin;
     const int32_t index = gResources.SkinIndex;
@@ -614,14 +648,16 @@ TEST(Client, FailedConnectionShowsTheHostAndEnds) {
     Client_Shutdown(); // the program would end here; the test frees what it made
 }
 
-TEST(Client, MissingReplayIsLoggedAndNeitherPlaysNorRecords) {
+TEST(Client, MissingReplayIsLoggedAndTheSessionRecords) {
     if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
     RunFolder run("noreplay");
     run.writeIni("PlayerName = Tester\r\n");
     ASSERT_EQ(Client_Startup({"/r", "missing.er", "/rinp", "other.inp", "1"}), 0);
     Player* p = firstPlayer();
     ASSERT_NE(p, nullptr);
-    EXPECT_FALSE(p->PlayerFlags & (Flag_PlayReplay | Flag_RecordReplay));
+    // Nothing to play back: the player's own games are recorded, as without "/r".
+    EXPECT_FALSE(p->PlayerFlags & Flag_PlayReplay);
+    EXPECT_TRUE(p->PlayerFlags & Flag_RecordReplay);
     bool logged = false, inpTried = false;
     for (const std::string& line : gMain.Log) {
         logged |= line.find(": Could not load missing.er: No such file or directory") !=
@@ -644,6 +680,33 @@ TEST(Client, MissingReplayIsLoggedAndNeitherPlaysNorRecords) {
     EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
 }
 
+// Escape while the Keys menu waits for a key gives up choosing one: the action keeps its key
+// and the game goes on; the program ending meanwhile keeps the old key too.
+TEST(Client, EscapeWhileChoosingAKeyKeepsTheOldKey) {
+    if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
+    RunFolder run("escapekey");
+    run.writeIni("PlayerName = Tester\r\n");
+    ASSERT_EQ(Client_Startup({"/w"}), 0);
+    Client_Pass();
+    ASSERT_TRUE(choose(u"Options"));
+    ASSERT_TRUE(choose(u"Keys"));
+    ASSERT_TRUE(choose(u"Right: "));
+    EXPECT_EQ(selectedText(mainMenu()), u"Right: "); // waiting for the new key
+    tap(1);                                          // Escape
+    EXPECT_EQ(gMain.Quit, 0);
+    EXPECT_EQ(selectedText(mainMenu()), u"Right: C");
+    tap(45); // the menu moves again
+    EXPECT_EQ(selectedText(mainMenu()), u"HardDrop: S");
+    ASSERT_TRUE(choose(u"Left: "));
+    EXPECT_EQ(selectedText(mainMenu()), u"Left: ");
+    gMain.Quit = 1; // the window closed, say
+    Client_Shutdown();
+    IniFile ini;
+    ASSERT_TRUE(ini.Load("zelvik.ini"));
+    EXPECT_EQ(ini.Get("Keyboard", "Right"), "46");
+    EXPECT_EQ(ini.Get("Keyboard", "Left"), "44");
+}
+
 TEST(Client, ReplayThatIsAPipeIsRefusedAtOnceAndReportedOnStderr) {
     if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
     RunFolder run("pipereplay");
@@ -655,13 +718,14 @@ TEST(Client, ReplayThatIsAPipeIsRefusedAtOnceAndReportedOnStderr) {
     const std::string err = testing::internal::GetCapturedStderr();
     ASSERT_EQ(r, 0);
     EXPECT_NE(err.find(": Could not load pipe.er: not a regular file\n"), std::string::npos) << err;
-    EXPECT_FALSE(firstPlayer()->PlayerFlags & (Flag_PlayReplay | Flag_RecordReplay));
+    EXPECT_FALSE(firstPlayer()->PlayerFlags & Flag_PlayReplay);
+    EXPECT_TRUE(firstPlayer()->PlayerFlags & Flag_RecordReplay);
     gMain.Quit = 1;
     Client_Shutdown();
 }
 
-// A recording refused says why, and a switch missing its file says so, instead of a bare
-// "Could not load" or nothing at all.
+// A recording or a capture refused says why, and a switch missing its file says so, instead
+// of a bare "Could not load" or nothing at all.
 TEST(Client, RefusedRecordingsAndMissingFileNamesSayWhy) {
     if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
     RunFolder run("refused");
@@ -680,6 +744,8 @@ TEST(Client, RefusedRecordingsAndMissingFileNamesSayWhy) {
         {{"/rinp", "gone.inp", "0"}, ": Could not load gone.inp: No such file or directory\n"},
         {{"/r", "text.er"}, ": Could not load text.er: not a Zelvik replay, or damaged\n"},
         {{"/rinp"}, ": /rinp needs a file name\n"},
+        {{"/wa", "no/such/folder/game.avi"},
+         ": Could not capture video to no/such/folder/game.avi: No such file or directory\n"},
     };
     for (const auto& [args, said] : cases) {
         testing::internal::CaptureStderr();
@@ -702,33 +768,55 @@ SkinElement* findKind(SkinElement* e, int32_t kind) {
     return nullptr;
 }
 
-TEST(Client, BrokenChosenSkinFallsBackToTheShippedOneAndSaysWhy) {
+// A chosen skin that cannot be used (it does not parse, it gives the player no menu, it is
+// missing or a link to nothing) is named with the reason, on the screen too, and the shipped
+// skin takes its place.
+TEST(Client, UnusableChosenSkinsFallBackToTheShippedOneAndSayWhy) {
     if (!RunFolder::gameBuilt()) GTEST_SKIP() << "engine or data set not built";
     RunFolder run("brokenskin");
-    run.writeIni("PlayerName = Tester\r\nSkin = Aaa.xml\r\n");
     std::ofstream("skins/Aaa.xml") << "<skin>\n<player>\n<text\n";
-    testing::internal::CaptureStderr();
-    const int32_t r = Client_Startup({"/w"});
-    const std::string err = testing::internal::GetCapturedStderr();
-    ASSERT_EQ(r, 0);
-    EXPECT_NE(err.find("Could not load the skin skins/Aaa.xml: "), std::string::npos) << err;
-    EXPECT_NE(err.find("at line 3"), std::string::npos) << err;
-    EXPECT_NE(err.find("Using the skin skins/Pexa.xml instead"), std::string::npos) << err;
-    ASSERT_NE(gMain.CurrentSkin, nullptr);
-    EXPECT_EQ(gMain.CurrentSkin->Name, "Pexa");
-    EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Pexa.xml");
-    // F8 skips the broken skin (the list is Aaa, Pexa, Zeta) and wraps around past it.
-    tap(66);
-    EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Zeta.xml");
-    tap(66);
-    EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Pexa.xml");
-    ASSERT_NE(gMain.CurrentSkin, nullptr);
-    gMain.Quit = 1;
-    Client_Shutdown();
-    // The player's choice stays in the settings for when the skin is mended.
-    IniFile ini;
-    ASSERT_TRUE(ini.Load("zelvik.ini"));
-    EXPECT_EQ(ini.Get("", "Skin"), "Aaa.xml");
+    std::ofstream("skins/Abc.xml") << "<skin><player id=\"1\"><field size=\"80,160\"/></player>"
+                                      "<menu font=\"f1.fnt\" size=\"76,150\"/></skin>";
+    fs::create_symlink("nowhere/Gone.xml", "skins/Link.xml");
+    const struct {
+        std::string skin, said;
+    } cases[] = {
+        {"Aaa.xml", "Could not load the skin skins/Aaa.xml: unclosed token at line 3"},
+        {"Abc.xml", "Could not load the skin skins/Abc.xml: it has no <menu> inside <player "
+                    "id=\"1\">"},
+        {"Missing.xml", "Could not load the skin skins/Missing.xml: no such file\n"},
+        {"Link.xml", "Could not load the skin skins/Link.xml: no such file (a link to nothing)"},
+    };
+    for (const auto& c : cases) {
+        run.writeIni("PlayerName = Tester\r\nSkin = " + c.skin + "\r\n");
+        testing::internal::CaptureStderr();
+        const int32_t r = Client_Startup({"/w"});
+        const std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(r, 0);
+        EXPECT_NE(err.find(c.said), std::string::npos) << err;
+        EXPECT_NE(err.find("Using the skin skins/Pexa.xml instead"), std::string::npos) << err;
+        EXPECT_EQ(Platform_Path_ToUtf8(gClient.Notice).rfind("Skin " + c.skin + " not used: ", 0),
+                  0u)
+            << Platform_Path_ToUtf8(gClient.Notice);
+        ASSERT_NE(gMain.CurrentSkin, nullptr);
+        EXPECT_EQ(gMain.CurrentSkin->Name, "Pexa");
+        EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Pexa.xml");
+        if (c.skin == "Aaa.xml") {
+            // F8 skips the skins it cannot use (the list is Aaa, Abc, Pexa, Zeta) and wraps
+            // around past them.
+            tap(66);
+            EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Zeta.xml");
+            tap(66);
+            EXPECT_EQ(gResources.Skins[size_t(gResources.SkinIndex)], "Pexa.xml");
+            ASSERT_NE(gMain.CurrentSkin, nullptr);
+        }
+        gMain.Quit = 1;
+        Client_Shutdown();
+        // The player's choice stays in the settings for when the skin is mended.
+        IniFile ini;
+        ASSERT_TRUE(ini.Load("zelvik.ini"));
+        EXPECT_EQ(ini.Get("", "Skin"), c.skin);
+    }
 }
 
 TEST(Client, WithoutSkinsTheMenusStayReadableAndAGameStarts) {
@@ -959,10 +1047,20 @@ bool fillDisk(const std::map<std::string, std::string>& oldFiles, std::string* h
     if (!fillDisk(oldFiles, &how)) _exit(10);
     std::fprintf(stderr, "full disk: %s\n", how.c_str());
     if (Client_Startup({"/w", "/rs", "12345"}) != 0) _exit(11);
+    // Video capture too (uncompressed frames, no codec box).
+    const AviCompressOptions uncompressed{};
+    if (!Client_OpenCapture("capture.avi", &uncompressed)) _exit(14);
     Player* p = firstPlayer();
     if (!p || !choose(u"Start") || !choose(u"PEXA") || !choose(u"") || !choose(u"PEXA Master"))
         _exit(12);
     for (int i = 0; i < 50 && p->State == State_Idle; ++i) Client_Pass();
+    for (int i = 0; i < 500 && !Client_Options().WriteAvi.empty(); ++i) {
+        fastForward(p, 20);
+        Client_Pass();
+    }
+    const std::string captureNotice = Platform_Path_ToUtf8(gClient.Notice);
+    tap(63); // a screenshot
+    const std::string screenshotNotice = Platform_Path_ToUtf8(gClient.Notice);
     for (int i = 0; i < 3000 && p->State != State_GameOver && p->State != State_Idle; ++i) {
         key(31, i % 2 == 0);
         fastForward(p, 30);
@@ -979,6 +1077,8 @@ bool fillDisk(const std::map<std::string, std::string>& oldFiles, std::string* h
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_FSIZE, &limit);
     std::ofstream("../after.notice", std::ios::binary) << notice;
+    std::ofstream("../after.capture", std::ios::binary) << captureNotice;
+    std::ofstream("../after.screenshot", std::ios::binary) << screenshotNotice;
     for (const auto& [name, bytes] : oldFiles) fs::copy_file(name, "../after." + name);
     int replays = 0;
     for (auto& e : fs::directory_iterator("replays")) replays += e.is_regular_file();
@@ -1037,4 +1137,21 @@ TEST(Client, FullDiskKeepsTheOldSettingsAndReplayAndSaysWhy) {
         std::regex_match(fileBytes("after.notice"),
                          std::regex(R"(Replay not saved: replays/\S.*\.er \(see the log\))")))
         << fileBytes("after.notice");
+    // The capture stops at its first failed frame, said once with the file and the reason,
+    // and on the screen; a screenshot that could not be saved shows there too.
+    const std::string reason = "(No space left on device|File too large)";
+    EXPECT_EQ(stderrText.find("Failed to add frame"), std::string::npos) << stderrText;
+    const std::regex captureLine("Could not write the video capture.avi: " + reason +
+                                 "; capture stopped after \\d+ frames\n");
+    EXPECT_EQ(std::distance(std::sregex_iterator(stderrText.begin(), stderrText.end(), captureLine),
+                            std::sregex_iterator()),
+              1)
+        << stderrText;
+    EXPECT_TRUE(std::regex_match(fileBytes("after.capture"),
+                                 std::regex("Video capture stopped: capture.avi: " + reason)))
+        << fileBytes("after.capture");
+    EXPECT_TRUE(
+        std::regex_match(fileBytes("after.screenshot"),
+                         std::regex("Screenshot not saved: zelvik_\\d{8}_\\d{6}\\.png: " + reason)))
+        << fileBytes("after.screenshot");
 }

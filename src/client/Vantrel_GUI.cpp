@@ -53,6 +53,13 @@ void debugLog(const std::string& text) {
     Client_DebugLog(&gClient.Interface, u16(text).c_str());
 }
 
+// A line over the game for a while (kNoticeMs): something the player asked for (a screenshot,
+// a capture, a skin) did not work. The log window sits behind the game, so it is not enough.
+void notice(const std::string& text) {
+    gClient.Notice = Skin_FromUtf8(text);
+    gClient.NoticeUntil = 0;
+}
+
 // The layout used when no skin file loads: the field, the pieces to come, the held piece, the
 // numbers and the menu, plain, so that the game stays playable.
 constexpr const char* kPlainSkinXml = R"(<skin name="plain">
@@ -76,12 +83,21 @@ constexpr const char* kPlainSkinXml = R"(<skin name="plain">
 </skin>)";
 SkinElement* gPlainSkin = nullptr;
 
+// The skin of that name when it loads and gives the player a menu; otherwise null, with *why
+// saying what is wrong with it.
+SkinElement* usableSkin(const std::string& name, std::string* why) {
+    auto* skin = static_cast<SkinElement*>(Resource_Load(Resource_Skin, name, why));
+    // A skin without a menu would leave the player with no way to start a game or quit.
+    if (skin && !Skin_Usable(skin, why)) return nullptr;
+    return skin;
+}
+
 // The skin at index of the folder listing, or null after saying on stderr and in the debug
 // log why it could not be used.
 SkinElement* loadSkinAt(size_t index) {
     std::string why;
     const std::string& name = gResources.Skins[index];
-    auto* skin = static_cast<SkinElement*>(Resource_Load(Resource_Skin, name, &why));
+    SkinElement* skin = usableSkin(name, &why);
     if (!skin) debugLog("Could not load the skin skins/" + name + ": " + why);
     return skin;
 }
@@ -91,14 +107,21 @@ SkinElement* loadSkinAt(size_t index) {
 void chooseSkin() {
     gMain.CurrentSkin = nullptr;
     const size_t count = gResources.Skins.size();
-    if (count == 0) {
-        std::string why;
-        Resource_Load(Resource_Skin, gResources.SkinSetting, &why);
+    const std::string& chosen = gResources.SkinSetting;
+    bool listed = false;
+    for (const std::string& name : gResources.Skins)
+        listed |= Resource_Lower(name) == Resource_Lower(chosen);
+    if (!listed) {
+        // The chosen skin is not among the files of skins/ (a typo, a removed file, a link to
+        // nothing): say why before another one takes its place.
+        std::string why = "no such file";
+        if (usableSkin(chosen, &why)) why = "not a file of the skins folder";
         if (!Platform_Path_Exists(Resource_ResolvePath("skins"))) why += " (no skins folder)";
-        debugLog("Could not load the skin skins/" + gResources.SkinSetting + ": " + why);
+        debugLog("Could not load the skin skins/" + chosen + ": " + why);
+        if (count > 0) notice("Skin " + chosen + " not used: " + why);
     }
     std::vector<size_t> order;
-    if (gResources.SkinIndex >= 0 && size_t(gResources.SkinIndex) < count)
+    if (listed && gResources.SkinIndex >= 0 && size_t(gResources.SkinIndex) < count)
         order.push_back(size_t(gResources.SkinIndex));
     for (size_t i = 0; i < count; ++i)
         if (Resource_Lower(gResources.Skins[i]) == "pexa.xml") order.push_back(i);
@@ -107,8 +130,19 @@ void chooseSkin() {
     for (size_t i : order) {
         if (tried[i]) continue;
         tried[i] = true;
-        if (SkinElement* skin = loadSkinAt(i)) {
-            if (int32_t(i) != gResources.SkinIndex && count > 0)
+        SkinElement* skin = nullptr;
+        if (listed && int32_t(i) == gResources.SkinIndex) {
+            std::string why;
+            skin = usableSkin(gResources.Skins[i], &why);
+            if (!skin) {
+                debugLog("Could not load the skin skins/" + gResources.Skins[i] + ": " + why);
+                notice("Skin " + gResources.Skins[i] + " not used: " + why);
+            }
+        } else {
+            skin = loadSkinAt(i);
+        }
+        if (skin) {
+            if (!listed || int32_t(i) != gResources.SkinIndex)
                 debugLog("Using the skin skins/" + gResources.Skins[i] + " instead");
             gResources.SkinIndex = int32_t(i);
             gMain.CurrentSkin = skin;
@@ -269,9 +303,21 @@ void captureFrames() {
     }
     ClientPlayer* first = Client_FirstPlayer();
     const bool key = Client_IsKeyFrame(first ? first->Player : nullptr, gMain.PassCount);
-    for (int32_t i = 0; i < gMain.FramesRun; ++i)
-        if (AVI_AddFrame(gMain.Avi, &b, key && i == 0 ? kAviKeyFrame : 0) != 0)
-            debugLog("Failed to add frame to avi");
+    for (int32_t i = 0; i < gMain.FramesRun; ++i) {
+        if (AVI_AddFrame(gMain.Avi, &b, key && i == 0 ? kAviKeyFrame : 0) == 0) continue;
+        // A failed capture stays failed: every later frame would fail the same way, so it
+        // stops here, once, saying which file and why, and the game runs at its own pace.
+        const std::string file = Client_Options().WriteAvi;
+        const std::string why = AVI_FailureReason(gMain.Avi);
+        const uint32_t frames = gMain.Avi->FrameCount;
+        AVI_Close(gMain.Avi);
+        gMain.Avi = nullptr;
+        Client_Options().WriteAvi.clear();
+        debugLog("Could not write the video " + file + ": " + why + "; capture stopped after " +
+                 std::to_string(frames) + " frames");
+        notice("Video capture stopped: " + file + ": " + why);
+        break;
+    }
 }
 
 // While capturing, the engine runs one frame per pass; when the game clock is ahead of it the
@@ -294,7 +340,8 @@ void functionKeys() {
     ClientSettings& s = Client_Settings();
     ClientPlayer* cp = Client_FirstPlayer();
     Player* p = cp ? cp->Player : nullptr;
-    if (Platform_Keyboard_Released(kDikEscape)) gMain.Quit = 1;
+    // While a key is being chosen, Escape leaves the key as it was instead of quitting.
+    if (Platform_Keyboard_Released(kDikEscape) && !Menu_CancelRebind()) gMain.Quit = 1;
     if (Platform_Keyboard_Released(kDikF1) && p) {
         p->ops->Reset(p);
         if (Client_Options().RandomSeed != 0) p->Seed = uint32_t(Client_Options().RandomSeed);
@@ -312,8 +359,10 @@ void functionKeys() {
     if (Platform_Keyboard_Released(kDikF5)) {
         const std::string name = Client_ScreenshotName();
         std::string reason;
-        if (!Platform_Screen_SaveScreenshot(name, &reason))
+        if (!Platform_Screen_SaveScreenshot(name, &reason)) {
             debugLog("Could not save " + name + ": " + reason);
+            notice("Screenshot not saved: " + name + ": " + reason);
+        }
     }
     if (Platform_Keyboard_Released(kDikF6)) {
         if (gMenus.ReplayBrowserShown) {
@@ -423,10 +472,17 @@ void drawNotice(const ClientSettings& s) {
     DFont_SetScale(gMain.Font, 1.0, 1.0);
     DFont_SetAlpha(gMain.Font, 255);
     const char16_t* text = gClient.Notice.c_str();
+    // A long file name or reason is shrunk to the screen's width rather than cut off.
+    const int32_t full = DFont_TextWidth(gMain.Font, text);
+    if (full > s.ScreenWidth - 8 && full > 0) {
+        const double k = double(s.ScreenWidth - 8) / full;
+        DFont_SetScale(gMain.Font, k, k);
+    }
     const int32_t w = DFont_TextWidth(gMain.Font, text), h = DFont_TextHeight(gMain.Font, text);
     const int32_t x = std::max(0, (s.ScreenWidth - w) / 2), y = s.ScreenHeight - 2 * h;
     Platform_Screen_FillRect(x - 4, y - 2, w + 8, h + 4, 0, 0, 0, 192);
     DFont_DrawText(gMain.Font, x, y, text);
+    DFont_SetScale(gMain.Font, 1.0, 1.0);
 }
 
 void drawPass() {
@@ -538,13 +594,24 @@ bool Client_IsKeyFrame(const Player* first, int32_t passCount) {
 
 bool Client_OpenCapture(const std::string& file, const AviCompressOptions* codec) {
     const ClientSettings& s = Client_Settings();
-    gMain.Avi = AVI_Open(file, 60, nullptr);
+    std::string why;
+    gMain.Avi = AVI_Open(file, 60, nullptr, &why);
     bool ok = gMain.Avi != nullptr;
+    int32_t result = 0;
     if (ok) {
         gMain.CaptureBitmap.Allocate(s.ScreenWidth, s.ScreenHeight);
         gMain.AviOptions = codec ? *codec : AviCompressOptions{};
-        ok = AVI_CreateVideoStream(gMain.Avi, &gMain.CaptureBitmap, &gMain.AviOptions,
-                                   codec ? 0 : 1, nullptr) == 0;
+        result = AVI_CreateVideoStream(gMain.Avi, &gMain.CaptureBitmap, &gMain.AviOptions,
+                                       codec ? 0 : 1, nullptr);
+        ok = result == 0;
+        if (!ok) why = AVI_FailureReason(gMain.Avi);
+    }
+    // A cancelled codec box is the player's own choice; anything else is told, as a refused
+    // recording is.
+    if (!ok && result != kAviErrCancelled) {
+        const std::string line = "Could not capture video to " + file + ": " + why;
+        debugLog(line);
+        if (!Platform_Dialog_Headless()) Platform_Dialog_Message("Zelvik", line, true);
     }
     if (!ok) {
         if (gMain.Avi) AVI_Close(gMain.Avi);
@@ -564,6 +631,7 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
     o = CommandLineOptions{};
     gMain.Quit = 0;
     gMain.Log.clear();
+    gClient.Notice.clear();
     gMain.TargetLevel = 0;
     gMain.PassCount = 0;
     gMenus = MenuState{};
@@ -576,7 +644,6 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
     gClient.OnServerMessage = serverMessage;
     gClient.RandomizerMenuCreate = RandomizerMenu_Create;
     gClient.MenuUpdate = menuUpdate;
-    Platform_Folder_Create("replays");
 
     // 3: settings; a differently spelt existing file is found case-blind.
     gMain.SettingsPath = Platform_Path_Resolve(kSettingsFile);
@@ -608,6 +675,9 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
         return 1;
     }
     init();
+    // Only now that this is known to be a run folder: a start in the wrong folder leaves
+    // nothing behind.
+    Platform_Folder_Create("replays");
 
     // 8: the display.
     const bool windowed = s.Windowed != 0;
@@ -674,9 +744,11 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
             p->PlayerFlags |= Flag_PlayReplay;
         else
             logLoadFailure(o.ReplayInp, loaded);
-    } else {
-        p->PlayerFlags |= Flag_RecordReplay;
     }
+    // A recording that could not be loaded is no recording: the session plays and records
+    // its own games, as one started without it does.
+    if (!(p->PlayerFlags & Flag_PlayReplay)) p->PlayerFlags |= Flag_RecordReplay;
+    gMenus.SessionRecords = (p->PlayerFlags & Flag_RecordReplay) != 0;
 
     // 19: the name, asked for when empty (a cancelled box gives "").
     if (s.PlayerName.empty()) {
@@ -743,8 +815,13 @@ void Client_Pass() {
 
 void Client_Shutdown() {
     ClientSettings& s = Client_Settings();
+    // A key still being chosen when the program ends keeps its old key in the settings.
+    Menu_CancelRebind();
     if (gMain.Avi) {
-        AVI_Close(gMain.Avi);
+        std::string why;
+        if (!AVI_Close(gMain.Avi, &why))
+            std::fprintf(stderr, "Could not complete the video %s: %s\n",
+                         Client_Options().WriteAvi.c_str(), why.c_str());
         gMain.Avi = nullptr;
         gMain.CaptureBitmap = AviBitmap{};
     }

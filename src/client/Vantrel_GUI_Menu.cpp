@@ -69,6 +69,14 @@ Menu* pluginMenu(ClientPlayer* cp, intptr_t (*info)(Player*, int32_t), MenuCallb
 
 void noSelect(ClientPlayer*, int32_t, int32_t) {}
 
+// A replay played from the browser set the player to play back; a game chosen from the menus
+// is the player's own again: it takes the keys and is recorded.
+void recordOwnGames(Player* p) {
+    if (!gMenus.SessionRecords) return;
+    p->PlayerFlags &= ~uint32_t(Flag_PlayReplay);
+    p->PlayerFlags |= Flag_RecordReplay;
+}
+
 Menu* currentMenu(ClientPlayer* cp) {
     return gMenus.ReplayBrowserShown ? cp->ReplayMenu : cp->MainMenu;
 }
@@ -195,6 +203,7 @@ void ReplayMenu_Fill(Menu* menu) {
 void MenuAction_Start(ClientPlayer* cp, int32_t, int32_t) {
     // The rules are chosen first: randomizer, rotation system, mode; the mode starts the game.
     if (!cp || !cp->Player) return;
+    recordOwnGames(cp->Player);
     replaceMenu(cp, RandomizerMenu_Create(cp));
 }
 
@@ -234,6 +243,7 @@ void MenuAction_RebindKey(ClientPlayer* cp, int32_t selectedIndex, int32_t) {
     MenuItem* item = Menu_Item(cp->MainMenu, selectedIndex);
     if (!item || !item->Target) return;
     gMenus.PendingKeyTarget = item->Target;
+    gMenus.PendingOldKey = *item->Target;
     gMenus.PendingKeyPlayer = cp;
     gMenus.CaptureHeld = 0;
     *item->Target = 0;
@@ -266,6 +276,7 @@ void MenuAction_ChooseMode(ClientPlayer* cp, int32_t selectedIndex, int32_t) {
     if (!cp || !cp->Player) return;
     Player* p = cp->Player;
     startWithSeed(p);
+    recordOwnGames(p);
     p->ops->SetMode(p, reinterpret_cast<const ZelvikID*>(p->ops->GetModeInfo(p, selectedIndex)));
     p->ops->RequestStart(p);
     // When the game ends the player is back at the main menu (options, another game, exit).
@@ -288,6 +299,25 @@ void MenuAction_PlayReplay(ClientPlayer* cp, int32_t, int32_t) {
     p->PlayerFlags |= Flag_PlayReplay;
     p->PlayerFlags &= ~uint32_t(Flag_RecordReplay);
     p->ops->RequestStart(p);
+}
+
+std::u16string Menu_ShownText(DFont* font, const char16_t* text) {
+    std::u16string s = text ? text : u"";
+    if (s.find(u'\uFFFD') == std::u16string::npos) return s;
+    const DFontGlyph* g = DFont_Glyph(font, 0xFFFD);
+    if (!g || g->Right <= g->Left) std::replace(s.begin(), s.end(), u'\uFFFD', u'?');
+    return s;
+}
+
+bool Menu_CancelRebind() {
+    if (!gMenus.PendingKeyTarget) return false;
+    *gMenus.PendingKeyTarget = gMenus.PendingOldKey;
+    ClientPlayer* cp = gMenus.PendingKeyPlayer;
+    gMenus.PendingKeyTarget = nullptr;
+    gMenus.PendingKeyPlayer = nullptr;
+    gMenus.CaptureHeld = 0;
+    if (cp && cp->MainMenu && cp->MainMenu->Refresh) cp->MainMenu->Refresh(cp->MainMenu, cp);
+    return true;
 }
 
 int32_t Menu_Update(ClientPlayer* cp, DFont* font, int32_t x, int32_t y, int32_t width,
@@ -354,8 +384,10 @@ int32_t Menu_Update(ClientPlayer* cp, DFont* font, int32_t x, int32_t y, int32_t
         const double alpha = 255 - 128 * std::fabs(t);
         if (std::cos(a) <= -0.8 || alpha <= 0) continue;
         DFont_SetAlpha(font, uint32_t(RoundPixel(alpha)));
+        const std::u16string shown = Menu_ShownText(font, item->Text);
+        const char16_t* text = shown.c_str();
         DFont_SetScale(font, fontScaleX, fontScaleY);
-        const int32_t baseWidth = DFont_TextWidth(font, item->Text);
+        const int32_t baseWidth = DFont_TextWidth(font, text);
         double sx = fontScaleX * (1 + 0.2 * std::cos(a));
         double sy = fontScaleY * (1 + 0.2 * std::cos(a));
         if (baseWidth > width && baseWidth > 0) {
@@ -363,7 +395,7 @@ int32_t Menu_Update(ClientPlayer* cp, DFont* font, int32_t x, int32_t y, int32_t
             sy *= double(width) / baseWidth;
         }
         DFont_SetScale(font, sx, sy);
-        int32_t tw = DFont_TextWidth(font, item->Text);
+        int32_t tw = DFont_TextWidth(font, text);
         // The highlighted item is drawn larger than the base scale; it still keeps to the
         // menu's column, never over the labels beside it (a long replay name).
         // Glyph widths are rounded one by one, so one scaling step may leave a pixel or two.
@@ -371,13 +403,13 @@ int32_t Menu_Update(ClientPlayer* cp, DFont* font, int32_t x, int32_t y, int32_t
             sx *= double(width) / tw;
             sy *= double(width) / tw;
             DFont_SetScale(font, sx, sy);
-            tw = DFont_TextWidth(font, item->Text);
+            tw = DFont_TextWidth(font, text);
         }
-        const int32_t th = DFont_TextHeight(font, item->Text);
+        const int32_t th = DFont_TextHeight(font, text);
         const int32_t left = x + (width - tw) / 2;
         const double top = browser ? y + (height / 2 - th) / 2 + (height / 2) * std::sin(a) / 3
                                    : y + (height - th) / 2 + height * std::sin(a) / 3;
-        DFont_DrawText(font, left, RoundPixel(top), item->Text);
+        DFont_DrawText(font, left, RoundPixel(top), text);
     }
     DFont_SetAlpha(font, 255);
     DFont_SetScale(font, fontScaleX, fontScaleY);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct ClientPlayer;
 struct DFont;
@@ -67,13 +68,25 @@ void MenuAction_ChooseMode(ClientPlayer* player, int32_t selectedIndex, int32_t 
 void MenuAction_LoadReplay(ClientPlayer* player, int32_t selectedIndex, int32_t button);
 void MenuAction_PlayReplay(ClientPlayer* player, int32_t selectedIndex, int32_t button);
 
+// An item's text as the font can draw it: a byte of a file name that was not UTF-8 (U+FFFD)
+// shows as "?" when the font has no glyph for U+FFFD, so names differing only there stay
+// apart on screen.
+std::u16string Menu_ShownText(DFont* font, const char16_t* text);
+// Ends a key capture without a new key: the action keeps the key it had (Escape, or the
+// program ending meanwhile). False when no key was being chosen.
+bool Menu_CancelRebind();
+
 // Menu state shared with the main loop.
 struct MenuState {
     int32_t ReplayBrowserShown = 0;
     int32_t* PendingKeyTarget = nullptr; // key code being rebound
+    int32_t PendingOldKey = 0;           // its code before the capture began
     ClientPlayer* PendingKeyPlayer = nullptr;
     int32_t CaptureHeld = 0; // key held on the previous capture frame
     int32_t* Quit = nullptr; // set by the exit item
+    // The session records its games (no replay was named at start-up, or it could not be
+    // loaded): a game chosen from the menus records again after a replay from the browser.
+    bool SessionRecords = false;
     // The client's own option lists (empty in this client: the items show "n/a").
     int32_t ModeIndex = 0, RandomizerIndex = 0, RotationSystemIndex = 0;
 };

@@ -529,7 +529,8 @@ int32_t SkinElement_ReadFile(SkinElement* e, const char* path, std::string* erro
     if (!e || !path) return 0;
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
-        *error = "no such file";
+        *error = std::filesystem::is_symlink(path, ec) ? "no such file (a link to nothing)"
+                                                       : "no such file";
         return 0;
     }
     if (!std::filesystem::is_regular_file(path, ec)) {
@@ -554,6 +555,41 @@ int32_t SkinElement_ReadFile(SkinElement* e, const char* path, std::string* erro
     in.seekg(0);
     const std::string xml{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     return SkinElement_LoadText(e, xml, error);
+}
+
+namespace {
+
+struct MenuSearch {
+    bool player = false;   // a <player id="1"> was found
+    bool menu = false;     // a <menu> drawn for that player
+    bool withFont = false; // ... that has a font
+};
+
+// Walks the tree as drawing does: classes are not drawn, a player element with an id selects
+// that player for its subtree.
+void FindMenu(SkinElement* e, int32_t playerId, MenuSearch* found) {
+    if (!e || e->Kind == SkinKind_Class) return;
+    if (e->Kind == SkinKind_Player && e->Id != 0) playerId = e->Id;
+    if (playerId == 1) found->player = true;
+    if (e->Kind == SkinKind_Menu && playerId == 1) {
+        found->menu = true;
+        found->withFont |= e->Font != nullptr;
+    }
+    for (DoublyLinkedListElement* c = e->Children->First; c; c = c->Next)
+        FindMenu(Child(c), playerId, found);
+}
+
+} // namespace
+
+bool Skin_Usable(SkinElement* root, std::string* why) {
+    MenuSearch found;
+    FindMenu(root, 0, &found);
+    if (found.withFont) return true;
+    if (why)
+        *why = !found.player ? "it has no <player id=\"1\"> element, so no menu"
+               : !found.menu ? "it has no <menu> inside <player id=\"1\">"
+                             : "its <menu> has no font";
+    return false;
 }
 
 void SkinElement_ApplyClass(SkinElement* e, const std::string& className) {

@@ -84,6 +84,10 @@ int32_t SkinElement_LoadFile(SkinElement* e, const char* path);
 int32_t SkinElement_ReadFile(SkinElement* e, const char* path, std::string* error = nullptr);
 // Same from XML text; *error (when given) says what was wrong.
 int32_t SkinElement_LoadText(SkinElement* e, const std::string& xml, std::string* error = nullptr);
+// Whether a skin read into root gives the first player a menu to start games and quit from:
+// a <menu> with a font inside <player id="1">. False with *why (when given) saying what is
+// missing.
+bool Skin_Usable(SkinElement* root, std::string* why = nullptr);
 int32_t SkinElement_ReadNode(SkinElement* e, const SkinXmlNode* node);
 int32_t SkinElement_AbsolutePosition(SkinElement* e, SkinPoint* point);
 int32_t SkinElement_Draw(SkinElement* e, int32_t screenWidth, int32_t screenHeight,
