@@ -266,3 +266,13 @@ static_assert(offsetof(Player, NameBuffer) == 12);
 static_assert(offsetof(Player, PacketBuffer) == 12 + 512 + 8);
 static_assert(offsetof(Player, Settings) % alignof(double) == 0);
 static_assert(sizeof(PlayerSettings) == 8 * 4 + 8 + 8);
+
+// How a player's last game ended, as long as it has not been reset for the next one. The
+// game-over animation ends in the idle state, so an idle player that has run frames also
+// topped out: it is only idle with frames until a reset clears them.
+enum class PlayerEnding { None, GameOver, Finished };
+inline PlayerEnding Player_Ending(const Player& p) {
+    if (p.State == State_GameOver || (p.State == State_Idle && p.FrameCounter > 0))
+        return PlayerEnding::GameOver;
+    return p.State == State_Finished ? PlayerEnding::Finished : PlayerEnding::None;
+}

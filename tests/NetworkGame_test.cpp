@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -207,50 +208,141 @@ TEST_F(NetworkGame, FurtherGameStartsFromCleanCopies) {
     EXPECT_EQ(server->ops->CountPlayers(server), 2); // nobody was cut off by stale frames
 }
 
-// Anna tops out and goes back to choosing her rotation system: Bo keeps seeing how her game
-// ended (its time and field), not a fresh "Go" at level 0, until the next game starts.
-TEST_F(NetworkGame, OpponentWhoToppedOutKeepsTheLastGameOnShowUntilTheNextStarts) {
-    Client anna(u"Anna", port), bo(u"Bo", port);
-    ASSERT_TRUE(Pump({&anna, &bo},
-                     [&] { return anna.host.joined.size() == 1 && bo.host.joined.size() == 1; }));
-    StartBoth(anna, bo);
-    const uint32_t a = anna.player->Id;
-    // Anna drops every piece at once until her stack reaches the top; Bo plays on.
-    const uint32_t deadline = GetMilliseconds() + 20000;
-    while (anna.player->State != State_GameOver && int32_t(deadline - GetMilliseconds()) > 0) {
-        server->ops->Process(server);
-        Player* p = anna.player;
-        p->ops->Update(p, p->FrameCounter % 2 ? 0u : uint32_t(Input_HardDrop), 1);
-        bo.player->ops->Update(bo.player, Script(bo.player->FrameCounter, 1), 1);
+// Games of 2, 3 and 5 players in which everyone tops out, each loser's last frame (the one that
+// ends the game-over animation) odd in one game and even in the next: every other screen's
+// copy of the loser ends in Game Over with the loser's own level and time, and keeps showing it
+// while the loser gets ready again, until the next game starts.
+TEST_F(NetworkGame, EveryTopOutShowsGameOverWithTheLosersLevelAndTimeOnEveryOtherScreen) {
+    const auto level = [](Player* p) {
+        uint32_t v = 0;
+        return p->ops->GetValue(p, u"level", &v) ? int64_t(v) : int64_t(-1);
+    };
+    for (const size_t n : {2u, 3u, 5u}) {
+        SCOPED_TRACE(std::to_string(n) + " players");
+        // The last count's clients have gone: the server takes players again.
+        ASSERT_TRUE(Pump({}, [&] { return server->GameRunning == 0; }));
+        std::vector<std::unique_ptr<Client>> owned;
+        std::vector<Client*> all;
+        for (size_t i = 0; i < n; ++i) {
+            owned.push_back(std::make_unique<Client>(
+                (u"P" + std::u16string(1, char16_t(u'0' + i))).c_str(), port));
+            all.push_back(owned.back().get());
+        }
+        ASSERT_TRUE(Pump(all, [&] {
+            for (Client* c : all)
+                if (c->host.joined.size() != n - 1) return false;
+            return true;
+        }));
+        // Every copy of player `of` on the other clients.
+        const auto copies = [&](Client* of) {
+            std::vector<Player*> out;
+            for (Client* c : all)
+                if (c != of) out.push_back(c->Remote(of->player->Id));
+            return out;
+        };
+        for (uint32_t game = 0; game < 2; ++game) {
+            SCOPED_TRACE("game " + std::to_string(game));
+            // Everyone asks to start; the last ready starts them all (local frames held back).
+            // (After the first game all but the last are ready already.)
+            for (Client* c : game == 0 ? all : std::vector<Client*>{all.back()}) {
+                c->player->ops->Reset(c->player);
+                EXPECT_EQ(c->player->ops->RequestStart(c->player), 1);
+            }
+            const uint32_t deadline = GetMilliseconds() + 5000;
+            bool started = false;
+            while (!started && int32_t(deadline - GetMilliseconds()) > 0) {
+                server->ops->Process(server);
+                for (Client* c : all) c->player->ops->Update(c->player, 0, 0);
+                started = true;
+                for (Client* c : all)
+                    for (Player* copy : copies(c))
+                        started &= c->player->State != State_Idle && copy &&
+                                   copy->State != State_Idle && copy->FrameCounter == 0 &&
+                                   HeldPlayer(server, c->player->Id)->State != State_Idle;
+            }
+            ASSERT_TRUE(started);
+            // Local frames one at a time; every other copy runs as fast as its input arrives.
+            for (Client* c : all) {
+                c->player->PlayerFlags |= Flag_Paused;
+                c->player->FrameTarget = c->player->FrameCounter;
+                for (Player* copy : copies(c)) copy->StartTime -= 10'000'000;
+                HeldPlayer(server, c->player->Id)->StartTime -= 10'000'000;
+            }
+
+            // Hard drops every other frame up to the top-out; one key during the animation
+            // ends it a frame sooner where that gives the last frame the parity wanted.
+            std::vector<int64_t> topOut(n, -1);
+            const uint32_t end = GetMilliseconds() + 60000;
+            for (bool playing = true; playing && int32_t(end - GetMilliseconds()) > 0;) {
+                playing = false;
+                for (size_t i = 0; i < n; ++i) {
+                    Player* p = all[i]->player;
+                    uint32_t in = 0;
+                    if (p->State == State_GameOver) {
+                        const uint32_t natural = uint32_t(topOut[i]) + 101, want = (i + game) % 2;
+                        if (p->FrameCounter == topOut[i] + 1 && natural % 2 != want)
+                            in = Input_SoftDrop;
+                    } else if ((p->FrameCounter + i) % 2 == 0) {
+                        in = Input_HardDrop;
+                    }
+                    if (p->State != State_Idle) p->FrameTarget = p->FrameCounter + 1;
+                    p->ops->Update(p, in, -1);
+                    if (p->State == State_GameOver && topOut[i] < 0)
+                        topOut[i] = int64_t(p->FrameCounter) - 1;
+                    playing |= p->State != State_Idle;
+                }
+                server->ops->Process(server);
+            }
+            for (size_t i = 0; i < n; ++i) {
+                Player* p = all[i]->player;
+                ASSERT_EQ(p->State, State_Idle) << "player " << i << " still plays";
+                ASSERT_GE(topOut[i], 0) << "player " << i << " finished without a top-out";
+                EXPECT_EQ((p->FrameCounter - 1) % 2, (i + game) % 2) << "player " << i;
+                EXPECT_EQ(Player_Ending(*p), PlayerEnding::GameOver);
+            }
+
+            // Every copy catches up with the loser's whole game and says how it ended.
+            const auto caughtUp = [&] {
+                for (Client* c : all)
+                    for (Player* copy : copies(c))
+                        if (copy->FrameCounter != c->player->FrameCounter) return false;
+                return true;
+            };
+            EXPECT_TRUE(Pump(all, caughtUp, 10000));
+            for (size_t i = 0; i < n; ++i) {
+                Player* loser = all[i]->player;
+                ASSERT_GT(loser->GameTime, 0);
+                ASSERT_GE(level(loser), 0);
+                for (Player* copy : copies(all[i])) {
+                    EXPECT_EQ(Player_Ending(*copy), PlayerEnding::GameOver)
+                        << "player " << i << " seen in state " << copy->State << " at frame "
+                        << copy->FrameCounter << " of " << loser->FrameCounter;
+                    EXPECT_EQ(copy->GameTime, loser->GameTime) << "player " << i;
+                    EXPECT_EQ(level(copy), level(loser)) << "player " << i;
+                }
+            }
+
+            // Back at the menu and ready again, one after another: still their last games.
+            if (game == 1) break;
+            for (size_t i = 0; i + 1 < n; ++i) {
+                Player* loser = all[i]->player;
+                const int32_t time = loser->GameTime;
+                const int64_t lastLevel = level(loser);
+                loser->ops->Reset(loser);
+                ASSERT_EQ(loser->ops->RequestStart(loser), 1);
+                const auto ready = [&] {
+                    for (Player* copy : copies(all[i]))
+                        if (copy->ReadyFlag != 1) return false;
+                    return true;
+                };
+                ASSERT_TRUE(Pump(all, ready));
+                for (Player* copy : copies(all[i])) {
+                    EXPECT_EQ(Player_Ending(*copy), PlayerEnding::GameOver) << "player " << i;
+                    EXPECT_EQ(copy->GameTime, time);
+                    EXPECT_EQ(level(copy), lastLevel);
+                }
+            }
+        }
+        EXPECT_EQ(ServerLinesStartingWith(u"Warning: "), 0u);
     }
-    ASSERT_EQ(anna.player->State, State_GameOver);
-    Player* seen = bo.Remote(a);
-    ASSERT_NE(seen, nullptr);
-    ASSERT_TRUE(Pump(
-        {&anna, &bo}, [&] { return seen->State == State_GameOver; }, 10000))
-        << "Bo's copy of Anna is in state " << seen->State;
-    const int32_t time = seen->GameTime;
-    const uint32_t frames = seen->FrameCounter;
-    EXPECT_GT(time, 0);
-
-    // Back at the rotation choice, and even ready for another game: still her last game.
-    anna.player->ops->Reset(anna.player);
-    ASSERT_FALSE(Pump(
-        {&anna, &bo}, [&] { return seen->State != State_GameOver; }, 1500))
-        << "Bo's copy of Anna is in state " << seen->State << " at game time " << seen->GameTime;
-    EXPECT_EQ(seen->GameTime, time);
-    EXPECT_EQ(seen->FrameCounter, frames);
-    EXPECT_EQ(anna.player->ops->RequestStart(anna.player), 1);
-    ASSERT_TRUE(Pump({&anna, &bo}, [&] { return seen->ReadyFlag == 1; }));
-    EXPECT_EQ(seen->State, State_GameOver);
-    EXPECT_EQ(seen->GameTime, time);
-
-    // The next game starts every copy afresh.
-    bo.player->ops->Reset(bo.player);
-    EXPECT_EQ(bo.player->ops->RequestStart(bo.player), 1);
-    ASSERT_TRUE(Pump({&anna, &bo}, [&] {
-        return seen->State != State_GameOver && anna.player->State != State_Idle &&
-               bo.player->State != State_Idle;
-    }));
-    EXPECT_EQ(ServerLinesStartingWith(u"Starting the game"), 2u);
 }

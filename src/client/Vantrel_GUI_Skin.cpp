@@ -228,12 +228,14 @@ void DrawField(SkinElement* e, Scale s, SkinPoint at, ClientPlayer* cp) {
     if (e->Font) {
         ScaleFont(e, s);
         const int32_t x = RoundPixel(at.X * s.sx), y = RoundPixel(at.Y * s.sy);
-        // An opponent's ended game stays on show until the next starts: say it is over.
-        const bool ended = p->State == State_GameOver || p->State == State_Finished;
+        // An opponent's ended game stays on show until the next starts: say it is over, also
+        // once its game-over animation has run out.
+        const PlayerEnding ending = Player_Ending(*p);
+        const bool ended = ending != PlayerEnding::None;
         if (p->IsRemote && ended) {
             const int32_t h = DFont_TextHeight(e->Font, u"Game Over");
             DrawText(e->Font, x, y + (p->ReadyFlag ? h : 0),
-                     p->State == State_GameOver ? u"Game Over" : u"Finished");
+                     ending == PlayerEnding::GameOver ? u"Game Over" : u"Finished");
         }
         if ((p->State == State_Idle || (p->IsRemote && ended)) && p->ReadyFlag)
             DrawText(e->Font, x, y, u"Ready");

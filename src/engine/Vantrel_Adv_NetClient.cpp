@@ -219,8 +219,9 @@ void Net_OnPlayerJoined(Player* p, const uint8_t* d) {
     DoublyLinkedList_SortList(p->RemotePlayers, CompareIds, 0);
 }
 
+// Also once the game-over animation has run out and left the copy idle.
 bool Net_GameEnded(const Player* p) {
-    return p->State == State_GameOver || p->State == State_Finished;
+    return Player_Ending(*p) != PlayerEnding::None;
 }
 
 void Net_OnPlayerReady(Player* p, const uint8_t* d) {

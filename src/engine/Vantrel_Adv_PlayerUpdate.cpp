@@ -256,6 +256,9 @@ bool RunFrame(Player* p) {
     Player_Fire(p, Event_EndOfFrame);
     p->PreviousInput = p->InputUsed;
     p->FrameCounter += 1;
+    // The frame that ends the game-over animation is the game's last: no later frame will
+    // carry it to the other players' copies, which would otherwise stop one frame short.
+    if (p->State == State_Idle && p->Connection && !p->IsRemote) Net_FlushInput(p);
     return true;
 }
 
