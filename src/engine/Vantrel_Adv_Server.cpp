@@ -226,7 +226,13 @@ void MarkJoined(Server* s, ServerClient* c) {
                    c);
 }
 
-enum : uint32_t { kNamedCrowded = 1, kNamedRefused, kNamedUnruly, kNamedWrongId };
+enum : uint32_t {
+    kNamedCrowded = 1,
+    kNamedRefused,
+    kNamedUnruly,
+    kNamedUnrulyPlayer,
+    kNamedWrongId
+};
 
 // The first time in a summary period that an address gives a line of this kind; later ones are
 // counted for the summary instead.
@@ -328,15 +334,15 @@ void Disconnect(Server* s, ServerClient* c, const char16_t* reason = nullptr) {
     DropClient(s, c);
 }
 
-// Ends a connection for what it sent. A player's departure has its line anyway; a connection
-// that never joined is named once a period per address and counted after that.
+// Ends a connection for what it sent: named once a period per address (a player with its
+// departure line), counted after that, so a peer rejoining to misbehave again costs no lines.
 void CloseUnruly(Server* s, ServerClient* c, const char16_t* reason) {
     if (c->Gone) return;
-    if (!c->HeldPlayer) {
-        if (FirstThisPeriod(s, kNamedUnruly, c->Address))
-            Log(s, u"Closed a connection from " + Address(c->Address) + u": " + reason);
-        else
-            ++State(s)->Unruly;
+    if (!FirstThisPeriod(s, c->HeldPlayer ? kNamedUnrulyPlayer : kNamedUnruly, c->Address)) {
+        ++State(s)->Unruly;
+        c->QuietDrop = 1;
+    } else if (!c->HeldPlayer) {
+        Log(s, u"Closed a connection from " + Address(c->Address) + u": " + reason);
     }
     Disconnect(s, c, reason);
 }
@@ -1185,7 +1191,8 @@ void DropClient(Server* s, ServerClient* c) {
         hadPlayer = true;
         id = p->Id;
         const std::u16string who = Who(p->NameBuffer, c->Address);
-        Log(s, c->DropReason ? who + u" was dropped: " + c->DropReason : who + u" left");
+        if (!c->QuietDrop)
+            Log(s, c->DropReason ? who + u" was dropped: " + c->DropReason : who + u" left");
         if (p->Game) p->Game->ops->RemovePlayer(p->Game, p);
         FreeHeldPlayer(p);
         c->HeldPlayer = nullptr;

@@ -45,6 +45,7 @@ struct ServerClient {
     const char16_t* DropReason; // why the server ends the connection, for the log; 0: it left
     uint32_t Faults;            // packets it may not send (wrong ids, Ready/Input unjoined)
     uint32_t Queued;            // bytes the kernel has not taken yet, as last looked at
+    uint32_t QuietDrop;         // its closing is counted in the summary, not given a line
 };
 
 // 0 when the network cannot be started or the port cannot be opened. Port 0 picks a free one
