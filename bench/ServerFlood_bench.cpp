@@ -2,6 +2,8 @@
 // connecting), each run on a fresh server:
 //   joins  N connections from one address send Hello and Join and never read a byte; prints the
 //          players the server took, its resident memory at its peak and once they have left;
+//   info   256 connections from 16 addresses ask for the server's info thousands of times and
+//          never read: prints its resident memory at its peak;
 //   hello  256 connections keep streaming Hello packets (reconnecting when closed);
 //   ready  64 connections join and keep sending Ready with another player's id (rejoining when
 //          closed);
@@ -305,6 +307,33 @@ bool JoinFlood(int count) {
     return true;
 }
 
+// 256 connections from 16 addresses each ask for the server's info 4,096 times in one go and
+// never read the 2 MB of answers: prints the server's resident memory at its peak.
+bool InfoFlood() {
+    server_program::ServerProgram program;
+    if (!StartProgram(program)) return false;
+    const double before = ResidentMb(program.pid, "VmRSS:");
+    const Bytes asks(4096, NetCmd_GetInfo);
+    std::vector<int> fds;
+    for (int i = 0; i < 256; ++i) {
+        const int fd = OpenFrom(Ip(127, 0, 7, 1 + i / 16), program.port);
+        if (fd < 0) continue;
+        if (AwaitConnected(fd, 2000) &&
+            send(fd, asks.data(), asks.size(), MSG_NOSIGNAL) == ssize_t(asks.size()))
+            fds.push_back(fd);
+        else
+            close(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    const double peak = ResidentMb(program.pid, "VmHWM:");
+    for (int fd : fds) close(fd);
+    std::printf("info flood: %zu connections asked 4096 times each and never read\n"
+                "  Zelvik_Server resident %.0f MB at the start, peak %.0f MB\n",
+                fds.size(), before, peak);
+    std::fflush(stdout);
+    return true;
+}
+
 bool StreamRun(Stream::Kind kind, int seconds) {
     server_program::ServerProgram program;
     if (!StartProgram(program)) return false;
@@ -347,6 +376,7 @@ int main(int argc, char** argv) {
     const int joins = argc > 1 ? std::clamp(std::atoi(argv[1]), 1, 20000) : 3000;
     const int seconds = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 60) : 15;
     bool ok = JoinFlood(joins);
+    ok = InfoFlood() && ok;
     ok = StreamRun(Stream::kHello, seconds) && ok;
     ok = StreamRun(Stream::kWrongReady, seconds) && ok;
     return ok ? 0 : 1;

@@ -95,6 +95,7 @@ struct ServerState {
     int32_t PlayersPerAddress;
     int32_t MaxPlayers;
     uint64_t Queued;   // bytes waiting in every client's send queue, as last looked at
+    uint64_t Gathered; // bytes gathered this pass, not yet handed to the send queues
     uint32_t Shed;     // memory was let go since the last trim
     uint32_t LastTrim; // GetMilliseconds of the last trim
     // Connections held at most: a flood beyond it is turned away at the door instead of
@@ -249,8 +250,15 @@ bool FirstThisPeriod(Server* s, uint32_t kind, uint32_t address) {
 
 // Relays and notices are gathered per connection and leave together at the end of the pass
 // (or just before a packet that is sent directly, so the order on the wire stays as built).
-void SendTo(ServerClient* c, const uint8_t* data, uint32_t size) {
+void SendTo(Server* s, ServerClient* c, const uint8_t* data, uint32_t size) {
     if (c->Gone || c->Broken) return;
+    // The budget holds within a pass too: thousands of answers to clients that do not read can
+    // pile up before its end. The one that would pass it goes.
+    ServerState* state = State(s);
+    if (state->Queued + state->Gathered + size > kServerSendBudget) {
+        c->Broken = 1;
+        return;
+    }
     if (c->OutSize + size > c->OutCapacity) {
         uint32_t capacity = c->OutCapacity ? c->OutCapacity : 4096;
         while (capacity < c->OutSize + size) capacity *= 2;
@@ -267,12 +275,26 @@ void SendTo(ServerClient* c, const uint8_t* data, uint32_t size) {
     }
     std::memcpy(c->OutData + c->OutSize, data, size);
     c->OutSize += size;
+    state->Gathered += size;
 }
 
-void FlushClient(ServerClient* c) {
+// The server's total of waiting bytes follows each client's send queue.
+void CountQueued(Server* s, ServerClient* c) {
+    const uint32_t queued = Platform_Socket_Backlog(c->ClientConnection);
+    State(s)->Queued = State(s)->Queued - c->Queued + queued;
+    c->Queued = queued;
+    if (queued)
+        Track(s).backlogged.insert(c);
+    else
+        Track(s).backlogged.erase(c);
+}
+
+void FlushClient(Server* s, ServerClient* c) {
     if (!c->OutSize || c->Gone) return;
     if (Platform_Socket_Send(c->ClientConnection, c->OutData, c->OutSize) < 0) c->Broken = 1;
+    State(s)->Gathered -= c->OutSize;
     c->OutSize = 0;
+    CountQueued(s, c);
     // A burst (the announcements of many joins) must not keep its buffer for good.
     if (c->OutCapacity > 64 * 1024) {
         std::free(c->OutData);
@@ -282,17 +304,11 @@ void FlushClient(ServerClient* c) {
 }
 
 // A client whose backlog is waiting is watched for writing until it drains; the others are
-// not, or every wait would return at once. The server's total of waiting bytes follows.
+// not, or every wait would return at once.
 void WatchBacklog(Server* s, ServerClient* c) {
     if (c->Gone) return;
-    const uint32_t queued = Platform_Socket_Backlog(c->ClientConnection);
-    State(s)->Queued = State(s)->Queued - c->Queued + queued;
-    c->Queued = queued;
-    if (queued)
-        Track(s).backlogged.insert(c);
-    else
-        Track(s).backlogged.erase(c);
-    const uint32_t watch = queued > 0;
+    CountQueued(s, c);
+    const uint32_t watch = c->Queued > 0;
     if (watch == c->WatchWrite) return;
     c->WatchWrite = watch;
     Platform_Socket_WaitSetWatchWrite(State(s)->WaitSet, c->ClientConnection,
@@ -302,7 +318,7 @@ void WatchBacklog(Server* s, ServerClient* c) {
 // Only players and the connections read this pass can have something gathered.
 void FlushAll(Server* s) {
     const auto flush = [s](ServerClient* c) {
-        FlushClient(c);
+        FlushClient(s, c);
         // Packets sent directly (announcements, the start) may have left a backlog too.
         WatchBacklog(s, c);
     };
@@ -310,7 +326,8 @@ void FlushAll(Server* s) {
     for (ServerClient* c : Track(s).players) flush(c);
 }
 
-void ReleaseOut(ServerClient* c) {
+void ReleaseOut(Server* s, ServerClient* c) {
+    State(s)->Gathered -= c->OutSize;
     std::free(c->OutData);
     c->OutData = nullptr;
     c->OutSize = c->OutCapacity = 0;
@@ -320,7 +337,7 @@ void ReleaseOut(ServerClient* c) {
 // for the server's info, a client still saying hello) must get nothing but its own answers.
 void Relay(Server* s, ServerClient* from, const uint8_t* data, uint32_t size) {
     for (ServerClient* c : Track(s).players)
-        if (c != from && c->HeldPlayer) SendTo(c, data, size);
+        if (c != from && c->HeldPlayer) SendTo(s, c, data, size);
 }
 
 // Ends a connection; reason (0: the peer left) goes with a player's departure line.
@@ -380,7 +397,7 @@ void KeepSendBudget(Server* s) {
 void RemoveGone(Server* s) {
     Tracking& t = Track(s);
     for (ServerClient* c : t.gone) {
-        ReleaseOut(c);
+        ReleaseOut(s, c);
         t.live.erase(c);
         s->Clients->Current = reinterpret_cast<DoublyLinkedListElement*>(
             reinterpret_cast<char*>(c) - sizeof(DoublyLinkedListElement));
@@ -932,7 +949,7 @@ int32_t Server_SendNetPacket(Server* s, Player* p) {
 void Server_OnGetInfo(Server* s, ServerClient* c) {
     uint8_t info[kSizeInfo];
     NetCmd_BuildInfo(info, s->ServerName, static_cast<uint32_t>(Server_CountPlayers(s)), -1);
-    SendTo(c, info, kSizeInfo);
+    SendTo(s, c, info, kSizeInfo);
     ++State(s)->InfoQueries;
 }
 
@@ -953,7 +970,7 @@ void Server_OnHello(Server* s, ServerClient* c) {
     const std::u16string text = u"Your engine version is different from the servers. (Client: " +
                                 VersionToString(version) + u" - Server: " +
                                 VersionToString(kEngineVersion) + u")";
-    FlushClient(c);
+    FlushClient(s, c);
     if (Net_SendMessage(c->ClientConnection, text.c_str()) < 0) c->Broken = 1;
 }
 
@@ -968,7 +985,7 @@ void Server_OnJoin(Server* s, ServerClient* c) {
         else
             ++State(s)->Refused;
         if (!message) return;
-        FlushClient(c);
+        FlushClient(s, c);
         if (Net_SendMessage(c->ClientConnection, message) < 0) c->Broken = 1;
     };
     // A client joins once: a second Join would leave the first player orphaned, and a refused
@@ -1016,13 +1033,13 @@ void Server_OnJoin(Server* s, ServerClient* c) {
     p->PeerConnection = c->ClientConnection;
     p->IsRemote = 1;
     p->PacketBuffer[0] = NetCmd_JoinReply;
-    FlushClient(c);
+    FlushClient(s, c);
     Server_SendNetPacket(s, p);
     for (ServerClient* other : Players(s)) {
         Player* q = other->HeldPlayer;
         if (!q || other == c) continue;
         NetCmd_BuildPlayerJoined(q->PacketBuffer, p->Id, p->NameBuffer, s->SharedSeed);
-        FlushClient(other);
+        FlushClient(s, other);
         SendNetPacket(q);
         NetCmd_BuildPlayerJoined(p->PacketBuffer, q->Id, q->NameBuffer, s->SharedSeed);
         SendNetPacket(p);
@@ -1090,7 +1107,7 @@ void StartIfAllReady(Server* s) {
         if (!q) continue;
         q->ReadyFlag = 0;
         NetCmd_BuildStartGame(q->PacketBuffer, q->Id, s->SharedSeed);
-        FlushClient(other);
+        FlushClient(s, other);
         SendNetPacket(q);
         // Frames still queued from an earlier game belong to no one now.
         ClearList(q->InputQueue);
@@ -1201,7 +1218,7 @@ void DropClient(Server* s, ServerClient* c) {
     uint8_t left[kSizePlayerLeft];
     NetCmd_BuildPlayerLeft(left, id);
     for (ServerClient* other : t.players)
-        if (other->HeldPlayer) SendTo(other, left, kSizePlayerLeft);
+        if (other->HeldPlayer) SendTo(s, other, left, kSizePlayerLeft);
     // The one everyone was waiting for is gone.
     StartIfAllReady(s);
 }
@@ -1212,7 +1229,7 @@ int32_t Server_Free(Server* s) {
     if (!s) return 0;
     if (s->Clients) {
         for (ServerClient* c : LiveClients(s)) {
-            FlushClient(c);
+            FlushClient(s, c);
             Net_SendMessage(c->ClientConnection, u"Server is shutting down");
         }
         for (ServerClient* c : LiveClients(s)) {
@@ -1230,7 +1247,7 @@ int32_t Server_Free(Server* s) {
     if (s->Clients) {
         for (ServerClient* c : LiveClients(s))
             if (Player* p = c->HeldPlayer) FreeHeldPlayer(p);
-        ForEach<ServerClient>(s->Clients, ReleaseOut);
+        ForEach<ServerClient>(s->Clients, [s](ServerClient* c) { ReleaseOut(s, c); });
         DoublyLinkedList_FreeList(s->Clients);
     }
     delete State(s)->Track;
