@@ -39,6 +39,13 @@ inline double ProcessCpuSeconds(pid_t pid) {
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
+// The run folder to start the program from: this build's, or ZELVIK_BENCH_GAME_DIR (another
+// build's, to compare before and after a change).
+inline std::string GameDir() {
+    const char* other = std::getenv("ZELVIK_BENCH_GAME_DIR");
+    return other && *other ? other : ZELVIK_GAME_DIR;
+}
+
 // The program in a working folder of its own, on a free port, with no master to talk to.
 struct ServerProgram {
     pid_t pid = -1;
@@ -50,12 +57,12 @@ struct ServerProgram {
         dir = fs::temp_directory_path() / (prefix + std::to_string(getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir);
-        fs::create_directory_symlink(fs::path(ZELVIK_GAME_DIR) / "dlls", dir / "dlls");
+        fs::create_directory_symlink(fs::path(GameDir()) / "dlls", dir / "dlls");
         std::ofstream(dir / "Zelvik_Server.ini")
             << "Name = Relay bench\nPublic = 0\nMode1 = PEXA Master\n"
                "RotationSystem = Dalmor WEXO\nRandomizer = PEXA\n";
         port = testkit::FreePort();
-        const std::string program = std::string(ZELVIK_GAME_DIR) + "/Zelvik_Server";
+        const std::string program = GameDir() + "/Zelvik_Server";
         pid = fork();
         if (pid == 0) {
             if (chdir(dir.c_str()) != 0) _exit(127);

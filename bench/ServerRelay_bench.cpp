@@ -41,6 +41,8 @@ bool Run(int clients, int seconds, int gapUs) {
         return false;
     }
     if (gapUs >= 0) Server_SetPassGap(s, gapUs);
+    // The whole fleet joins from one address.
+    Server_SetPlayerLimits(s, clients, std::max(clients, kServerMaxPlayers));
     if (const ZelvikID* mode = Plugin_FindByName(PluginKind_Mode, u"PEXA Master"))
         s->ops->AddMode(s, mode);
     if (const ZelvikID* rs = Plugin_GetInfo(PluginKind_RotationSystem, 0))

@@ -57,9 +57,10 @@ struct Tracking {
     // Connections in connect order (so in order of their join deadline); the order number tells
     // a record reused after a close from the one queued.
     std::deque<std::pair<ServerClient*, uint64_t>> deadlines;
-    std::vector<ServerClient*> players; // joined, in connect order
-    std::vector<ServerClient*> touched; // read or accepted this pass
-    std::vector<ServerClient*> gone;    // closed this pass, freed at its end
+    std::vector<ServerClient*> players;           // joined, in connect order
+    std::vector<ServerClient*> touched;           // read or accepted this pass
+    std::unordered_set<ServerClient*> backlogged; // with bytes the kernel has not taken yet
+    std::vector<ServerClient*> gone;              // closed this pass, freed at its end
     std::vector<PlatformReadyEntry> ready;
 };
 
@@ -83,9 +84,20 @@ struct ServerState {
     uint32_t TimedOut; // did not join within the deadline
     uint32_t Crowded;  // closed: too many waiting from their address
     uint32_t Full;     // refused: the server held Capacity connections
-    // Crowded addresses named in the log this period (a few: the summary counts the rest).
-    uint32_t CrowdedNamed[8];
-    uint32_t CrowdedNamedCount;
+    uint32_t Hellos;   // handshakes accepted
+    uint32_t Refused;  // joins refused without a line of their own
+    uint32_t Unruly;   // connections closed for what they sent, without a line of their own
+    uint32_t WrongIds; // packets with another player's id, without a line of their own
+    // Addresses named in the log this period, per kind of line (a few: the summary counts the
+    // rest), so one address repeating itself costs one line a period.
+    std::pair<uint32_t, uint32_t> Named[16];
+    uint32_t NamedCount;
+    int32_t PlayersPerAddress;
+    int32_t MaxPlayers;
+    uint64_t Queued;   // bytes waiting in every client's send queue, as last looked at
+    uint64_t Gathered; // bytes gathered this pass, not yet handed to the send queues
+    uint32_t Shed;     // memory was let go since the last trim
+    uint32_t LastTrim; // GetMilliseconds of the last trim
     // Connections held at most: a flood beyond it is turned away at the door instead of
     // exhausting descriptors.
     int32_t Capacity;
@@ -215,10 +227,38 @@ void MarkJoined(Server* s, ServerClient* c) {
                    c);
 }
 
+enum : uint32_t {
+    kNamedCrowded = 1,
+    kNamedRefused,
+    kNamedUnruly,
+    kNamedUnrulyPlayer,
+    kNamedWrongId
+};
+
+// The first time in a summary period that an address gives a line of this kind; later ones are
+// counted for the summary instead.
+bool FirstThisPeriod(Server* s, uint32_t kind, uint32_t address) {
+    ServerState* state = State(s);
+    const std::pair<uint32_t, uint32_t> key{kind, address};
+    const auto* named = state->Named;
+    const uint32_t count = state->NamedCount;
+    if (std::find(named, named + count, key) != named + count || count == std::size(state->Named))
+        return false;
+    state->Named[state->NamedCount++] = key;
+    return true;
+}
+
 // Relays and notices are gathered per connection and leave together at the end of the pass
 // (or just before a packet that is sent directly, so the order on the wire stays as built).
-void SendTo(ServerClient* c, const uint8_t* data, uint32_t size) {
+void SendTo(Server* s, ServerClient* c, const uint8_t* data, uint32_t size) {
     if (c->Gone || c->Broken) return;
+    // The budget holds within a pass too: thousands of answers to clients that do not read can
+    // pile up before its end. The one that would pass it goes.
+    ServerState* state = State(s);
+    if (state->Queued + state->Gathered + size > kServerSendBudget) {
+        c->Broken = 1;
+        return;
+    }
     if (c->OutSize + size > c->OutCapacity) {
         uint32_t capacity = c->OutCapacity ? c->OutCapacity : 4096;
         while (capacity < c->OutSize + size) capacity *= 2;
@@ -235,19 +275,40 @@ void SendTo(ServerClient* c, const uint8_t* data, uint32_t size) {
     }
     std::memcpy(c->OutData + c->OutSize, data, size);
     c->OutSize += size;
+    state->Gathered += size;
 }
 
-void FlushClient(ServerClient* c) {
+// The server's total of waiting bytes follows each client's send queue.
+void CountQueued(Server* s, ServerClient* c) {
+    const uint32_t queued = Platform_Socket_Backlog(c->ClientConnection);
+    State(s)->Queued = State(s)->Queued - c->Queued + queued;
+    c->Queued = queued;
+    if (queued)
+        Track(s).backlogged.insert(c);
+    else
+        Track(s).backlogged.erase(c);
+}
+
+void FlushClient(Server* s, ServerClient* c) {
     if (!c->OutSize || c->Gone) return;
     if (Platform_Socket_Send(c->ClientConnection, c->OutData, c->OutSize) < 0) c->Broken = 1;
+    State(s)->Gathered -= c->OutSize;
     c->OutSize = 0;
+    CountQueued(s, c);
+    // A burst (the announcements of many joins) must not keep its buffer for good.
+    if (c->OutCapacity > 64 * 1024) {
+        std::free(c->OutData);
+        c->OutData = nullptr;
+        c->OutCapacity = 0;
+    }
 }
 
 // A client whose backlog is waiting is watched for writing until it drains; the others are
 // not, or every wait would return at once.
 void WatchBacklog(Server* s, ServerClient* c) {
     if (c->Gone) return;
-    const uint32_t watch = Platform_Socket_Backlog(c->ClientConnection) > 0;
+    CountQueued(s, c);
+    const uint32_t watch = c->Queued > 0;
     if (watch == c->WatchWrite) return;
     c->WatchWrite = watch;
     Platform_Socket_WaitSetWatchWrite(State(s)->WaitSet, c->ClientConnection,
@@ -257,15 +318,16 @@ void WatchBacklog(Server* s, ServerClient* c) {
 // Only players and the connections read this pass can have something gathered.
 void FlushAll(Server* s) {
     const auto flush = [s](ServerClient* c) {
-        const bool sending = c->OutSize != 0;
-        FlushClient(c);
-        if (sending || c->WatchWrite) WatchBacklog(s, c);
+        FlushClient(s, c);
+        // Packets sent directly (announcements, the start) may have left a backlog too.
+        WatchBacklog(s, c);
     };
     for (ServerClient* c : Track(s).touched) flush(c);
     for (ServerClient* c : Track(s).players) flush(c);
 }
 
-void ReleaseOut(ServerClient* c) {
+void ReleaseOut(Server* s, ServerClient* c) {
+    State(s)->Gathered -= c->OutSize;
     std::free(c->OutData);
     c->OutData = nullptr;
     c->OutSize = c->OutCapacity = 0;
@@ -275,11 +337,13 @@ void ReleaseOut(ServerClient* c) {
 // for the server's info, a client still saying hello) must get nothing but its own answers.
 void Relay(Server* s, ServerClient* from, const uint8_t* data, uint32_t size) {
     for (ServerClient* c : Track(s).players)
-        if (c != from && c->HeldPlayer) SendTo(c, data, size);
+        if (c != from && c->HeldPlayer) SendTo(s, c, data, size);
 }
 
 // Ends a connection; reason (0: the peer left) goes with a player's departure line.
 void DropClient(Server* s, ServerClient* c);
+// Starts the game when every joined player is ready.
+void StartIfAllReady(Server* s);
 
 void Disconnect(Server* s, ServerClient* c, const char16_t* reason = nullptr) {
     if (c->Gone) return;
@@ -287,11 +351,53 @@ void Disconnect(Server* s, ServerClient* c, const char16_t* reason = nullptr) {
     DropClient(s, c);
 }
 
+// Ends a connection for what it sent: named once a period per address (a player with its
+// departure line), counted after that, so a peer rejoining to misbehave again costs no lines.
+void CloseUnruly(Server* s, ServerClient* c, const char16_t* reason) {
+    if (c->Gone) return;
+    if (!FirstThisPeriod(s, c->HeldPlayer ? kNamedUnrulyPlayer : kNamedUnruly, c->Address)) {
+        ++State(s)->Unruly;
+        c->QuietDrop = 1;
+    } else if (!c->HeldPlayer) {
+        Log(s, u"Closed a connection from " + Address(c->Address) + u": " + reason);
+    }
+    Disconnect(s, c, reason);
+}
+
+// A packet the connection may not send is ignored, up to a small allowance; past it the
+// connection goes, so a peer cannot keep the server busy with them.
+void Fault(Server* s, ServerClient* c, const char16_t* reason) {
+    if (++c->Faults > kServerFaultAllowance) CloseUnruly(s, c, reason);
+}
+
+// Another player's id from a joined player: named once a period per address.
+void WrongId(Server* s, ServerClient* c) {
+    if (FirstThisPeriod(s, kNamedWrongId, c->Address))
+        Log(s, u"Wrong PlayerID from " + Who(c->HeldPlayer->NameBuffer, c->Address));
+    else
+        ++State(s)->WrongIds;
+    Fault(s, c, u"it kept sending other players' ids");
+}
+
+// Past the send budget the clients with the most bytes waiting go first: they read slowest.
+void KeepSendBudget(Server* s) {
+    ServerState* state = State(s);
+    if (state->Queued <= kServerSendBudget) return;
+    std::vector<ServerClient*> slowest(Track(s).backlogged.begin(), Track(s).backlogged.end());
+    std::sort(slowest.begin(), slowest.end(), [](const ServerClient* a, const ServerClient* b) {
+        return a->Queued != b->Queued ? a->Queued > b->Queued : a->Order < b->Order;
+    });
+    for (ServerClient* c : slowest) {
+        if (state->Queued <= kServerSendBudget) break;
+        CloseUnruly(s, c, u"it stopped reading and the server's send budget is spent");
+    }
+}
+
 // Unlinks the records closed this pass, each in constant time.
 void RemoveGone(Server* s) {
     Tracking& t = Track(s);
     for (ServerClient* c : t.gone) {
-        ReleaseOut(c);
+        ReleaseOut(s, c);
         t.live.erase(c);
         s->Clients->Current = reinterpret_cast<DoublyLinkedListElement*>(
             reinterpret_cast<char*>(c) - sizeof(DoublyLinkedListElement));
@@ -300,19 +406,6 @@ void RemoveGone(Server* s) {
     }
     DoublyLinkedList_ResetList(s->Clients);
     t.gone.clear();
-}
-
-const char16_t* CommandWord(uint8_t command) {
-    switch (command) {
-    case NetCmd_Hello:
-        return u"Hello";
-    case NetCmd_Join:
-        return u"Join";
-    case NetCmd_Ready:
-        return u"Ready";
-    default:
-        return nullptr;
-    }
 }
 
 struct FeedContext {
@@ -325,13 +418,9 @@ bool ServerHandles(uint8_t c) {
            c == NetCmd_Input;
 }
 
-void OnPieceRead(void* ctx, uint8_t command) {
-    auto* f = static_cast<FeedContext*>(ctx);
-    if (!f->server->MessageCallback) return; // nobody reads the line: do not build it per packet
-    if (const char16_t* word = CommandWord(command))
-        Log(f->server,
-            word + std::u16string(u" from Client(") + Address(f->client->Address) + u")");
-}
+// Packets are not logged as they arrive: a peer streaming them would make the log its own.
+// What they lead to is (a join, a ready player, a refusal), and the summary counts the rest.
+void OnPieceRead(void*, uint8_t) {}
 
 bool OnServerPacket(void* ctx, const uint8_t* data, uint32_t) {
     auto* f = static_cast<FeedContext*>(ctx);
@@ -384,14 +473,8 @@ void ReadClient(Server* s, ServerClient* c) {
 
 // The first time in a summary period that an address has too many connections waiting.
 void NameCrowded(Server* s, uint32_t address) {
-    ServerState* state = State(s);
-    const uint32_t* named = state->CrowdedNamed;
-    const uint32_t count = state->CrowdedNamedCount;
-    if (std::find(named, named + count, address) != named + count ||
-        count == std::size(state->CrowdedNamed))
-        return;
-    state->CrowdedNamed[state->CrowdedNamedCount++] = address;
-    Log(s, u"Too many connections from " + Address(address) + u": closing the oldest");
+    if (FirstThisPeriod(s, kNamedCrowded, address))
+        Log(s, u"Too many connections from " + Address(address) + u": closing the oldest");
 }
 
 // Makes room for a new connection from address: when as many of that address's connections
@@ -539,8 +622,15 @@ void Summarise(Server* s) {
     if (state->Full)
         Log(s, last + Net_Decimal(state->Full) + u" connections refused, the server holds " +
                    Net_Decimal(uint32_t(state->Capacity)));
+    if (state->Hellos) Log(s, last + Net_Decimal(state->Hellos) + u" Hello handshakes accepted");
+    if (state->Refused) Log(s, last + Net_Decimal(state->Refused) + u" more joins refused");
+    if (state->WrongIds)
+        Log(s, last + Net_Decimal(state->WrongIds) + u" more packets with another player's id");
+    if (state->Unruly)
+        Log(s, last + Net_Decimal(state->Unruly) + u" more connections closed for what they sent");
     state->InfoQueries = state->TimedOut = state->Crowded = state->Full = 0;
-    state->CrowdedNamedCount = 0;
+    state->Hellos = state->Refused = state->WrongIds = state->Unruly = 0;
+    state->NamedCount = 0;
 }
 
 void ResetClientStream(ServerClient* c) {
@@ -562,6 +652,8 @@ Server* Server_Create(const char16_t* name, int32_t port) {
     state->WaitingPerAddress = kServerWaitingPerAddress;
     state->JoinDeadlineMs = kServerJoinDeadlineMs;
     state->SummaryMs = kServerSummaryMs;
+    state->PlayersPerAddress = kServerPlayersPerAddress;
+    state->MaxPlayers = kServerMaxPlayers;
     state->LastSummary = state->LastDeadline = GetMilliseconds();
     const uint64_t limit = Platform_Socket_RaiseDescriptorLimit();
     state->Capacity = static_cast<int32_t>(std::clamp<uint64_t>(
@@ -745,6 +837,8 @@ void Server_HandleNetEvent(Server* s) {
             }
     }
     FlushAll(s);
+    KeepSendBudget(s);
+    FlushAll(s); // the departure notices of the clients dropped for the budget
     t.touched.clear();
     RemoveGone(s);
 }
@@ -772,6 +866,13 @@ int32_t Server_SetAdmission(Server* s, int32_t waitingPerAddress, int32_t joinDe
     return 1;
 }
 
+int32_t Server_SetPlayerLimits(Server* s, int32_t perAddress, int32_t total) {
+    if (!s || perAddress < 1 || total < 1) return 0;
+    State(s)->PlayersPerAddress = perAddress;
+    State(s)->MaxPlayers = total;
+    return 1;
+}
+
 int32_t Server_SetSummaryPeriod(Server* s, int32_t ms) {
     if (!s || ms < 1) return 0;
     State(s)->SummaryMs = ms;
@@ -788,9 +889,18 @@ int32_t Server_Process(Server* s) {
         Player* p = c->HeldPlayer;
         if (p && p->InputQueue && p->InputQueue->Count > 0) p->ops->Update(p, 0, -1);
     }
-    if (DoublyLinkedList_CountList(s->Clients) == 0) {
+    // Only players hold a game: a connection that never joined (a browser, a stranger
+    // reconnecting) must not keep late friends out once the players have gone.
+    if (Track(s).players.empty()) {
         s->GameRunning = 0;
         s->SharedSeed = NewSeed();
+    }
+    // Memory freed by many departures goes back to the system, at most once a second.
+    ServerState* state = State(s);
+    if (state->Shed && GetMilliseconds() - state->LastTrim >= 1000) {
+        state->Shed = 0;
+        state->LastTrim = GetMilliseconds();
+        Platform_Socket_TrimMemory();
     }
     return 1;
 }
@@ -839,15 +949,20 @@ int32_t Server_SendNetPacket(Server* s, Player* p) {
 void Server_OnGetInfo(Server* s, ServerClient* c) {
     uint8_t info[kSizeInfo];
     NetCmd_BuildInfo(info, s->ServerName, static_cast<uint32_t>(Server_CountPlayers(s)), -1);
-    SendTo(c, info, kSizeInfo);
+    SendTo(s, c, info, kSizeInfo);
     ++State(s)->InfoQueries;
 }
 
 void Server_OnHello(Server* s, ServerClient* c) {
-    (void)s;
+    // A client says Hello once; a peer repeating it only wants to keep the server busy.
+    if (c->ClientFlags & (kClientHelloAccepted | kClientHelloRefused)) {
+        CloseUnruly(s, c, u"it repeated its Hello");
+        return;
+    }
     const uint64_t version = Net_GetU64(c->ReceiveBuffer + 1);
     if (version == kEngineVersion) {
         c->ClientFlags |= kClientHelloAccepted;
+        ++State(s)->Hellos;
         return;
     }
     c->ClientFlags |= kClientHelloRefused;
@@ -855,7 +970,7 @@ void Server_OnHello(Server* s, ServerClient* c) {
     const std::u16string text = u"Your engine version is different from the servers. (Client: " +
                                 VersionToString(version) + u" - Server: " +
                                 VersionToString(kEngineVersion) + u")";
-    FlushClient(c);
+    FlushClient(s, c);
     if (Net_SendMessage(c->ClientConnection, text.c_str()) < 0) c->Broken = 1;
 }
 
@@ -863,50 +978,68 @@ void Server_OnJoin(Server* s, ServerClient* c) {
     char16_t name[kTextUnits + 1];
     PacketReader r(c->ReceiveBuffer + 1, kTextBytes);
     r.Text(name);
-    // One line per connection: a peer repeating its Join must not flood the log.
-    const auto refuse = [&](const std::u16string& reason) {
-        if (c->ClientFlags & kClientJoinRefused) return;
-        c->ClientFlags |= kClientJoinRefused;
-        Log(s, u"Join refused for " + Who(name, c->Address) + u": " + reason);
+    // One line per address and period: a flood of refused joins must not flood the log.
+    const auto refuse = [&](const std::u16string& reason, const char16_t* message) {
+        if (FirstThisPeriod(s, kNamedRefused, c->Address))
+            Log(s, u"Join refused for " + Who(name, c->Address) + u": " + reason);
+        else
+            ++State(s)->Refused;
+        if (!message) return;
+        FlushClient(s, c);
+        if (Net_SendMessage(c->ClientConnection, message) < 0) c->Broken = 1;
     };
-    // One player per client: a second Join would leave the first one orphaned.
-    if (c->HeldPlayer) {
-        refuse(u"this connection has already joined as " + LogName(c->HeldPlayer->NameBuffer));
+    // A client joins once: a second Join would leave the first player orphaned, and a refused
+    // client asking again only wants to keep the server busy.
+    if (c->ClientFlags & kClientJoinTried) {
+        CloseUnruly(s, c, u"it sent a second Join");
         return;
     }
     if (!(c->ClientFlags & kClientHelloAccepted)) {
         refuse(c->ClientFlags & kClientHelloRefused
                    ? u"its engine version is " + VersionToString(c->RefusedVersion) +
                          u", the server's is " + VersionToString(kEngineVersion)
-                   : std::u16string(u"no Hello came before the Join"));
+                   : std::u16string(u"no Hello came before the Join"),
+               nullptr);
+        Fault(s, c, u"it sent Join before a Hello was accepted");
         return;
     }
+    c->ClientFlags |= kClientJoinTried;
     if (s->GameRunning) {
-        refuse(u"a game is running");
-        FlushClient(c);
-        if (Net_SendMessage(c->ClientConnection, u"Game is already running - You can't join now.") <
-            0)
-            c->Broken = 1;
+        refuse(u"a game is running", u"Game is already running - You can't join now.");
+        return;
+    }
+    const auto& players = Track(s).players;
+    const int32_t fromAddress = static_cast<int32_t>(
+        std::count_if(players.begin(), players.end(),
+                      [&](const ServerClient* other) { return other->Address == c->Address; }));
+    if (fromAddress >= State(s)->PlayersPerAddress) {
+        refuse(Net_Decimal(uint32_t(fromAddress)) + u" players have joined from its address",
+               u"Too many players from your address - You can't join now.");
+        return;
+    }
+    if (static_cast<int32_t>(players.size()) >= State(s)->MaxPlayers) {
+        refuse(u"the server holds " + Net_Decimal(uint32_t(players.size())) + u" players",
+               u"The server is full - You can't join now.");
         return;
     }
     // No own field: the modes give every player the same field the clients play
     // on.
     Player* p = Player_Create(s->ClientCallbacks, 0);
     if (!p) {
-        refuse(u"the player could not be created");
+        refuse(u"the player could not be created", nullptr);
         return;
     }
     p->ops->SetName(p, name);
     p->PeerConnection = c->ClientConnection;
     p->IsRemote = 1;
     p->PacketBuffer[0] = NetCmd_JoinReply;
-    FlushClient(c);
+    FlushClient(s, c);
     Server_SendNetPacket(s, p);
     for (ServerClient* other : Players(s)) {
         Player* q = other->HeldPlayer;
         if (!q || other == c) continue;
         NetCmd_BuildPlayerJoined(q->PacketBuffer, p->Id, p->NameBuffer, s->SharedSeed);
-        FlushClient(other);
+        FlushClient(s, other);
         SendNetPacket(q);
         NetCmd_BuildPlayerJoined(p->PacketBuffer, q->Id, q->NameBuffer, s->SharedSeed);
         SendNetPacket(p);
@@ -918,13 +1051,21 @@ void Server_OnJoin(Server* s, ServerClient* c) {
 
 void Server_OnReady(Server* s, ServerClient* c) {
     Player* p = c->HeldPlayer;
-    if (!p) return;
+    if (!p) {
+        Fault(s, c, u"it sent Ready before joining");
+        return;
+    }
     const uint32_t id = Net_GetU32(c->ReceiveBuffer + 1);
     const uint32_t index = Net_GetU32(c->ReceiveBuffer + 5);
     if (id != p->Id) {
-        Log(s, u"Wrong PlayerID from (" + Net_Decimal(c->ClientConnection) + u")");
+        WrongId(s, c);
         return;
     }
+    if (p->ReadyFlag) {
+        Fault(s, c, u"it kept repeating its Ready");
+        return;
+    }
+    Log(s, u"Ready from " + Who(p->NameBuffer, c->Address));
     // A further game starts from a clean copy: no doubled modes, no stale
     // checksums.
     DetachModes(p);
@@ -947,8 +1088,16 @@ void Server_OnReady(Server* s, ServerClient* c) {
     s->ServerGame->ops->AttachPlayer(s->ServerGame, p);
     p->ReadyFlag = 1;
     Relay(s, c, c->ReceiveBuffer, kSizeReady);
+    StartIfAllReady(s);
+}
 
+namespace {
+
+// The start: when every joined player is ready (the last Ready came, or the last player who
+// was not ready left), everyone starts together with the shared seed.
+void StartIfAllReady(Server* s) {
     const std::vector<ServerClient*> clients = Players(s);
+    if (clients.empty()) return;
     for (ServerClient* other : clients)
         if (other->HeldPlayer && !other->HeldPlayer->ReadyFlag) return;
     Log(s, u"Starting the game");
@@ -958,7 +1107,7 @@ void Server_OnReady(Server* s, ServerClient* c) {
         if (!q) continue;
         q->ReadyFlag = 0;
         NetCmd_BuildStartGame(q->PacketBuffer, q->Id, s->SharedSeed);
-        FlushClient(other);
+        FlushClient(s, other);
         SendNetPacket(q);
         // Frames still queued from an earlier game belong to no one now.
         ClearList(q->InputQueue);
@@ -969,15 +1118,20 @@ void Server_OnReady(Server* s, ServerClient* c) {
     }
 }
 
+} // namespace
+
 void Server_OnInputPacket(Server* s, ServerClient* c) {
     Player* p = c->HeldPlayer;
-    if (!p) return;
+    if (!p) {
+        Fault(s, c, u"it sent input before joining");
+        return;
+    }
     const uint8_t* d = c->ReceiveBuffer;
     const uint32_t size = NetInput_Size(d);
     if (Net_GetU32(d + kInputId) != p->Id) {
         // Another player's frames from this connection are neither applied nor
         // relayed.
-        Log(s, u"Wrong PlayerID from (" + Net_Decimal(c->ClientConnection) + u")");
+        WrongId(s, c);
         return;
     }
     const uint32_t first = Net_GetU32(d + kInputFirstFrame);
@@ -1038,6 +1192,10 @@ void DropClient(Server* s, ServerClient* c) {
     Tracking& t = Track(s);
     c->Gone = 1;
     t.gone.push_back(c);
+    State(s)->Queued -= c->Queued;
+    if (c->Queued || c->HeldPlayer) State(s)->Shed = 1;
+    c->Queued = 0;
+    t.backlogged.erase(c);
     if (c->HeldPlayer)
         std::erase(t.players, c);
     else
@@ -1050,7 +1208,8 @@ void DropClient(Server* s, ServerClient* c) {
         hadPlayer = true;
         id = p->Id;
         const std::u16string who = Who(p->NameBuffer, c->Address);
-        Log(s, c->DropReason ? who + u" was dropped: " + c->DropReason : who + u" left");
+        if (!c->QuietDrop)
+            Log(s, c->DropReason ? who + u" was dropped: " + c->DropReason : who + u" left");
         if (p->Game) p->Game->ops->RemovePlayer(p->Game, p);
         FreeHeldPlayer(p);
         c->HeldPlayer = nullptr;
@@ -1059,7 +1218,9 @@ void DropClient(Server* s, ServerClient* c) {
     uint8_t left[kSizePlayerLeft];
     NetCmd_BuildPlayerLeft(left, id);
     for (ServerClient* other : t.players)
-        if (other->HeldPlayer) SendTo(other, left, kSizePlayerLeft);
+        if (other->HeldPlayer) SendTo(s, other, left, kSizePlayerLeft);
+    // The one everyone was waiting for is gone.
+    StartIfAllReady(s);
 }
 
 } // namespace
@@ -1068,7 +1229,7 @@ int32_t Server_Free(Server* s) {
     if (!s) return 0;
     if (s->Clients) {
         for (ServerClient* c : LiveClients(s)) {
-            FlushClient(c);
+            FlushClient(s, c);
             Net_SendMessage(c->ClientConnection, u"Server is shutting down");
         }
         for (ServerClient* c : LiveClients(s)) {
@@ -1086,7 +1247,7 @@ int32_t Server_Free(Server* s) {
     if (s->Clients) {
         for (ServerClient* c : LiveClients(s))
             if (Player* p = c->HeldPlayer) FreeHeldPlayer(p);
-        ForEach<ServerClient>(s->Clients, ReleaseOut);
+        ForEach<ServerClient>(s->Clients, [s](ServerClient* c) { ReleaseOut(s, c); });
         DoublyLinkedList_FreeList(s->Clients);
     }
     delete State(s)->Track;

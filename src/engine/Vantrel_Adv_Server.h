@@ -17,7 +17,7 @@ struct RotationSystemEntry {
 
 constexpr uint32_t kClientHelloAccepted = 1;
 constexpr uint32_t kClientHelloRefused = 2; // a Hello of another engine version came
-constexpr uint32_t kClientJoinRefused = 4;  // a refused Join has its log line
+constexpr uint32_t kClientJoinTried = 4;    // a Join came: a second one ends the connection
 
 // One accepted connection.
 struct ServerClient {
@@ -43,6 +43,9 @@ struct ServerClient {
     uint32_t Spoke;             // some bytes have arrived from it
     uint64_t RefusedVersion;    // the engine version of a refused Hello, for the log
     const char16_t* DropReason; // why the server ends the connection, for the log; 0: it left
+    uint32_t Faults;            // packets it may not send (wrong ids, Ready/Input unjoined)
+    uint32_t Queued;            // bytes the kernel has not taken yet, as last looked at
+    uint32_t QuietDrop;         // its closing is counted in the summary, not given a line
 };
 
 // 0 when the network cannot be started or the port cannot be opened. Port 0 picks a free one
@@ -88,6 +91,18 @@ constexpr uint64_t kServerMaxConnections = 65536;
 constexpr int32_t kServerWantedConnections = 16384;
 int32_t Server_GetCapacity(Server* s);
 int32_t Server_SetSummaryPeriod(Server* s, int32_t ms);
+// Players held at once, from one address and in all: far beyond a LAN party, low enough that
+// one address cannot make the server hold gigabytes of announcements for clients that never
+// read. A refused Join gets a message saying why.
+constexpr int32_t kServerPlayersPerAddress = 64;
+constexpr int32_t kServerMaxPlayers = 256;
+int32_t Server_SetPlayerLimits(Server* s, int32_t perAddress, int32_t total);
+// Bytes waiting in all clients' send queues at most; past it the clients with the most waiting
+// (the slowest readers) are dropped until it holds again.
+constexpr uint64_t kServerSendBudget = 64u << 20;
+// Packets a connection may send out of turn (another player's id, Ready or Input before it
+// joined, a Ready while ready) before the server closes it.
+constexpr uint32_t kServerFaultAllowance = 8;
 
 // Handles every network event of one poll snapshot.
 void Server_HandleNetEvent(Server* s);

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <netdb.h>
@@ -249,7 +250,10 @@ int32_t Platform_Socket_Flush(uint32_t handle) {
     const ssize_t n = WriteSome(fd, it->second.data(), it->second.size());
     if (n < 0) return -1;
     it->second.erase(it->second.begin(), it->second.begin() + n);
-    return static_cast<int32_t>(it->second.size());
+    const auto left = static_cast<int32_t>(it->second.size());
+    // A drained queue gives its buffer back (it may have grown to the limit).
+    if (left == 0) shard.queues.erase(it);
+    return left;
 }
 
 uint32_t Platform_Socket_Backlog(uint32_t handle) {
@@ -382,6 +386,10 @@ void Platform_Socket_Close(uint32_t handle) {
         shard.queues.erase(fd);
     }
     close(fd);
+}
+
+void Platform_Socket_TrimMemory() {
+    malloc_trim(0);
 }
 
 uint64_t Platform_Socket_RaiseDescriptorLimit() {

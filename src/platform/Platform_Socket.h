@@ -77,5 +77,8 @@ void Platform_Socket_WaitSetFree(uint32_t set);
 uint32_t Platform_Socket_PeerAddress(uint32_t handle);
 // Closes the connection and drops its send queue; a 0 handle is ignored.
 void Platform_Socket_Close(uint32_t handle);
+// Hands memory freed by closed connections and drained queues back to the system: after
+// thousands of departures the allocator would otherwise keep it for good.
+void Platform_Socket_TrimMemory();
 
 constexpr uint32_t kSendBacklogLimit = 1u << 20;
