@@ -1,6 +1,7 @@
 #include "Platform_Dialog.h"
 
 #include "Platform_ImGuiFeed.h"
+#include "Platform_Process.h"
 
 #include <SDL.h>
 #include <imgui.h>
@@ -28,13 +29,16 @@ bool isHeadlessDriver(const char* name) {
 constexpr int kNotShown = -2;
 
 // Runs one modal Dear ImGui window until body() returns something other than 0:
-// 1 accept, -1 cancel; kNotShown when the window cannot be opened. Quit requests seen meanwhile
-// (a window closed, SIGTERM or SIGINT through SDL) cancel the box and are put back for the
-// caller's loop, so a box never keeps the program from ending. The box runs in this process:
+// 1 accept, -1 cancel; kNotShown when the window cannot be opened or the program was told to
+// end (SIGTERM, SIGINT). Quit requests seen meanwhile (a window closed, a signal through SDL)
+// cancel the box and are put back for the caller's loop, so a box never keeps the program from
+// ending. The box runs in this process:
 // nothing of it outlives the program. With wantsText, keys typed ahead wait until the text
 // field has the focus.
 int runModal(const std::string& title, int w, int h, bool wantsText,
              const std::function<int(bool first)>& body) {
+    // A program asked to end (its quit event maybe taken by another loop) asks nobody.
+    if (Platform_Process_TerminationRequested()) return kNotShown;
     bool startedVideo = false;
     if (!SDL_WasInit(SDL_INIT_VIDEO)) {
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return kNotShown;
@@ -51,6 +55,7 @@ int runModal(const std::string& title, int w, int h, bool wantsText,
     }
     // The box takes the keyboard as it appears, so Return and Escape work at once, also where
     // no window manager hands a new window the focus.
+    if (owner) SDL_SetWindowModalFor(window, owner); // a dialog of the program's window
     SDL_RaiseWindow(window);
     SDL_SetWindowInputFocus(window);
     SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, 0);
@@ -120,6 +125,7 @@ int runModal(const std::string& title, int w, int h, bool wantsText,
                 if (target == id || target == 0) feed.Push(e);
             } while (SDL_PollEvent(&e));
         }
+        if (Platform_Process_TerminationRequested()) result = -1;
         if (result != 0) break;
         // A field that never takes the focus must not keep the keys from the buttons.
         feed.Feed(!wantsText || ImGui::GetIO().WantTextInput || frames >= 10);
@@ -165,6 +171,7 @@ int runModal(const std::string& title, int w, int h, bool wantsText,
 
 // Message box layout, in pixels of Dear ImGui's default font and style.
 constexpr int kPadding = 8;           // the window's padding
+constexpr int kMargin = 8;            // room at the end of the longest line
 constexpr float kIconWidth = 28;      // the error mark and its gap
 constexpr int kMessageMinWidth = 240; // room for the title and the button
 constexpr float kMessageWrap = 520;   // longer lines wrap
@@ -202,7 +209,8 @@ void Platform_Dialog_Message(const std::string& title, const std::string& text, 
     if (!Platform_Dialog_Headless()) {
         const ImVec2 textSize = messageTextSize(text);
         const float icon = error ? kIconWidth : 0.0f;
-        const int w = std::max(kMessageMinWidth, int(std::ceil(textSize.x + icon)) + 2 * kPadding);
+        const int w =
+            std::max(kMessageMinWidth, int(std::ceil(textSize.x + icon)) + 2 * kPadding + kMargin);
         const int h = int(std::ceil(std::max(textSize.y, icon))) + kMessageChrome;
         const int r = runModal(title.empty() ? " " : title, w, h, false, [&](bool) {
             if (error) {

@@ -1,5 +1,7 @@
 #include "Platform_Display.h"
 
+#include "Platform_Process.h"
+
 #include <SDL.h>
 
 namespace {
@@ -40,7 +42,12 @@ bool Platform_Display_Start(std::string* reason) {
     // Kept for the whole run: a later start of the video (after a window closed it) must not
     // fall back either.
     if (!drivers.empty()) SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
+        // SDL's own handlers now turn SIGTERM and SIGINT into quit events; a box must also know
+        // of one that some other loop took first.
+        Platform_Process_WatchTermination();
+        return true;
+    }
     if (reason)
         *reason = "no display could be opened (" + wantedDisplay() + "): " + SDL_GetError() +
                   "; SDL_VIDEODRIVER=dummy runs without one";

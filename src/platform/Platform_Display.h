@@ -8,5 +8,6 @@
 // Starts SDL's video (once more when it runs already, as SDL counts them). Unless
 // SDL_VIDEODRIVER names a driver (dummy and offscreen run headless on purpose), only the drivers
 // that reach a real display are tried. False when none opens; *reason (when given) then says
-// which display was wanted and SDL's reason.
+// which display was wanted and SDL's reason. Once started, SIGTERM and SIGINT are watched
+// (Platform_Process_TerminationRequested).
 bool Platform_Display_Start(std::string* reason);

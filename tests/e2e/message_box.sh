@@ -74,6 +74,17 @@ start_client() {
     return 1
 }
 
+# The box should have the keyboard by itself; a window manager may take a moment to hand it
+# over. Gives up after 10 s (the next step then fails).
+await_box_focus() {
+    local i
+    for ((i = 0; i < 100; ++i)); do
+        [ "$(xdotool getwindowfocus getwindowname 2>/dev/null || true)" = " " ] && break
+        sleep 0.1
+    done
+    sleep 0.3 # the box draws its first frames
+}
+
 # Waits up to $2 seconds for process $1 to end; its exit code in $work/rc.
 wait_end() {
     local pid=$1 i
@@ -92,13 +103,14 @@ start_client "$work/return.log" || fail "no message box after a refused connecti
 pid=$(cat "$work/pid")
 grep -q "Could not connect to 127.0.0.1:$port" "$work/return.log" &&
     fail "the refusal went to stderr instead of a box"
-sleep 0.5 # the box draws its first frames
+await_box_focus
 xdotool key Return
 wait_end "$pid" 15 || fail "Return did not close the box"
 
 # 2. SIGTERM ends a client that shows the box, with everything it started.
 start_client "$work/term.log" || fail "no message box the second time"
 pid=$(cat "$work/pid")
+await_box_focus
 children=$(pgrep -P "$pid" || true)
 kill -TERM "$pid"
 wait_end "$pid" 15 || fail "the client showing a box did not end on SIGTERM"
