@@ -1,13 +1,17 @@
 #include "Platform_Dialog.h"
 
 #include "Platform_ImGuiFeed.h"
+#include "Platform_Process.h"
 
 #include <SDL.h>
 #include <imgui.h>
 #include <imgui_impl_sdl.h>
 #include <imgui_impl_sdlrenderer.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -21,14 +25,23 @@ bool isHeadlessDriver(const char* name) {
     return name && (std::strcmp(name, "dummy") == 0 || std::strcmp(name, "offscreen") == 0);
 }
 
+// runModal's result when no window could be opened (no display).
+constexpr int kNotShown = -2;
+
 // Runs one modal Dear ImGui window until body() returns something other than 0:
-// 1 accept, -1 cancel. Quit requests seen meanwhile are put back for the caller's loop.
-// With wantsText, keys typed ahead wait until the text field has the focus.
+// 1 accept, -1 cancel; kNotShown when the window cannot be opened or the program was told to
+// end (SIGTERM, SIGINT). Quit requests seen meanwhile (a window closed, a signal through SDL)
+// cancel the box and are put back for the caller's loop, so a box never keeps the program from
+// ending. The box runs in this process:
+// nothing of it outlives the program. With wantsText, keys typed ahead wait until the text
+// field has the focus.
 int runModal(const std::string& title, int w, int h, bool wantsText,
              const std::function<int(bool first)>& body) {
+    // A program asked to end (its quit event maybe taken by another loop) asks nobody.
+    if (Platform_Process_TerminationRequested()) return kNotShown;
     bool startedVideo = false;
     if (!SDL_WasInit(SDL_INIT_VIDEO)) {
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return kNotShown;
         startedVideo = true;
     }
     // The window that has the keys now gets them back when the box closes: without a window
@@ -38,14 +51,19 @@ int runModal(const std::string& title, int w, int h, bool wantsText,
                                           SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_SHOWN);
     if (!window) {
         if (startedVideo) SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        return -1;
+        return kNotShown;
     }
+    // The box takes the keyboard as it appears, so Return and Escape work at once, also where
+    // no window manager hands a new window the focus.
+    if (owner) SDL_SetWindowModalFor(window, owner); // a dialog of the program's window
+    SDL_RaiseWindow(window);
+    SDL_SetWindowInputFocus(window);
     SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, 0);
     if (!renderer) renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
     if (!renderer) {
         SDL_DestroyWindow(window);
         if (startedVideo) SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        return -1;
+        return kNotShown;
     }
     ImGuiContext* previous = ImGui::GetCurrentContext();
     ImGuiContext* ctx = ImGui::CreateContext();
@@ -107,6 +125,7 @@ int runModal(const std::string& title, int w, int h, bool wantsText,
                 if (target == id || target == 0) feed.Push(e);
             } while (SDL_PollEvent(&e));
         }
+        if (Platform_Process_TerminationRequested()) result = -1;
         if (result != 0) break;
         // A field that never takes the focus must not keep the keys from the buttons.
         feed.Feed(!wantsText || ImGui::GetIO().WantTextInput || frames >= 10);
@@ -150,6 +169,31 @@ int runModal(const std::string& title, int w, int h, bool wantsText,
     return result;
 }
 
+// Message box layout, in pixels of Dear ImGui's default font and style.
+constexpr int kPadding = 8;           // the window's padding
+constexpr int kMargin = 8;            // room at the end of the longest line
+constexpr float kIconWidth = 28;      // the error mark and its gap
+constexpr int kMessageMinWidth = 240; // room for the title and the button
+constexpr float kMessageWrap = 520;   // longer lines wrap
+constexpr float kButtonWidth = 80;
+constexpr int kMessageChrome = 2 * kPadding + 12 + 19; // padding, gap, button
+
+// The size the message takes in the default font, wrapped at kMessageWrap, measured before the
+// box's window exists so that the window opens at its final size.
+ImVec2 messageTextSize(const std::string& text) {
+    ImFontAtlas atlas;
+    ImFont* font = atlas.AddFontDefault();
+    unsigned char* pixels = nullptr;
+    int width = 0, height = 0;
+    atlas.GetTexDataAsAlpha8(&pixels, &width, &height); // builds the glyphs' metrics
+    const char* begin = text.c_str();
+    const char* end = begin + text.size();
+    ImVec2 size = font->CalcTextSizeA(font->FontSize, FLT_MAX, 0.0f, begin, end);
+    if (size.x > kMessageWrap)
+        size = font->CalcTextSizeA(font->FontSize, FLT_MAX, kMessageWrap, begin, end);
+    return size;
+}
+
 } // namespace
 
 bool Platform_Dialog_IsOpen() {
@@ -162,10 +206,35 @@ bool Platform_Dialog_Headless() {
 }
 
 void Platform_Dialog_Message(const std::string& title, const std::string& text, bool error) {
-    if (!Platform_Dialog_Headless() &&
-        SDL_ShowSimpleMessageBox(error ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_INFORMATION,
-                                 title.c_str(), text.c_str(), nullptr) == 0)
-        return;
+    if (!Platform_Dialog_Headless()) {
+        const ImVec2 textSize = messageTextSize(text);
+        const float icon = error ? kIconWidth : 0.0f;
+        const int w =
+            std::max(kMessageMinWidth, int(std::ceil(textSize.x + icon)) + 2 * kPadding + kMargin);
+        const int h = int(std::ceil(std::max(textSize.y, icon))) + kMessageChrome;
+        const int r = runModal(title.empty() ? " " : title, w, h, false, [&](bool) {
+            if (error) {
+                // The error mark: a red disc with "!" beside the text.
+                ImDrawList* draw = ImGui::GetWindowDrawList();
+                const ImVec2 at = ImGui::GetCursorScreenPos();
+                draw->AddCircleFilled(ImVec2(at.x + 10, at.y + 10), 10, IM_COL32(200, 40, 40, 255));
+                draw->AddText(ImVec2(at.x + 7, at.y + 3), IM_COL32_WHITE, "!");
+                ImGui::Indent(kIconWidth);
+            }
+            ImGui::PushTextWrapPos(0.0f);
+            ImGui::TextUnformatted(text.c_str());
+            ImGui::PopTextWrapPos();
+            if (error) ImGui::Unindent(kIconWidth);
+            ImGui::SetCursorPos(ImVec2((float(w) - kButtonWidth) / 2,
+                                       float(h) - kPadding - ImGui::GetFrameHeight()));
+            if (ImGui::Button("OK", ImVec2(kButtonWidth, 0))) return 1;
+            for (ImGuiKey key :
+                 {ImGuiKey_Enter, ImGuiKey_KeyPadEnter, ImGuiKey_Escape, ImGuiKey_Space})
+                if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(key))) return 1;
+            return 0;
+        });
+        if (r != kNotShown) return;
+    }
     std::fprintf(stderr, "%s%s%s\n", title.c_str(), title.empty() ? "" : ": ", text.c_str());
 }
 

@@ -1,6 +1,7 @@
-// Modal message box, input box and choice box. Without a real display (the dummy and offscreen
-// video drivers) the message box goes to stderr; the input and choice boxes are Dear ImGui
-// windows of their own and work under any driver.
+// Modal message box, input box and choice box: Dear ImGui windows of the program itself, which
+// take the keyboard as they appear and close on a quit request (SIGTERM included). Without a
+// real display (the dummy and offscreen video drivers), or once SIGTERM or SIGINT arrived, the
+// message box goes to stderr; the input and choice boxes work under any driver.
 #pragma once
 
 #include <string>

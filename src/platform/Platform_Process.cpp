@@ -1,13 +1,46 @@
 #include "Platform_Process.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 extern char** environ;
+
+namespace {
+
+// What a termination signal found in place; read by the handler, written once before it runs.
+struct TerminationWatch {
+    std::atomic<bool> requested{false};
+    struct sigaction previous[2]{};
+};
+TerminationWatch& Watch() {
+    static auto* watch = new TerminationWatch; // lives as long as the handler may run
+    return *watch;
+}
+constexpr int kWatched[2] = {SIGINT, SIGTERM};
+
+void onTermination(int signo, siginfo_t* info, void* context) {
+    TerminationWatch& w = Watch();
+    w.requested.store(true);
+    const struct sigaction& before = w.previous[signo == SIGINT ? 0 : 1];
+    if (before.sa_flags & SA_SIGINFO) {
+        if (before.sa_sigaction) before.sa_sigaction(signo, info, context);
+    } else if (before.sa_handler == SIG_DFL) {
+        // Nobody else handles it: end the way the signal ends a program.
+        signal(signo, SIG_DFL);
+        raise(signo);
+    } else if (before.sa_handler != SIG_IGN) {
+        before.sa_handler(signo);
+    }
+}
+
+} // namespace
 
 bool Platform_Process_Start(const std::string& program, const std::vector<std::string>& args,
                             const std::string& workingFolder) {
@@ -48,4 +81,20 @@ std::string Platform_Process_EnvOrSet(const char* name, const std::string& fallb
     if (const char* value = std::getenv(name); value && *value) return value;
     if (!fallback.empty()) setenv(name, fallback.c_str(), 1);
     return fallback;
+}
+
+void Platform_Process_WatchTermination() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TerminationWatch& w = Watch();
+        struct sigaction action {};
+        action.sa_sigaction = onTermination;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        for (int i = 0; i < 2; ++i) sigaction(kWatched[i], &action, &w.previous[i]);
+    });
+}
+
+bool Platform_Process_TerminationRequested() {
+    return Watch().requested.load();
 }
