@@ -261,7 +261,12 @@ bool Platform_File_Replace(const std::string& path, std::string_view bytes, std:
     struct stat old {};
     mode_t mode = 0;
     if (stat(target.c_str(), &old) == 0) {
-        if (!S_ISREG(old.st_mode)) return Fail(reason, S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+        if (S_ISDIR(old.st_mode)) return Fail(reason, EISDIR);
+        if (!S_ISREG(old.st_mode)) return Refuse(reason, "not a regular file");
+        // The rename needs only the folder's permission: a file the user may not write, or
+        // one nobody may write (root passes access()), is kept as its owner left it.
+        if (access(target.c_str(), W_OK) != 0) return Fail(reason, errno);
+        if ((old.st_mode & 0222) == 0) return Fail(reason, EACCES);
         mode = old.st_mode & 07777;
     } else {
         const mode_t mask = umask(0);

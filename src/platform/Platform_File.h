@@ -11,7 +11,9 @@
 // flushes it to the disk and renames it over path, so path holds either the old contents or the
 // new ones, never a mix or a stump. Temporary files left by saves of path that were killed are
 // removed on the next save. A symbolic link at path is followed: its target is replaced. The old
-// file's permissions are kept (0644 less the umask for a new file). On failure path is untouched,
+// file's permissions are kept (0644 less the umask for a new file) and honoured: a file the user
+// may not write, or that has no write bit at all, is not replaced ("Permission denied"), nor is
+// anything but a regular file ("not a regular file"). On failure path is untouched,
 // the temporary file is gone, and reason (when given) says what failed, e.g. "No space left on
 // device".
 bool Platform_File_Replace(const std::string& path, std::string_view bytes,
