@@ -2,7 +2,8 @@
 # The real programs, headless, with their settings file as a named pipe and as a link to
 # /dev/zero: each names the file and the reason on stderr, goes on as it does without settings
 # (the client to its joystick count, the server to listening on its port, the browser keeps
-# running), and leaves the odd file as it was. Each run has a deadline.
+# running), and leaves the odd file as it was; the client keeps a read-only zelvik.ini. Each run
+# has a deadline.
 #
 #   odd_settings_files.sh <run folder>   (exit 0 pass, 1 fail)
 # ZELVIK_E2E_KEEP=1 keeps the work folder (logs) and prints its path.
@@ -114,6 +115,24 @@ check() {
     done
     fail "$program: no free port in three tries"
 }
+
+# A read-only zelvik.ini (kept even for root, who passes permission checks): the client runs
+# with it and, told to end, says it could not save it and leaves it byte for byte.
+dir=$(run_folder readonly)
+printf '\xEF\xBB\xBFPlayerName = Keeper\r\nSkin = Pexa.xml\r\n; mine\r\n' >"$dir/zelvik.ini"
+chmod 0444 "$dir/zelvik.ini"
+cp -p "$dir/zelvik.ini" "$work/readonly.ini"
+env -C "$dir" "$game/zelvik" >"$dir/run.log" 2>&1 &
+pid=$!
+pids+=("$pid")
+wait_for "$dir/run.log" "Joystick(s) found" "$pid"
+sleep 1
+stop "$pid"
+grep -qF "Could not save zelvik.ini: Permission denied" "$dir/run.log" ||
+    fail "the client did not say it could not save the read-only zelvik.ini"
+cmp -s "$dir/zelvik.ini" "$work/readonly.ini" || fail "the read-only zelvik.ini was changed"
+[ "$(stat -c %a "$dir/zelvik.ini")" = 444 ] || fail "the read-only zelvik.ini changed its mode"
+echo "ok: zelvik with a read-only zelvik.ini"
 
 for kind in fifo zero; do
     check zelvik zelvik.ini "$kind"
