@@ -118,8 +118,8 @@ int ServerBrowser::Start() {
     IniFile ini;
     std::string iniProblem;
     if (!ini.Load(kSettingsFile, &iniProblem) && !iniProblem.empty())
-        std::fprintf(stderr, "Could not read %s: %s; the default settings are used\n", kSettingsFile,
-                     iniProblem.c_str());
+        std::fprintf(stderr, "Could not read %s: %s; the default settings are used\n",
+                     kSettingsFile, iniProblem.c_str());
     master_ = Platform_Process_EnvOrSet("ZELVIK_MASTER", ini.Get("", "Master"));
     engine_ = Platform_Library_Open(kEngineLibraryPath);
     if (engine_)
