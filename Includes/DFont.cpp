@@ -1,13 +1,13 @@
 #include "DFont.h"
 
 #include "DoublyLinkedList.h"
+#include "Platform_File.h"
 #include "Platform_Image.h"
 #include "Sprite3D.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <new>
 #include <vector>
 
@@ -82,21 +82,13 @@ bool DFont_AddGlyph(DFont* f, const DFontGlyph& glyph) {
 }
 
 DFont* DFont_Load(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        Fail(error, "cannot open " + path);
-        return nullptr;
-    }
     // A description is a few kilobytes; anything far larger is not one of ours.
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0 || size > (16 << 20)) {
-        Fail(error, "font description too large: " + path);
+    std::string file, why;
+    if (!Platform_File_Read(path, size_t{16} << 20, file, &why)) {
+        Fail(error, "cannot read " + path + ": " + why);
         return nullptr;
     }
-    in.seekg(0);
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>()};
+    const std::vector<uint8_t> bytes(file.begin(), file.end());
     Reader r{bytes};
     if (r.Read(4) != kDFontMagic || !r.ok) {
         Fail(error, "not a font description: " + path);

@@ -1,10 +1,9 @@
 #include "IniFile.h"
 
 #include "Platform_File.h"
+#include "Platform_Path.h"
 
 #include <cctype>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -27,13 +26,15 @@ bool IniFile_EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool IniFile::Load(const std::string& path) {
+bool IniFile::Load(const std::string& path, std::string* problem) {
     groups_.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    Parse(s.str());
+    if (problem) problem->clear();
+    std::string bytes, why;
+    if (!Platform_File_Read(path, kMaxBytes, bytes, &why)) {
+        if (problem && Platform_Path_Exists(path)) *problem = why;
+        return false;
+    }
+    Parse(bytes);
     return true;
 }
 

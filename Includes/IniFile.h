@@ -4,14 +4,19 @@
 // byte-order mark, " = " between key and value and CR LF line ends.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class IniFile {
 public:
-    // False when the file cannot be read; the object is then empty.
-    bool Load(const std::string& path);
+    // Settings files are small: one larger than this is refused unread.
+    static constexpr size_t kMaxBytes = size_t{1} << 20;
+    // False when the file cannot be read; the object is then empty. problem (when given) says
+    // why a file that is there was not read ("not a regular file", "larger than 1 MB"); it is
+    // left empty for a missing file, which simply leaves every default.
+    bool Load(const std::string& path, std::string* problem = nullptr);
     void Parse(std::string_view text);
     // False when the file cannot be written, the old file then left as it was; reason says why.
     bool Save(const std::string& path, std::string* reason = nullptr) const;

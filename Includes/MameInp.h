@@ -23,6 +23,8 @@ inline constexpr size_t kChunkSize = 64 * 1024;
 // million frames are over eighteen hours at sixty frames a second.
 inline constexpr uint32_t kMaxStoredFrames = uint32_t{1} << 22;
 inline constexpr uint64_t kMaxRecords = 100'000'000;
+// No recording the importers take is larger than all those records uncompressed.
+inline constexpr uint64_t kMaxFileBytes = kHeaderSize + kMaxRecords * kRecordSize;
 
 inline constexpr uint32_t kInLeft = 1, kInRight = 2, kInUp = 4, kInDown = 8;
 inline constexpr uint32_t kInA = 0x10, kInB = 0x20, kInC = 0x100;

@@ -7,6 +7,10 @@
 struct Player;
 struct Replay;
 
+// The largest replay file the loader takes: two bytes for every frame a 32-bit count can name,
+// and room for the rules and the value store.
+inline constexpr uint64_t kReplayFileMaxBytes = (uint64_t{1} << 33) + (uint64_t{64} << 20);
+
 // Results of Replay_LoadMAMEINP.
 enum InpResult : int32_t {
     Inp_Ok = 0,

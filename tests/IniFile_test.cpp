@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -118,4 +119,67 @@ TEST(IniFile, SaveKilledAtAnyMomentLeavesTheOldOrTheNewFileWhole) {
     std::vector<std::string> left;
     for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{"zelvik.ini"});
+}
+
+// Settings that are not an ordinary file are not read (and reading never waits on a pipe); a
+// settings file its user may not write is kept as it is, owner and bytes. Tests run as root in
+// CI: there the file with no write bit is kept all the same, and another user is tried too.
+TEST(IniFile, OddOrReadOnlySettingsFilesAreLeftAlone) {
+    namespace fs = std::filesystem;
+    // Under the system's temporary folder, which another user can reach.
+    const fs::path dir = fs::temp_directory_path() / ("zelvik_ini_odd_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    struct Cleanup {
+        fs::path dir;
+        ~Cleanup() { fs::remove_all(dir); }
+    } cleanup{dir};
+    const auto at = [&](const char* name) { return (dir / name).string(); };
+    IniFile ini;
+    std::string problem = "unset";
+    EXPECT_FALSE(ini.Load(at("missing.ini"), &problem));
+    EXPECT_EQ(problem, ""); // a missing file only leaves the defaults
+    ASSERT_EQ(mkfifo(at("fifo.ini").c_str(), 0644), 0);
+    fs::create_symlink("/dev/zero", at("zero.ini"));
+    for (const char* odd : {"fifo.ini", "zero.ini"}) {
+        EXPECT_FALSE(ini.Load(at(odd), &problem)) << odd;
+        EXPECT_EQ(problem, "not a regular file") << odd;
+    }
+    std::ofstream(at("huge.ini"), std::ios::binary) << std::string(IniFile::kMaxBytes + 1, ';');
+    EXPECT_FALSE(ini.Load(at("huge.ini"), &problem));
+    EXPECT_EQ(problem, "larger than 1 MB");
+
+    const std::string kept = kBom + "PlayerName = Keeper\r\n";
+    ini.Set("", "PlayerName", "Other");
+    std::ofstream(at("readonly.ini"), std::ios::binary) << kept;
+    fs::permissions(at("readonly.ini"), fs::perms(0444));
+    std::string reason;
+    EXPECT_FALSE(ini.Save(at("readonly.ini"), &reason));
+    EXPECT_EQ(reason, "Permission denied");
+    EXPECT_EQ(readAll(at("readonly.ini")), kept);
+    EXPECT_EQ(fs::status(at("readonly.ini")).permissions(), fs::perms(0444));
+    EXPECT_FALSE(ini.Save(at("fifo.ini"), &reason));
+    EXPECT_EQ(reason, "not a regular file");
+    EXPECT_TRUE(fs::is_fifo(at("fifo.ini")));
+
+    // Root's file, 0644, in a folder anyone may write: another user may not replace it.
+    if (geteuid() != 0) return;
+    fs::permissions(dir, fs::perms(0777));
+    std::ofstream(at("roots.ini"), std::ios::binary) << kept;
+    fs::permissions(at("roots.ini"), fs::perms(0644));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(30);
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        std::string why;
+        _exit(!ini.Save(at("roots.ini"), &why) && why == "Permission denied" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(readAll(at("roots.ini")), kept);
+    struct stat st {};
+    ASSERT_EQ(stat(at("roots.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
 }

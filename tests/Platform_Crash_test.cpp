@@ -4,12 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -128,14 +135,88 @@ TEST_F(CrashLog, AbortIsLoggedAtTheLineThatCalledIt) {
     EXPECT_TRUE(std::regex_match(Log(), text)) << Log();
 }
 
-TEST_F(CrashLog, UnwritableLogStillReportsOnStderr) {
-    fs::create_directories(folder / "Zelvik_Error.log"); // a folder where the file should be
-    EXPECT_EXIT(
-        {
-            Platform_Crash_Install("Zelvik_Error.log");
-            WriteToLowAddress();
-        },
-        ::testing::ExitedWithCode(kPlatformCrashExitCode), "TargetAddress: \\$0000000000000010");
+// Runs prepare, then a fault, in a child process; gives its standard error, or "skipped" when
+// prepare could not set the case up.
+std::string CrashWithLogIn(bool (*prepare)()) {
+    int err[2];
+    if (pipe(err) != 0) return "no pipe";
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return "no fork";
+    if (child == 0) {
+        alarm(60); // a deadline, whatever happens
+        dup2(err[1], 2);
+        close(err[0]);
+        close(err[1]);
+        if (!prepare()) _exit(77);
+        Platform_Crash_Install("Zelvik_Error.log");
+        WriteToLowAddress();
+    }
+    close(err[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+    close(err[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return "skipped";
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != kPlatformCrashExitCode)
+        text += "\n[status " + std::to_string(status) + "]";
+    return text;
+}
+
+constexpr const char* kOldLog = "an earlier report\r\n";
+
+// A log that cannot take the report: the report still reaches standard error, with why it was
+// not saved, and never the claim that it was; the log keeps no cut text.
+TEST_F(CrashLog, ReportThatCannotBeSavedSaysWhyOnStderr) {
+    const std::regex report("Error: Access violation[^]*TargetAddress: \\$0000000000000010\r\n");
+    const auto check = [&](const std::string& text, const char* reason) {
+        EXPECT_TRUE(std::regex_search(text, report)) << text;
+        EXPECT_TRUE(std::regex_search(
+            text, std::regex(std::string("\r\nCould not save the error message to "
+                                         "Zelvik_Error.log: (") +
+                             reason + ")\r\n$")))
+            << text;
+        EXPECT_EQ(text.find("has been saved"), std::string::npos) << text;
+    };
+
+    // A folder where the file should be.
+    fs::create_directories(folder / "Zelvik_Error.log");
+    check(CrashWithLogIn([] { return true; }), "Is a directory");
+    fs::remove(folder / "Zelvik_Error.log");
+
+    // A file-size limit (for root too) that the old log already fills but for a few bytes:
+    // without SIGXFSZ ignored the process would die with no report at all.
+    std::ofstream(folder / "Zelvik_Error.log", std::ios::binary) << kOldLog;
+    check(CrashWithLogIn([] {
+              rlimit limit{};
+              getrlimit(RLIMIT_FSIZE, &limit);
+              limit.rlim_cur = std::strlen(kOldLog) + 40;
+              return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+          }),
+          "File too large");
+    EXPECT_EQ(Log(), kOldLog);
+
+    // A full disk: a tiny tmpfs in a mount namespace of the child's own (root only).
+    fs::create_directories(folder / "disk");
+    const std::string full = CrashWithLogIn([] {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", "disk", "tmpfs", 0, "size=64k") != 0 || chdir("disk") != 0)
+            return false;
+        // A whole page, so the report needs one more that the disk has not got.
+        std::ofstream("Zelvik_Error.log", std::ios::binary) << std::string(4096, 'o');
+        FILE* fill = std::fopen("filler", "wb");
+        if (!fill) return false;
+        std::setvbuf(fill, nullptr, _IONBF, 0);
+        const std::string page(4096, 'f');
+        while (std::fwrite(page.data(), 1, page.size(), fill) == page.size()) {
+        }
+        std::fclose(fill);
+        return true;
+    });
+    if (full != "skipped") check(full, "No space left on device");
 }
 
 TEST_F(CrashLog, EngineLibraryInstallsTheHandlerWhenLoaded) {

@@ -1,8 +1,11 @@
+#include "Platform_File.h"
 #include "Platform_Folder.h"
 #include "Platform_Library.h"
 #include "Platform_Path.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -31,6 +34,46 @@ struct TempDir {
     std::string operator/(const std::string& name) const { return (path / name).string(); }
     void Touch(const std::string& name) const { std::ofstream(path / name) << name; }
 };
+
+// Settings, lists, fonts, pictures, sounds and replays are all read through these two: a pipe or
+// device must be refused without blocking, and nothing may be read past the reader's cap.
+TEST(Platform, FileReadTakesOnlyBoundedRegularFiles) {
+    TempDir dir;
+    std::string bytes, why;
+    { std::ofstream(dir / "ten") << "0123456789"; }
+    EXPECT_TRUE(Platform_File_Read(dir / "ten", 10, bytes, &why));
+    EXPECT_EQ(bytes, "0123456789");
+    EXPECT_FALSE(Platform_File_Read(dir / "ten", 9, bytes, &why));
+    EXPECT_EQ(why, "larger than 9 bytes");
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_FALSE(Platform_File_Read(dir / "missing", 10, bytes, &why));
+    EXPECT_EQ(why, "No such file or directory");
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+    fs::create_symlink("/dev/zero", dir / "zero");
+    for (const char* odd : {"fifo", "zero", ""}) {
+        why.clear();
+        EXPECT_FALSE(Platform_File_Read(dir / odd, 1 << 20, bytes, &why)) << odd;
+        EXPECT_EQ(why, "not a regular file") << odd;
+        EXPECT_EQ(Platform_File_Open(dir / odd, 1 << 20, &why), nullptr) << odd;
+        EXPECT_EQ(why, "not a regular file") << odd;
+    }
+    EXPECT_EQ(Platform_File_CapText(1 << 20), "1 MB");
+    EXPECT_EQ(Platform_File_CapText(64 << 10), "64 KB");
+
+    // A stream stops at its cap even when the file grows after it was opened.
+    std::FILE* f = Platform_File_Open(dir / "ten", 12, &why);
+    ASSERT_NE(f, nullptr);
+    { std::ofstream(dir / "ten", std::ios::app) << "abcdefghij"; }
+    char buf[64];
+    EXPECT_EQ(std::fread(buf, 1, sizeof buf, f), 12u);
+    EXPECT_EQ(std::string(buf, 12), "0123456789ab");
+    EXPECT_TRUE(std::ferror(f));
+    ASSERT_EQ(std::fseek(f, 2, SEEK_SET), 0);
+    EXPECT_EQ(std::fgetc(f), '2');
+    std::fclose(f);
+    EXPECT_EQ(Platform_File_Open(dir / "ten", 12, &why), nullptr);
+    EXPECT_EQ(why, "larger than 12 bytes");
+}
 
 TEST(Platform, LibraryLoadsAndFindsSymbolsByName) {
     void* lib = Platform_Library_Open(kModule);

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using namespace testkit;
@@ -36,7 +37,17 @@ int RunMaster(std::vector<std::string> args, std::string* out) {
     *out = ReadFor(pipeFds[0], 5000);
     close(pipeFds[0]);
     int status = 0;
-    waitpid(pid, &status, 0);
+    // A master still running 5 s after its output deadline (blocked, or serving) is ended.
+    bool ended = false;
+    for (int i = 0; i < 100 && !ended; ++i) {
+        ended = waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1;
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -401,4 +412,39 @@ TEST_F(Master, UnwritableStateFileStopsTheStartAndLaterFailuresAreTold) {
     std::string address;
     list >> address;
     EXPECT_EQ(address, "127.0.0.1");
+}
+
+// A state file that is a pipe, a device or far too large is not read (nor waited on), and one
+// the master may not write is kept as it is; either stops the start.
+TEST_F(Master, StateFileItCannotReadOrMayNotWriteStopsTheStartAndIsKept) {
+    std::string out;
+    const std::string fifo = (dir / "fifo.txt").string(), zero = (dir / "zero.txt").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    fs::create_symlink("/dev/zero", zero);
+    for (const std::string& odd : {fifo, zero}) {
+        EXPECT_EQ(RunMaster({"--address", "127.0.0.1", "--port", "0", "--state", odd}, &out), 2);
+        EXPECT_NE(
+            out.find("zelvik_master: cannot read the list from " + odd + ": not a regular file"),
+            std::string::npos)
+            << out;
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_symlink(zero));
+    { std::ofstream(state, std::ios::binary) << std::string((4 << 20) + 1, '\n'); }
+    EXPECT_EQ(RunMaster({"--address", "127.0.0.1", "--port", "0", "--state", state}, &out), 2);
+    EXPECT_NE(out.find("cannot read the list from " + state + ": larger than 4 MB"),
+              std::string::npos)
+        << out;
+
+    // Read-only (as root too): kept byte for byte, with its mode.
+    const std::string kept = "10.0.0.1 1700000000\n10.0.0.2 1700000001\n";
+    std::ofstream(state, std::ios::binary | std::ios::trunc) << kept;
+    fs::permissions(state, fs::perms(0444));
+    EXPECT_EQ(RunMaster({"--address", "127.0.0.1", "--port", "0", "--state", state}, &out), 2);
+    EXPECT_NE(out.find("zelvik_master: cannot write the list to " + state + ": Permission denied"),
+              std::string::npos)
+        << out;
+    std::ifstream in(state, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kept);
+    EXPECT_EQ(fs::status(state).permissions(), fs::perms(0444));
 }

@@ -5,8 +5,10 @@
 #include "HighResTimer.h"
 #include "IniFile.h"
 #include "Joystick.h"
+#include "MameInp.h"
 #include "Platform_DebugWindow.h"
 #include "Platform_Dialog.h"
+#include "Platform_File.h"
 #include "Platform_Folder.h"
 #include "Platform_Keyboard.h"
 #include "Platform_Library.h"
@@ -194,8 +196,10 @@ std::string loadFailureReason(const std::string& name, int32_t inpResult) {
     const std::string path = Platform_Path_Resolve(name);
     // A pipe or device is refused rather than waited on; say so, as the name alone looks fine.
     if (Platform_Path_IsSpecial(path)) return "not a regular file";
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return std::strerror(errno);
+    std::string why;
+    std::FILE* f = Platform_File_Open(
+        path, inpResult == -1 ? kReplayFileMaxBytes : MameInp::kMaxFileBytes, &why);
+    if (!f) return why;
     char head[8] = {};
     const size_t got = std::fread(head, 1, sizeof head, f);
     std::fclose(f);
@@ -648,7 +652,8 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
     // 3: settings; a differently spelt existing file is found case-blind.
     gMain.SettingsPath = Platform_Path_Resolve(kSettingsFile);
     IniFile ini;
-    ini.Load(gMain.SettingsPath);
+    std::string iniProblem;
+    ini.Load(gMain.SettingsPath, &iniProblem);
     Settings_Read(&s, ini);
 
     // 4: command line.
@@ -658,6 +663,9 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
     // 5: keyboard, joysticks.
     Platform_Keyboard_Init();
     Platform_Keyboard_SetEventHook(routeEvent, nullptr);
+    if (!iniProblem.empty())
+        debugLog("Could not read " + gMain.SettingsPath + ": " + iniProblem +
+                 "; the default settings are used");
     for (const std::string& line : unknown) debugLog(line);
     debugLog(std::to_string(Joystick_Init()) + " Joystick(s) found");
 
@@ -853,10 +861,13 @@ void Client_Shutdown() {
     // Settings: what the file holds is kept, the current values are stored.
     const bool existed = Platform_Path_Exists(gMain.SettingsPath);
     IniFile ini;
-    if (existed) ini.Load(gMain.SettingsPath);
-    Settings_Write(s, &ini, existed);
     std::string reason;
-    if (!ini.Save(gMain.SettingsPath, &reason)) {
+    // A file that is there but was not read (a pipe, too large) is not replaced by defaults.
+    if (existed && !ini.Load(gMain.SettingsPath, &reason) && !reason.empty())
+        reason = "it could not be read (" + reason + ")";
+    else
+        Settings_Write(s, &ini, existed);
+    if (!reason.empty() || !ini.Save(gMain.SettingsPath, &reason)) {
         // The old file is still there; say which and why, in the terminal and in a box.
         const std::string text = "Could not save " + gMain.SettingsPath + ": " + reason;
         std::fprintf(stderr, "%s\n", text.c_str());

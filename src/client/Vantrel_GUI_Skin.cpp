@@ -2,6 +2,7 @@
 
 #include "DFont.h"
 #include "DoublyLinkedList.h"
+#include "Platform_File.h"
 #include "Sprite3D.h"
 #include "Vantrel_GUI_Callbacks.h"
 #include "Vantrel_GUI_Particles.h"
@@ -535,27 +536,9 @@ int32_t SkinElement_ReadFile(SkinElement* e, const char* path, std::string* erro
                                                        : "no such file";
         return 0;
     }
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        *error = "not a regular file";
+    std::string xml;
+    if (!Platform_File_Read(path, size_t{8} << 20, xml, error)) // no skin is megabytes of XML
         return 0;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot be read";
-        return 0;
-    }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0) {
-        *error = "cannot be read";
-        return 0;
-    }
-    if (size > (8 << 20)) { // no skin is megabytes of XML
-        *error = "larger than 8 MB";
-        return 0;
-    }
-    in.seekg(0);
-    const std::string xml{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     return SkinElement_LoadText(e, xml, error);
 }
 

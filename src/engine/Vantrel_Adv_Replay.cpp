@@ -221,8 +221,8 @@ int32_t Replay_Load(Replay* r, Player* player, const char16_t* fileName, uint32_
     self->loadedParts = 0;
     Replay_Clear(r);
     if (!fileName) return 0;
-    std::FILE* f =
-        Platform_Path_OpenForReading(Platform_Path_Resolve(Platform_Path_ToUtf8(fileName)));
+    std::FILE* f = Platform_File_Open(Platform_Path_Resolve(Platform_Path_ToUtf8(fileName)),
+                                      kReplayFileMaxBytes);
     if (!f) return 0;
     FileReader in(f);
     auto reject = [&] {

@@ -5,6 +5,7 @@
 
 #include "DoublyLinkedList.h"
 #include "MameInp.h"
+#include "Platform_File.h"
 #include "Platform_Path.h"
 #include "Vantrel_Adv_Replay.h"
 
@@ -62,7 +63,7 @@ uint32_t ReadBE32(const uint8_t* p) {
 std::FILE* OpenRecording(const char16_t* fileName) {
     if (!fileName) return nullptr;
     const std::string path = Platform_Path_Resolve(Platform_Path_ToUtf8(fileName));
-    return Platform_Path_OpenForReading(path);
+    return Platform_File_Open(path, kMaxFileBytes);
 }
 
 // -1 when the size cannot be had.

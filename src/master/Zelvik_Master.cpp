@@ -9,6 +9,7 @@
 // going first; the state file is replaced whole by the main thread at most once a second,
 // never on a request.
 #include "Platform_File.h"
+#include "Platform_Path.h"
 #include "Platform_Service.h"
 #include "Platform_Socket.h"
 
@@ -20,12 +21,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <list>
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -109,7 +110,18 @@ class Registry {
 public:
     Registry(std::string stateFile, long expireSeconds, size_t maxServers)
         : stateFile_(std::move(stateFile)), expireSeconds_(expireSeconds), maxServers_(maxServers) {
-        Load();
+    }
+
+    // Reads the list the state file kept; a missing file is an empty list. False with the
+    // reason when a file is there that cannot be taken (a pipe, a device, far too large).
+    bool Load(std::string* failure) {
+        std::string bytes;
+        if (!Platform_File_Read(stateFile_, StateFileCap(), bytes, failure)) {
+            if (!Platform_Path_Exists(stateFile_)) return true;
+            return false;
+        }
+        Parse(bytes);
+        return true;
     }
 
     void Add(const std::string& address) {
@@ -205,11 +217,16 @@ private:
         while (!byAge_.empty() && servers_.at(byAge_.front()).when < limit) Drop(byAge_.front());
     }
 
+    // Room for every listed server on a line of its own ("255.255.255.255 " and a time), and
+    // a few MB whatever the count: the master never writes more.
+    size_t StateFileCap() const {
+        constexpr size_t kLineBytes = 40;
+        return std::max<size_t>(size_t{4} << 20, maxServers_ * kLineBytes);
+    }
+
     // Line by line, so one damaged line costs only itself; a line too long to be ours is
     // skipped without being held.
-    void Load() {
-        std::ifstream in(stateFile_, std::ios::binary);
-        if (!in) return;
+    void Parse(std::string_view bytes) {
         std::map<std::string, long long> read;
         std::string line;
         bool tooLong = false;
@@ -227,16 +244,12 @@ private:
             // A file longer than the cap keeps its newest entries, without holding them all.
             if (read.size() > 2 * maxServers_) KeepNewest(&read);
         };
-        char buffer[4096];
-        while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-            for (std::streamsize i = 0; i < in.gcount(); ++i) {
-                const char c = buffer[i];
-                if (c == '\n') {
-                    take();
-                } else if (c != '\r' && !tooLong) {
-                    line.push_back(c);
-                    if (line.size() > 64) tooLong = true;
-                }
+        for (const char c : bytes) {
+            if (c == '\n') {
+                take();
+            } else if (c != '\r' && !tooLong) {
+                line.push_back(c);
+                if (line.size() > 64) tooLong = true;
             }
         }
         take();
@@ -418,8 +431,14 @@ int main(int argc, char** argv) {
     }
 
     Registry registry(stateFile, expire, static_cast<size_t>(maxServers));
-    // A list that could never be kept is refused now, not found missing after a restart.
     std::string failure;
+    if (!registry.Load(&failure)) {
+        std::cerr << "zelvik_master: cannot read the list from " << stateFile << ": " << failure
+                  << "\n";
+        close(listener);
+        return 2;
+    }
+    // A list that could never be kept is refused now, not found missing after a restart.
     if (!registry.SaveIfChanged(true, &failure)) {
         std::cerr << "zelvik_master: cannot write the list to " << stateFile << ": " << failure
                   << "\n";

@@ -62,16 +62,33 @@ struct Text {
     }
 };
 
-void WriteAll(int fd, const char* data, size_t size) {
+// 0 when every byte went out, else the error.
+int WriteAll(int fd, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = write(fd, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return;
+            return errno;
         }
+        if (n == 0) return EIO;
         data += n;
         size -= static_cast<size_t>(n);
     }
+    return 0;
+}
+
+// Appends text to the log; 0 when it is all there, else the error. A text cut short by a full
+// disk is taken out again, so the log holds whole reports only.
+int AppendToLog(const Text& text) {
+    const int fd = open(logPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    const off_t before = lseek(fd, 0, SEEK_END);
+    int error = WriteAll(fd, text.bytes, text.length);
+    if (error && before >= 0) {
+        [[maybe_unused]] const int cut = ftruncate(fd, before); // nothing more to try if not
+    }
+    if (close(fd) != 0 && !error && errno != EINTR) error = errno;
+    return error;
 }
 
 const char* Describe(int signo, int code) {
@@ -316,14 +333,25 @@ void OnFault(int signo, siginfo_t* info, void* context) {
         text.AddHex(reinterpret_cast<uintptr_t>(info->si_addr));
     text.Add("\r\n");
 
-    const int fd = open(logPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        WriteAll(fd, text.bytes, text.length);
-        close(fd);
-        // Shown, not logged.
+    // Past a file-size limit a write would raise SIGXFSZ and end the process with no report;
+    // ignored, the write fails with EFBIG and is told like a full disk.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, nullptr);
+    const int error = AppendToLog(text);
+    // Shown, not logged: where the text is kept, or why it is not.
+    if (error == 0) {
         text.Add("\r\nError message has been saved to \"");
         text.Add(logPath);
         text.Add("\"\r\n");
+    } else {
+        text.Add("\r\nCould not save the error message to ");
+        text.Add(logPath);
+        text.Add(": ");
+        // strerrordesc_np reads a constant table: no locale, no allocation in a dying process.
+        const char* why = strerrordesc_np(error);
+        text.Add(why ? why : "unknown error");
+        text.Add("\r\n");
     }
     WriteAll(STDERR_FILENO, text.bytes, text.length);
     // Best effort: the process is ending anyway, so a box that cannot be shown costs nothing.

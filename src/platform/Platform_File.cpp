@@ -1,13 +1,17 @@
 #include "Platform_File.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
+#include <new>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace {
@@ -87,7 +91,169 @@ int MakeLockedTemp(const std::string& target, std::string* temp) {
     return -1;
 }
 
+bool Refuse(std::string* reason, const std::string& why) {
+    if (reason) *reason = why;
+    return false;
+}
+
+// A descriptor for reading path, when it names a regular file of at most cap bytes. O_NONBLOCK:
+// opening a pipe would otherwise wait for a writer, possibly for ever; it is cleared again once
+// the file is known to be regular.
+int OpenBounded(const std::string& path, size_t cap, off_t* size, std::string* reason) {
+    if (path.empty()) return Fail(reason, ENOENT), -1;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return Fail(reason, errno), -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        const int error = errno;
+        close(fd);
+        return Fail(reason, error), -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        return Refuse(reason, "not a regular file"), -1;
+    }
+    if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > cap) {
+        close(fd);
+        return Refuse(reason, "larger than " + Platform_File_CapText(cap)), -1;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    *size = st.st_size;
+    return fd;
+}
+
+// Caps are counted with one byte to spare.
+constexpr size_t kLargestCap = std::numeric_limits<size_t>::max() - 1;
+
+// The stream behind Platform_File_Open: reads stop at the cap.
+struct BoundedStream {
+    int fd;
+    size_t cap;
+    off_t pos;
+};
+
+ssize_t BoundedRead(void* cookie, char* buf, size_t size) {
+    auto* s = static_cast<BoundedStream*>(cookie);
+    const size_t room = s->pos >= 0 && static_cast<size_t>(s->pos) < s->cap
+                            ? s->cap - static_cast<size_t>(s->pos)
+                            : 0;
+    // One byte past the cap tells a file that has grown from one that ends exactly there.
+    const size_t want = std::min(size, room + 1);
+    ssize_t n;
+    do n = pread(s->fd, buf, want, s->pos);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    if (static_cast<size_t>(n) > room) {
+        // The bytes within the cap still go out; the read after them fails.
+        if (room == 0) {
+            errno = EFBIG;
+            return -1;
+        }
+        n = static_cast<ssize_t>(room);
+    }
+    s->pos += n;
+    return n;
+}
+
+int BoundedSeek(void* cookie, off64_t* offset, int whence) {
+    auto* s = static_cast<BoundedStream*>(cookie);
+    off_t base = 0;
+    if (whence == SEEK_CUR) {
+        base = s->pos;
+    } else if (whence == SEEK_END) {
+        struct stat st {};
+        if (fstat(s->fd, &st) != 0) return -1;
+        base = st.st_size;
+    } else if (whence != SEEK_SET) {
+        errno = EINVAL;
+        return -1;
+    }
+    const off64_t to = base + *offset;
+    if (to < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    s->pos = static_cast<off_t>(to);
+    *offset = to;
+    return 0;
+}
+
+int BoundedClose(void* cookie) {
+    auto* s = static_cast<BoundedStream*>(cookie);
+    const int result = close(s->fd);
+    delete s;
+    return result;
+}
+
 } // namespace
+
+std::string Platform_File_CapText(size_t cap) {
+    if (cap >= (size_t{1} << 20) && cap % (size_t{1} << 20) == 0)
+        return std::to_string(cap >> 20) + " MB";
+    if (cap >= 1024 && cap % 1024 == 0) return std::to_string(cap >> 10) + " KB";
+    return std::to_string(cap) + (cap == 1 ? " byte" : " bytes");
+}
+
+bool Platform_File_Read(const std::string& path, size_t cap, std::string& bytes,
+                        std::string* reason) {
+    bytes.clear();
+    cap = std::min(cap, kLargestCap);
+    off_t size = 0;
+    const int fd = OpenBounded(path, cap, &size, reason);
+    if (fd < 0) return false;
+    // The size is only a hint: the file may shrink or grow while it is read. The byte past the
+    // size tells the end from growth.
+    bytes.resize(static_cast<size_t>(size) + 1);
+    size_t done = 0;
+    int error = 0;
+    for (;;) {
+        if (done == bytes.size()) {
+            if (done > cap) break;
+            bytes.resize(std::min(cap + 1, std::max<size_t>(done * 2, 4096)));
+        }
+        const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n == 0)
+            break;
+        else if (errno != EINTR) {
+            error = errno;
+            break;
+        }
+    }
+    close(fd);
+    if (error) {
+        bytes.clear();
+        return Fail(reason, error);
+    }
+    if (done > cap) {
+        bytes.clear();
+        return Refuse(reason, "larger than " + Platform_File_CapText(cap));
+    }
+    bytes.resize(done);
+    return true;
+}
+
+std::FILE* Platform_File_Open(const std::string& path, size_t cap, std::string* reason) {
+    cap = std::min(cap, kLargestCap);
+    off_t size = 0;
+    const int fd = OpenBounded(path, cap, &size, reason);
+    if (fd < 0) return nullptr;
+    auto* stream = new (std::nothrow) BoundedStream{fd, cap, 0};
+    std::FILE* f = nullptr;
+    if (stream) {
+        const cookie_io_functions_t io{BoundedRead, nullptr, BoundedSeek, BoundedClose};
+        f = fopencookie(stream, "rb", io);
+    }
+    if (!f) {
+        const int error = stream ? errno : ENOMEM;
+        delete stream;
+        close(fd);
+        Fail(reason, error);
+    }
+    return f;
+}
 
 bool Platform_File_Replace(const std::string& path, std::string_view bytes, std::string* reason) {
     if (path.empty()) return Fail(reason, ENOENT);
@@ -95,7 +261,12 @@ bool Platform_File_Replace(const std::string& path, std::string_view bytes, std:
     struct stat old {};
     mode_t mode = 0;
     if (stat(target.c_str(), &old) == 0) {
-        if (!S_ISREG(old.st_mode)) return Fail(reason, S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+        if (S_ISDIR(old.st_mode)) return Fail(reason, EISDIR);
+        if (!S_ISREG(old.st_mode)) return Refuse(reason, "not a regular file");
+        // The rename needs only the folder's permission: a file the user may not write, or
+        // one nobody may write (root passes access()), is kept as its owner left it.
+        if (access(target.c_str(), W_OK) != 0) return Fail(reason, errno);
+        if ((old.st_mode & 0222) == 0) return Fail(reason, EACCES);
         mode = old.st_mode & 07777;
     } else {
         const mode_t mask = umask(0);

@@ -288,8 +288,12 @@ bool LoadJpeg2000(const std::string& path, bool codestream, Platform_Image& out,
 bool Platform_Image_Load(const std::string& path, Platform_Image& out, std::string* error,
                          const Platform_ImageBudget& budget) {
     out = Platform_Image{};
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f) return Fail(error, "cannot open " + path);
+    // Eight bytes a pixel (16-bit RGBA stored uncompressed) and a megabyte for the rest: no
+    // picture within the budget is larger.
+    std::string why;
+    FilePtr f(Platform_File_Open(
+        path, size_t(std::max<int64_t>(budget.MaxPixels, 0)) * 8 + (size_t{1} << 20), &why));
+    if (!f) return Fail(error, "cannot open " + path + ": " + why);
     uint8_t magic[12] = {};
     const size_t got = std::fread(magic, 1, sizeof magic, f.get());
     std::rewind(f.get());

@@ -1,5 +1,7 @@
 #include "Platform_Path.h"
 
+#include "Platform_File.h"
+
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -7,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -108,21 +111,7 @@ bool Platform_Path_Exists(const std::string& path) {
 }
 
 std::FILE* Platform_Path_OpenForReading(const std::string& path) {
-    if (path.empty()) return nullptr;
-    // Without O_NONBLOCK, opening a pipe waits for a writer, possibly for ever.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        errno = EINVAL;
-        return nullptr;
-    }
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    std::FILE* f = fdopen(fd, "rb");
-    if (!f) close(fd);
-    return f;
+    return Platform_File_Open(path, std::numeric_limits<size_t>::max());
 }
 
 bool Platform_Path_IsSpecial(const std::string& path) {

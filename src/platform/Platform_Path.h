@@ -10,7 +10,8 @@
 std::string Platform_Path_Resolve(std::string_view path);
 bool Platform_Path_Exists(const std::string& path);
 // Opens a regular file for binary reading; never blocks: a named pipe, device or folder is
-// refused (null) without waiting for a writer.
+// refused (null) without waiting for a writer. Readers with a size budget use
+// Platform_File_Open, which also enforces it.
 std::FILE* Platform_Path_OpenForReading(const std::string& path);
 // True when something exists at path that is not a regular file (a pipe, device, folder).
 bool Platform_Path_IsSpecial(const std::string& path);

@@ -1,16 +1,21 @@
 #include "Platform_Sound.h"
 
+#include "Platform_File.h"
+#include "Platform_Path.h"
+
 #include <SDL.h>
 #include <SDL_mixer.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 struct Platform_SoundClip {
     Mix_Chunk* chunk;
 };
 struct Platform_Music {
     Mix_Music* music;
+    std::string bytes; // the stream reads the file from here while it plays
 };
 
 namespace {
@@ -18,6 +23,20 @@ namespace {
 constexpr int kChannels = 32;
 constexpr int kLoopChannel = 0;
 bool gOpen = false;
+
+// Effects are decoded whole into memory; music is streamed from the file's bytes.
+constexpr size_t kClipMaxBytes = size_t{32} << 20;
+constexpr size_t kMusicMaxBytes = size_t{64} << 20;
+
+// The file's bytes, read without blocking on a pipe and within cap; a file that is there but
+// cannot be used is named on stderr with the reason (a missing one just leaves its slot empty).
+bool ReadSoundFile(const std::string& path, size_t cap, std::string& bytes) {
+    std::string why;
+    if (Platform_File_Read(path, cap, bytes, &why)) return true;
+    if (Platform_Path_Exists(path))
+        std::fprintf(stderr, "Could not load %s: %s\n", path.c_str(), why.c_str());
+    return false;
+}
 
 int ToMixerVolume(int32_t percent) {
     return std::clamp(percent, 0, 100) * MIX_MAX_VOLUME / 100;
@@ -59,8 +78,14 @@ bool Platform_Sound_Available() {
 
 Platform_SoundClip* Platform_Sound_LoadClip(const std::string& path) {
     if (!gOpen) return nullptr;
-    Mix_Chunk* chunk = Mix_LoadWAV(path.c_str());
-    if (!chunk) return nullptr;
+    std::string bytes;
+    if (!ReadSoundFile(path, kClipMaxBytes, bytes)) return nullptr;
+    Mix_Chunk* chunk =
+        Mix_LoadWAV_RW(SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size())), 1);
+    if (!chunk) {
+        std::fprintf(stderr, "Could not load %s: %s\n", path.c_str(), Mix_GetError());
+        return nullptr;
+    }
     return new Platform_SoundClip{chunk};
 }
 
@@ -102,9 +127,19 @@ int32_t Platform_Sound_ChannelsPlaying() {
 
 Platform_Music* Platform_Sound_LoadMusic(const std::string& path) {
     if (!gOpen) return nullptr;
-    Mix_Music* music = Mix_LoadMUS(path.c_str());
-    if (!music) return nullptr;
-    return new Platform_Music{music};
+    auto* loaded = new Platform_Music{nullptr, {}};
+    if (!ReadSoundFile(path, kMusicMaxBytes, loaded->bytes)) {
+        delete loaded;
+        return nullptr;
+    }
+    loaded->music = Mix_LoadMUS_RW(
+        SDL_RWFromConstMem(loaded->bytes.data(), static_cast<int>(loaded->bytes.size())), 1);
+    if (!loaded->music) {
+        std::fprintf(stderr, "Could not load %s: %s\n", path.c_str(), Mix_GetError());
+        delete loaded;
+        return nullptr;
+    }
+    return loaded;
 }
 
 void Platform_Sound_FreeMusic(Platform_Music* music) {

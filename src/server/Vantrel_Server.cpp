@@ -204,10 +204,10 @@ std::u16string ServerWindow_ReplaceMode(const std::u16string& name,
     return out;
 }
 
-ServerSettings ServerWindow_ReadSettings(const std::string& path) {
+ServerSettings ServerWindow_ReadSettings(const std::string& path, std::string* problem) {
     ServerSettings s;
     IniFile ini;
-    ini.Load(path); // a missing file leaves every default
+    ini.Load(path, problem); // a missing file or one refused leaves every default
     if (ini.Has("", "Name")) s.name = Platform_Path_FromUtf8(ini.Get("", "Name"));
     s.isPublic = ToInt(ini.Get("", "Public", "0"));
     for (int i = 1;; ++i) {
@@ -235,7 +235,14 @@ ServerLayout ServerWindow_Layout(int w, int h) {
 }
 
 int ServerWindow::Start() {
-    settings_ = ServerWindow_ReadSettings(kSettingsFile);
+    std::string iniProblem;
+    settings_ = ServerWindow_ReadSettings(kSettingsFile, &iniProblem);
+    if (!iniProblem.empty()) {
+        const std::string line = std::string("Could not read ") + kSettingsFile + ": " +
+                                 iniProblem + "; the default settings are used";
+        std::fprintf(stderr, "%s\n", line.c_str());
+        pending_->Push(line);
+    }
 
     engine_ = Platform_Library_Open(kEngineLibraryPath);
     if (!engine_) {
@@ -394,10 +401,14 @@ void ServerWindow::SetPublic(bool on) {
 
 void ServerWindow::SavePublic() {
     IniFile ini;
-    ini.Load(kSettingsFile);
-    ini.Set("", "Public", isPublic_ ? "1" : "0");
     std::string reason;
-    if (ini.Save(kSettingsFile, &reason)) return;
+    // A file that is there but was not read (a pipe, too large) is not replaced by one key.
+    if (!ini.Load(kSettingsFile, &reason) && !reason.empty()) {
+        reason = "it could not be read (" + reason + ")";
+    } else {
+        ini.Set("", "Public", isPublic_ ? "1" : "0");
+        if (ini.Save(kSettingsFile, &reason)) return;
+    }
     const std::string line = std::string("Could not save ") + kSettingsFile + ": " + reason;
     std::fprintf(stderr, "%s\n", line.c_str());
     pending_->Push(line);

@@ -49,7 +49,8 @@ struct ServerLogQueue {
 struct ServerRegistrar;
 
 // Defaults for whatever the file (or a missing file) leaves out; "%m" already replaced.
-ServerSettings ServerWindow_ReadSettings(const std::string& path);
+// problem says why a file that is there was not read ("not a regular file").
+ServerSettings ServerWindow_ReadSettings(const std::string& path, std::string* problem = nullptr);
 // Every "%m" becomes the first mode name; without a mode the name stays as written.
 std::u16string ServerWindow_ReplaceMode(const std::u16string& name,
                                         const std::vector<std::u16string>& modes);

@@ -116,7 +116,10 @@ int ServerBrowser::Start() {
     // The master: ZELVIK_MASTER, else zelvik.ini's Master (handed on in the same variable,
     // which the engine reads), else the engine's default.
     IniFile ini;
-    ini.Load(kSettingsFile);
+    std::string iniProblem;
+    if (!ini.Load(kSettingsFile, &iniProblem) && !iniProblem.empty())
+        std::fprintf(stderr, "Could not read %s: %s; the default settings are used\n",
+                     kSettingsFile, iniProblem.c_str());
     master_ = Platform_Process_EnvOrSet("ZELVIK_MASTER", ini.Get("", "Master"));
     engine_ = Platform_Library_Open(kEngineLibraryPath);
     if (engine_)

@@ -2,6 +2,7 @@
 
 #include "DoublyLinkedList.h"
 #include "MameInp.h"
+#include "Platform_File.h"
 #include "Platform_Path.h"
 
 #include <cstdio>
@@ -138,7 +139,7 @@ int32_t InpReplay_LoadMAMEINP(InpReplay* r, const char* fileName, int32_t skipPr
     if (!r || !fileName) return InpReplay_CannotOpen;
     r->loadedParts = 0;
     // A dropped pipe or device is refused at once instead of waiting for a writer.
-    std::FILE* f = Platform_Path_OpenForReading(fileName);
+    std::FILE* f = Platform_File_Open(fileName, kMaxFileBytes);
     if (!f) return InpReplay_CannotOpen;
     const int32_t result = Load(r, f, skipPresses, skipFrames, flags);
     std::fclose(f);
