@@ -6,6 +6,7 @@
 #include "Visualizer.h"
 
 #include <gtest/gtest.h>
+#include <imgui.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -161,6 +162,20 @@ TEST_F(VisualizerTest, FailedDropsKeepTheFramesAndSayWhy) {
     PushDrop({unknown});
     EXPECT_EQ(v->status, unknown + " is not a valid MAME INP file or has an unsupported version");
     EXPECT_EQ(Frames_(), 4);
+    // Too long for the bar's one line: it wraps, each line within the width, nothing cut off,
+    // and the history image keeps clear of it.
+    const std::vector<std::string> lines = Visualizer_StatusLines(v, 400);
+    EXPECT_GT(lines.size(), 1u);
+    std::string joined, whole;
+    for (const std::string& line : lines) {
+        EXPECT_LE(ImGui::CalcTextSize(line.c_str()).x, 400 - 8) << line;
+        for (char c : line)
+            if (c != ' ') joined += c;
+    }
+    for (char c : v->status)
+        if (c != ' ') whole += c;
+    EXPECT_EQ(joined, whole);
+    EXPECT_LE(30 + v->historyHeight, 420 - 20 - v->statusExtra);
 
     const std::string missing = TempPath("vis_not_there.inp");
     PushDrop({missing});
