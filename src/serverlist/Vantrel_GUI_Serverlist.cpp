@@ -113,6 +113,7 @@ void ServerBrowser::Refresh() {
     jobs_.clear();
     collected_.clear();
     rows_.clear();
+    problemRow_ = false;
     std::vector<std::shared_ptr<PingJob>> fresh;
     const int32_t count = list_ ? list_->ops->Count(list_) : 0;
     for (int32_t i = 0; i < count; ++i) {
@@ -140,6 +141,7 @@ void ServerBrowser::Refresh() {
     if (count == 0) {
         // A master that could not be asked is not a master with an empty list.
         const bool problem = list_ && list_->problem[0];
+        problemRow_ = problem;
         rows_.push_back(
             {problem ? std::string(list_->problem, strnlen(list_->problem, sizeof list_->problem))
                      : kNoServer,
@@ -253,28 +255,38 @@ void ServerBrowser::Draw() {
     Platform_ToolWindow_BeginPanel(window_, "##browser", kWidth, kHeight);
 
     Place(10, 10);
+    ImVec2 problemAt(-1, -1);
     const ImGuiTableFlags flags = ImGuiTableFlags_Reorderable | ImGuiTableFlags_Borders |
                                   ImGuiTableFlags_RowBg | ImGuiTableFlags_ScrollY |
                                   ImGuiTableFlags_SizingFixedFit;
     if (ImGui::BeginTable("servers", 3, flags, ImVec2(430, 280))) {
         ImGui::TableSetupScrollFreeze(0, 1);
-        ImGui::TableSetupColumn("Name (IP)", ImGuiTableColumnFlags_WidthFixed, 300);
+        // Ping is a little wider than the classic 50 so that "timeout" fits in this font.
+        ImGui::TableSetupColumn("Name (IP)", ImGuiTableColumnFlags_WidthFixed, 290);
         ImGui::TableSetupColumn("Player", ImGuiTableColumnFlags_WidthFixed, 50);
-        ImGui::TableSetupColumn("Ping", ImGuiTableColumnFlags_WidthFixed, 50);
+        ImGui::TableSetupColumn("Ping", ImGuiTableColumnFlags_WidthFixed, 60);
         ImGui::TableHeadersRow();
         // Only the rows in sight are laid out: a long list costs nothing per frame.
         ImGuiListClipper clipper;
         clipper.Begin(static_cast<int>(rows_.size()));
+        const ImU32 textColour = ImGui::GetColorU32(ImGuiCol_Text);
         while (clipper.Step())
             for (int row = clipper.DisplayStart; row < clipper.DisplayEnd; ++row) {
                 const size_t i = static_cast<size_t>(row);
                 ImGui::TableNextRow();
                 ImGui::TableSetColumnIndex(0);
                 ImGui::PushID(row);
-                if (ImGui::Selectable(rows_[i].name.c_str(), selected_ == row,
-                                      ImGuiSelectableFlags_SpanAllColumns |
-                                          ImGuiSelectableFlags_AllowDoubleClick))
-                    SelectRow(row, ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left));
+                // The name is drawn as text, not as the label: a "##" in a server's name
+                // would hide the rest of it.
+                const ImVec2 at = ImGui::GetCursorScreenPos();
+                const bool clicked = ImGui::Selectable("##row", selected_ == row,
+                                                       ImGuiSelectableFlags_SpanAllColumns |
+                                                           ImGuiSelectableFlags_AllowDoubleClick);
+                if (problemRow_ && row == 0)
+                    problemAt = at;
+                else
+                    ImGui::GetWindowDrawList()->AddText(at, textColour, rows_[i].name.c_str());
+                if (clicked) SelectRow(row, ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left));
                 ImGui::PopID();
                 ImGui::TableSetColumnIndex(1);
                 ImGui::TextUnformatted(rows_[i].players.c_str());
@@ -283,6 +295,11 @@ void ServerBrowser::Draw() {
             }
         ImGui::EndTable();
     }
+    // Why there is no list reads whole, wrapped across the table rather than cut by a column.
+    if (problemAt.x >= 0)
+        ImGui::GetWindowDrawList()->AddText(ImGui::GetFont(), ImGui::GetFontSize(), problemAt,
+                                            ImGui::GetColorU32(ImGuiCol_Text),
+                                            rows_[0].name.c_str(), nullptr, 410.0f);
 
     Place(460, 10);
     if (ImGui::Button("Connect", ImVec2(120, 30))) Connect();

@@ -69,6 +69,7 @@ private:
     uint64_t generation_ = 0;
     uint64_t lastRefresh_ = 0;
     bool refreshedOnce_ = false;
+    bool problemRow_ = false; // the one row says why the master gave no list
     bool quit_ = false;
     int drawFrames_ = 2;
     uint32_t lastDraw_ = 0;
