@@ -188,7 +188,8 @@ void Visualizer_ResizeWindow(Visualizer* v) {
     SDL_GetWindowSize(v->window, &w, &h);
     v->statusExtra = StatusExtra(v, w);
     const int barTop = h - kStatusHeight - v->statusExtra;
-    const int iw = std::max(1, w - 60), ih = std::max(1, std::min(h - 70, barTop - 2 - 30));
+    // The image keeps its 10 pixels above the frame's bottom line, which stays above the bar.
+    const int iw = std::max(1, w - 60), ih = std::max(1, std::min(h - 70, barTop - 3 - 10 - 30));
     if (!v->history || iw != v->historyWidth || ih != v->historyHeight) {
         SDL_Texture* t = SDL_CreateTexture(v->renderer, SDL_PIXELFORMAT_ARGB8888,
                                            SDL_TEXTUREACCESS_TARGET, iw, ih);
