@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <system_error>
 
 namespace {
 
@@ -82,8 +83,18 @@ void ServerQueries::Submit(const std::vector<std::shared_ptr<PingJob>>& jobs, ui
         for (const auto& job : jobs) incoming_.push_back({job, port});
         running_ += static_cast<int>(jobs.size());
         if (!thread_.joinable()) {
-            waker_ = Platform_Dial_WakerCreate();
-            thread_ = std::thread([this] { Run(); });
+            if (!waker_) waker_ = Platform_Dial_WakerCreate();
+            try {
+                thread_ = std::thread([this] { Run(); });
+            } catch (const std::system_error&) {
+                // No thread to be had: nobody will ask, so every row says it got no answer.
+                for (Incoming& in : incoming_) {
+                    in.job->info.ping = -1;
+                    in.job->done.store(1, std::memory_order_release);
+                }
+                running_ -= static_cast<int>(incoming_.size());
+                incoming_.clear();
+            }
         }
     }
     Platform_Dial_Wake(waker_);
