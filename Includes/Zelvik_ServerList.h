@@ -38,9 +38,15 @@ struct ServerListOps {
 };
 static_assert(sizeof(ServerListOps) == 2 * sizeof(void*));
 
+constexpr size_t kServerListProblemSize = 256;
+
 // Has no free operation: a list lives until the process ends.
 struct ServerList {
     const ServerListOps* ops;
     DoublyLinkedList* entries; // ServerInfo elements
+    // Empty when the master answered (an empty list then means no server is registered);
+    // otherwise why there is no list, as one line of UTF-8 for the user ("Could not reach the
+    // master 127.0.0.1:9: Connection refused"), zero terminated.
+    char problem[kServerListProblemSize];
 };
 static_assert(offsetof(ServerList, entries) == sizeof(void*));

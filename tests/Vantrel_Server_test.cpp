@@ -270,7 +270,7 @@ TEST_F(ServerWindowTest, TitleChangesOnlyWithThePlayerCount) {
     HelloAndJoin(player, "Ann");
     ASSERT_TRUE(StepUntil(w, [&] { return w.Title() != "Zelvik_Server"; }));
     EXPECT_EQ(w.Title(), "Zelvik_Server (1/2)");
-    EXPECT_TRUE(LogHas(w, "Ann joined from 127.0.0.1"));
+    EXPECT_TRUE(StepUntil(w, [&] { return LogHas(w, "Ann joined from 127.0.0.1"); }));
     const int late = Connect();
     ASSERT_TRUE(StepUntil(w, [&] { return w.Clients() == 3; }));
     StepUntil(
@@ -292,9 +292,36 @@ TEST_F(ServerWindowTest, TitleChangesOnlyWithThePlayerCount) {
     for (size_t i = 0; i < kServerLogLines + 500; ++i) hellos += hello;
     SendAll(late, hellos);
     ASSERT_TRUE(StepUntil(w, [&] { return w.Clients() == 1 && !w.Log().empty(); }));
-    EXPECT_EQ(
-        std::vector<std::string>(w.Log().begin(), w.Log().end()),
-        std::vector<std::string>{"Closed a connection from 127.0.0.1: it repeated its Hello"});
+    // One line for the whole flood, carrying the local time it was logged at.
+    ASSERT_EQ(w.Log().size(), 1u);
+    const std::string closed = "Closed a connection from 127.0.0.1: it repeated its Hello";
+    const std::string& newest = w.Log().back();
+    ASSERT_EQ(newest.size(), 9 + closed.size()) << newest;
+    for (size_t i : {0, 1, 3, 4, 6, 7}) EXPECT_TRUE(std::isdigit(newest[i])) << newest;
+    EXPECT_EQ(newest.substr(2, 1) + newest.substr(5, 1) + newest.substr(8), ":: " + closed);
+    // A line longer than the log is wide wraps into rows; nothing of it is cut off.
+    std::u16string words;
+    for (int i = 0; i < 40; ++i)
+        words += u"word" + std::u16string(1, char16_t(u'a' + i % 26)) + u" ";
+    words += u"end";
+    w.AppendLog(words);
+    // Clients' lines may still be coming in: look for its rows among the newest.
+    auto endRow = [&]() -> int64_t {
+        const auto& all = w.LogRows();
+        for (size_t i = all.size(); i-- > 0 && i + 2000 > all.size();)
+            if (w.LogRowText(i).ends_with("end")) return static_cast<int64_t>(i);
+        return -1;
+    };
+    ASSERT_TRUE(StepUntil(w, [&] { return endRow() >= 0; }));
+    const uint64_t line = w.LogRows()[static_cast<size_t>(endRow())].line;
+    std::string joined, whole;
+    int rows = 0;
+    for (size_t i = 0; i < w.LogRows().size(); ++i)
+        if (w.LogRows()[i].line == line) joined += (rows++ ? " " : "") + w.LogRowText(i);
+    for (const std::string& l : w.Log())
+        if (l.ends_with("end")) whole = l;
+    EXPECT_GT(rows, 1);
+    EXPECT_EQ(joined, whole);
     close(watcher);
     close(late);
     w.Finish();
@@ -355,4 +382,65 @@ TEST_F(ServerWindowTest, PlayerJoinsWhileManyAddressesHoldSilentConnections) {
     close(player);
     close(browser);
     w.Finish();
+}
+
+// Two real server programs on one machine, each on its own address: the master lists both by
+// their own addresses, and closing one takes only that one off the list.
+TEST_F(ServerWindowTest, TwoServersOnOneMachineRegisterFromTheirOwnAddresses) {
+    const fs::path state = dir / "master_state.txt";
+    MasterProcess master((kGame / "zelvik_master").string(), state.string());
+    ASSERT_NE(master.Port(), 0);
+    auto listed = [&] {
+        std::istringstream body(Body(HttpGet(master.Port(), "/zelvikserver.txt")));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(body, line);) lines.push_back(line);
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    auto waitFor = [&](const std::vector<std::string>& want) {
+        const uint32_t end = NowMs() + 15000;
+        while (listed() != want && static_cast<int>(end - NowMs()) > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return listed();
+    };
+    std::vector<pid_t> servers;
+    for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
+        const fs::path folder = dir / address;
+        fs::create_directories(folder);
+        fs::create_directory_symlink(kGame / "dlls", folder / "dlls");
+        std::ofstream(folder / "Zelvik_Server.ini") << "Name = " << address << "\nPublic = 1\n";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(folder.c_str()) != 0) _exit(127);
+            setenv("SDL_VIDEODRIVER", "dummy", 1);
+            setenv("ZELVIK_GAME_ADDRESS", address, 1);
+            setenv("ZELVIK_MASTER", master.HostPort().c_str(), 1);
+            const std::string program = (kGame / "Zelvik_Server").string();
+            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        servers.push_back(pid);
+    }
+    // Ends a server as the window's close does (SDL turns SIGTERM into a quit request).
+    auto close = [](pid_t pid) {
+        kill(pid, SIGTERM);
+        int status = 0;
+        const uint32_t end = NowMs() + 15000;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (static_cast<int>(end - NowMs()) <= 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    EXPECT_EQ(waitFor({"127.0.0.2", "127.0.0.3"}),
+              (std::vector<std::string>{"127.0.0.2", "127.0.0.3"}));
+    EXPECT_TRUE(close(servers[0]));
+    EXPECT_EQ(waitFor({"127.0.0.3"}), (std::vector<std::string>{"127.0.0.3"}));
+    EXPECT_TRUE(close(servers[1]));
+    EXPECT_EQ(waitFor({}), (std::vector<std::string>{}));
 }

@@ -6,6 +6,7 @@
 #include "Visualizer.h"
 
 #include <gtest/gtest.h>
+#include <imgui.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -124,7 +125,10 @@ TEST_F(VisualizerTest, OpensWithItsLayout) {
     // A taller image takes more rows.
     PushDrop({Recording("tall", std::vector<uint32_t>(100, kPortA))});
     EXPECT_EQ(v->drawn.firstFrame, 0);
-    EXPECT_EQ(v->drawn.rows, 22); // rows start at 0, 20, ... 420
+    // Rows start at 0, 20, ... up to the image height (430, less what a status of several
+    // lines, naming this file, takes).
+    EXPECT_EQ(v->drawn.rows, v->historyHeight / kVisualizerRowHeight + 1);
+    EXPECT_GE(v->drawn.rows, 21);
 }
 
 TEST_F(VisualizerTest, NothingIsDrawnBeforeAFileIsLoaded) {
@@ -161,6 +165,20 @@ TEST_F(VisualizerTest, FailedDropsKeepTheFramesAndSayWhy) {
     PushDrop({unknown});
     EXPECT_EQ(v->status, unknown + " is not a valid MAME INP file or has an unsupported version");
     EXPECT_EQ(Frames_(), 4);
+    // Too long for the bar's one line: it wraps, each line within the width, nothing cut off,
+    // and the history image keeps clear of it.
+    const std::vector<std::string> lines = Visualizer_StatusLines(v, 400);
+    EXPECT_GT(lines.size(), 1u);
+    std::string joined, whole;
+    for (const std::string& line : lines) {
+        EXPECT_LE(ImGui::CalcTextSize(line.c_str()).x, 400 - 8) << line;
+        for (char c : line)
+            if (c != ' ') joined += c;
+    }
+    for (char c : v->status)
+        if (c != ' ') whole += c;
+    EXPECT_EQ(joined, whole);
+    EXPECT_LE(30 + v->historyHeight, 420 - 20 - v->statusExtra);
 
     const std::string missing = TempPath("vis_not_there.inp");
     PushDrop({missing});
@@ -174,7 +192,8 @@ TEST_F(VisualizerTest, SliderChoosesTheFirstRowAndItsOffset) {
     ASSERT_EQ(Frames_(), 100);
     EXPECT_EQ(v->drawn.firstFrame, 0);
     EXPECT_EQ(v->drawn.firstY, 0);
-    EXPECT_EQ(v->drawn.rows, 18); // 0, 20, ... 340 within 350
+    // 0, 20, ... within the image (350, less what a wrapped status takes).
+    EXPECT_EQ(v->drawn.rows, v->historyHeight / kVisualizerRowHeight + 1);
 
     v->slider = 5000;
     Visualizer_DrawHistory(v);
@@ -185,7 +204,7 @@ TEST_F(VisualizerTest, SliderChoosesTheFirstRowAndItsOffset) {
     Visualizer_DrawHistory(v);
     EXPECT_EQ(v->drawn.firstFrame, 50);
     EXPECT_EQ(v->drawn.firstY, -2);
-    EXPECT_EQ(v->drawn.rows, 18);
+    EXPECT_EQ(v->drawn.rows, (v->historyHeight + 2) / kVisualizerRowHeight + 1);
 
     v->slider = 1; // x = 99.99: the last frame, almost scrolled out
     Visualizer_DrawHistory(v);

@@ -2,10 +2,12 @@
 
 #include "DoublyLinkedList.h"
 #include "HighResTimer.h"
+#include "Platform_Dial.h"
 #include "Platform_Socket.h"
 #include "Vantrel_Common.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -76,10 +78,9 @@ private:
 };
 
 // Receives the whole answer within the deadlines, or its head and the first bodyLines
-// non-empty body lines when bodyLines is not 0; false when the connection failed or the
-// answer is too large.
+// non-empty body lines when bodyLines is not 0; false with *why when the answer is too large.
 bool Receive(uint32_t connection, uint32_t firstDeadline, uint32_t bodyLines,
-             std::vector<uint8_t>* bytes) {
+             std::vector<uint8_t>* bytes, std::string* why) {
     std::vector<uint8_t> block(kReceiveBlock);
     BodyLineCounter counter(bodyLines);
     uint32_t deadline = firstDeadline;
@@ -94,7 +95,11 @@ bool Receive(uint32_t connection, uint32_t firstDeadline, uint32_t bodyLines,
             if (n < 0) return true; // closed: everything sent before the close has been read
             if (n == 0) break;
             const uint32_t take = counter.Take(block.data(), static_cast<uint32_t>(n));
-            if (bytes->size() + take > kDownloadMaxBytes) return false;
+            if (bytes->size() + take > kDownloadMaxBytes) {
+                *why =
+                    "its answer is larger than " + std::to_string(kDownloadMaxBytes >> 20) + " MB";
+                return false;
+            }
             bytes->insert(bytes->end(), block.begin(), block.begin() + take);
             if (counter.Full()) return true; // the rest would be dropped anyway
             deadline = Now() + kDownloadChunkMs;
@@ -102,26 +107,60 @@ bool Receive(uint32_t connection, uint32_t firstDeadline, uint32_t bodyLines,
     }
 }
 
+// What went wrong with a download, for the user: whether the master could be reached at all.
+struct DownloadFailure {
+    bool unreachable = false;
+    std::string why;
+};
+
+// The request goes out from source (0: the system's choice), so a master that knows its
+// callers by their address sees the one the caller means.
 int32_t Download(const char* host, uint16_t port, const char* path, std::vector<HttpLine>* lines,
-                 uint32_t bodyLines = 0) {
+                 uint32_t bodyLines = 0, uint32_t source = 0, DownloadFailure* failure = nullptr) {
+    DownloadFailure scratch;
+    if (!failure) failure = &scratch;
     if (!host || !path || !lines) return 0;
     Platform_Socket_Init();
     const uint32_t start = Now();
-    const uint32_t connection = Platform_Socket_Connect(host, port, kDownloadFirstDataMs);
-    if (!connection) return 0;
+    const uint32_t connection =
+        Platform_Dial_Connect(host, port, source, kDownloadFirstDataMs, &failure->why);
+    if (!connection) {
+        failure->unreachable = true;
+        return 0;
+    }
     const std::string request =
         std::string("GET ") + path + " HTTP/1.0\r\nHost: " + host + "\r\nAccept: */*\r\n\r\n";
     std::vector<uint8_t> bytes;
     bool ok = Platform_Socket_Send(connection, request.data(),
                                    static_cast<uint32_t>(request.size())) >= 0 &&
-              Receive(connection, start + kDownloadFirstDataMs, bodyLines, &bytes);
+              Receive(connection, start + kDownloadFirstDataMs, bodyLines, &bytes, &failure->why);
     Platform_Socket_Close(connection);
-    if (!ok) return 0;
+    if (!ok) {
+        if (failure->why.empty()) failure->why = "the connection failed";
+        return 0;
+    }
+    if (bytes.empty()) {
+        failure->why = "it sent no answer"; // closed at once, or silent past the time limit
+        return 0;
+    }
     std::vector<HttpLine> split;
     Http_SplitLines(bytes, &split);
-    if (split.size() > kDownloadMaxLines) return 0;
+    if (split.size() > kDownloadMaxLines) {
+        failure->why = "its answer has more than " + std::to_string(kDownloadMaxLines) + " lines";
+        return 0;
+    }
     *lines = std::move(split);
     return lines->empty() ? 0 : 1;
+}
+
+// Register and unregister: the master knows a server by the address the request comes from,
+// so a server listening on one address of several asks from that one.
+int32_t Announce(const char* path) {
+    std::string host;
+    uint16_t port;
+    ServerList_MasterHost(&host, &port);
+    std::vector<HttpLine> scratch;
+    return Download(host.c_str(), port, path, &scratch, 0, ServerList_GameAddress());
 }
 
 std::string Dec(uint32_t v) {
@@ -239,19 +278,11 @@ std::string ServerList_AddressText(uint32_t address) {
 }
 
 int32_t Server_Register(Server*) {
-    std::string host;
-    uint16_t port;
-    ServerList_MasterHost(&host, &port);
-    std::vector<HttpLine> scratch;
-    return DownloadFileToLL(host.c_str(), port, "/addzelvikserver.php", &scratch);
+    return Announce("/addzelvikserver.php");
 }
 
 int32_t Server_Unregister(Server*) {
-    std::string host;
-    uint16_t port;
-    ServerList_MasterHost(&host, &port);
-    std::vector<HttpLine> scratch;
-    return DownloadFileToLL(host.c_str(), port, "/remzelvikserver.php", &scratch);
+    return Announce("/remzelvikserver.php");
 }
 
 ServerList* ServerList_Get() {
@@ -270,9 +301,20 @@ ServerList* ServerList_Get() {
     uint16_t masterPort;
     ServerList_MasterHost(&host, &masterPort);
     std::vector<HttpLine> lines;
+    DownloadFailure failure;
     // A poisoned list cannot make us read, hold or query more than the entries we keep.
-    if (!Download(host.c_str(), masterPort, "/zelvikserver.txt", &lines, kServerListMaxEntries))
+    if (!Download(host.c_str(), masterPort, "/zelvikserver.txt", &lines, kServerListMaxEntries, 0,
+                  &failure)) {
+        // An answer of no line at all is a master with nothing to say: an empty list.
+        if (failure.why.empty()) return list;
+        const std::string master = host + ":" + Dec(masterPort);
+        const std::string text =
+            (failure.unreachable ? "Could not reach the master " + master
+                                 : "Could not read the list of the master " + master) +
+            ": " + failure.why;
+        std::snprintf(list->problem, sizeof list->problem, "%s", text.c_str());
         return list;
+    }
     for (const HttpLine& line : lines) {
         if (line.kind != kLineBody) continue;
         uint32_t address;

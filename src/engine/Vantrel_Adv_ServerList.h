@@ -61,11 +61,13 @@ uint32_t ServerList_GameAddress();
 bool ServerList_ParseAddress(std::u16string_view text, uint32_t* address);
 std::string ServerList_AddressText(uint32_t address);
 
-// Server slots 8 and 9: 1 when the master answered with at least one line.
+// Server slots 8 and 9: 1 when the master answered with at least one line. They ask from the
+// game address when one is set, since the master lists a server by its caller's address.
 int32_t Server_Register(Server* s);
 int32_t Server_Unregister(Server* s);
 
-// 0 only when the network cannot be started; an empty list when the download fails.
+// 0 only when the network cannot be started; an empty list when the download fails, with its
+// problem saying why.
 ServerList* ServerList_Get();
 int32_t ServerList_Count(ServerList* list);
 ServerInfo* ServerList_GetEntry(ServerList* list, int32_t index);

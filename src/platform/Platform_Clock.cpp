@@ -14,3 +14,12 @@ void Platform_Clock_ResolutionRange(uint32_t* coarsest, uint32_t* finest) {
     *coarsest = 156250;
     *finest = 5000;
 }
+
+std::string Platform_Clock_LocalTimeText() {
+    const time_t now = time(nullptr);
+    tm local{};
+    char text[16];
+    if (!localtime_r(&now, &local) || strftime(text, sizeof text, "%H:%M:%S", &local) == 0)
+        return "??:??:??";
+    return text;
+}

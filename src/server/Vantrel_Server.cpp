@@ -1,6 +1,7 @@
 #include "Vantrel_Server.h"
 
 #include "IniFile.h"
+#include "Platform_Clock.h"
 #include "Platform_Dialog.h"
 #include "Platform_Library.h"
 #include "Platform_Path.h"
@@ -97,11 +98,17 @@ ImVec2 Size(const ServerRect& r) {
 
 } // namespace
 
+std::string ServerWindow_Stamp(const std::string& line) {
+    return Platform_Clock_LocalTimeText() + " " + line;
+}
+
 void ServerLogQueue::Push(std::string line) {
     bool wake = false;
+    // Stamped when it happens, not when the window gets round to it.
+    std::string stamped = ServerWindow_Stamp(line);
     {
         std::lock_guard<std::mutex> guard(lock);
-        lines.push_back(std::move(line));
+        lines.push_back(std::move(stamped));
         while (lines.size() > kServerLogLines) lines.pop_front();
         wake = !wakePending;
         wakePending = true;
@@ -338,14 +345,14 @@ void ServerWindow::LogCapacity() {
                                 " connections; raise it (ulimit -n) to " +
                                 std::to_string(kWanted + 256) + " or more";
     pending_->Push(warning);
-    std::fprintf(stderr, "Zelvik_Server: %s\n", warning.c_str());
+    std::fprintf(stderr, "%s\n", ServerWindow_Stamp("Zelvik_Server: " + warning).c_str());
 }
 
 void ServerWindow::TakeLog() {
     std::deque<std::string> lines = pending_->Take();
     if (lines.empty()) return;
     for (std::string& line : lines) log_.push_back(std::move(line));
-    while (log_.size() > kServerLogLines) log_.pop_front();
+    TrimLog();
     scrollToEnd_ = true;
     drawFrames_ = std::max(drawFrames_, 2); // the scroll to the newest line lands a frame later
 }
@@ -385,8 +392,49 @@ void ServerWindow::AppendLog(std::u16string_view text) {
     pending_->Push(Platform_Path_ToUtf8(text));
 }
 
+void ServerWindow::TrimLog() {
+    while (log_.size() > kServerLogLines) {
+        log_.pop_front();
+        ++firstLine_;
+    }
+    while (!rows_.empty() && rows_.front().line < firstLine_) rows_.pop_front();
+    wrappedLine_ = std::max(wrappedLine_, firstLine_);
+}
+
+void ServerWindow::WrapLog() {
+    const ImFont* font = ImGui::GetFont();
+    const float scale = ImGui::GetFontSize() / font->FontSize;
+    for (; wrappedLine_ < firstLine_ + log_.size(); ++wrappedLine_) {
+        const std::string& text = log_[static_cast<size_t>(wrappedLine_ - firstLine_)];
+        const char* start = text.c_str();
+        const char* at = start;
+        const char* end = start + text.size();
+        do {
+            const char* cut = font->CalcWordWrapPositionA(scale, at, end, wrapWidth_);
+            if (cut <= at && at < end) { // not one character fits: take a whole one anyway
+                cut = at + 1;
+                while (cut < end && (static_cast<unsigned char>(*cut) & 0xC0) == 0x80) ++cut;
+            }
+            const char* shown = cut;
+            while (shown > at && shown[-1] == ' ') --shown; // a blank may hang past the width
+            rows_.push_back({wrappedLine_, static_cast<uint32_t>(at - start),
+                             static_cast<uint32_t>(shown - start)});
+            at = cut;
+            while (at < end && *at == ' ') ++at; // the blank a row broke at is not shown
+        } while (at < end);
+    }
+}
+
+std::string ServerWindow::LogRowText(size_t i) const {
+    const ServerLogRow& row = rows_.at(i);
+    const std::string& line = log_.at(static_cast<size_t>(row.line - firstLine_));
+    return line.substr(row.begin, row.end - row.begin);
+}
+
 void ServerWindow::ClearLog() {
+    firstLine_ += log_.size();
     log_.clear();
+    TrimLog();
     drawFrames_ = std::max(drawFrames_, 1);
 }
 
@@ -410,7 +458,7 @@ void ServerWindow::SavePublic() {
         if (ini.Save(kSettingsFile, &reason)) return;
     }
     const std::string line = std::string("Could not save ") + kSettingsFile + ": " + reason;
-    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fprintf(stderr, "%s\n", ServerWindow_Stamp(line).c_str());
     pending_->Push(line);
 }
 
@@ -485,15 +533,31 @@ void ServerWindow::Draw() {
     Platform_ToolWindow_BeginPanel(window_, "##server", kWidth, kHeight);
 
     ImGui::SetCursorPos(Pos(layout_.log));
-    if (ImGui::BeginChild("log", Size(layout_.log), true)) {
-        // The newest line is the selected one, as the list always shows it.
+    // Long lines wrap at the list's width; a scroll bar always there keeps that width steady.
+    if (ImGui::BeginChild("log", Size(layout_.log), true,
+                          ImGuiWindowFlags_AlwaysVerticalScrollbar)) {
+        const float width = std::max(1.0f, ImGui::GetContentRegionAvail().x);
+        if (width != wrapWidth_) {
+            wrapWidth_ = width;
+            rows_.clear();
+            wrappedLine_ = firstLine_;
+        }
+        WrapLog();
+        // The newest line is the selected one, as the list always shows it. Rows are drawn as
+        // text rather than as labels, so a "##" in a player's name shows as written.
+        const uint64_t newest = firstLine_ + log_.size() - 1;
+        const ImU32 textColour = ImGui::GetColorU32(ImGuiCol_Text);
+        ImDrawList* draw = ImGui::GetWindowDrawList();
         ImGuiListClipper clipper;
-        clipper.Begin(static_cast<int>(log_.size()));
+        clipper.Begin(static_cast<int>(rows_.size()));
         while (clipper.Step())
             for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; ++i) {
+                const ServerLogRow& row = rows_[static_cast<size_t>(i)];
+                const std::string& line = log_[static_cast<size_t>(row.line - firstLine_)];
                 ImGui::PushID(i);
-                ImGui::Selectable(log_[static_cast<size_t>(i)].c_str(),
-                                  i + 1 == static_cast<int>(log_.size()));
+                ImGui::Selectable("##row", !log_.empty() && row.line == newest);
+                draw->AddText(ImGui::GetItemRectMin(), textColour, line.c_str() + row.begin,
+                              line.c_str() + row.end);
                 ImGui::PopID();
             }
         if (scrollToEnd_) {

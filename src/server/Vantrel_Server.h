@@ -34,7 +34,11 @@ struct ServerSettings {
     int32_t registerInterval = 60;
 };
 
-// Lines handed from any thread to the window thread, which wakes up to show them.
+// The line as the log shows it: the local time first ("12:34:56 registered on ...").
+std::string ServerWindow_Stamp(const std::string& line);
+
+// Lines handed from any thread to the window thread, which wakes up to show them, each stamped
+// with the local time it was pushed at.
 struct ServerLogQueue {
     std::mutex lock;
     std::deque<std::string> lines;
@@ -54,6 +58,12 @@ ServerSettings ServerWindow_ReadSettings(const std::string& path, std::string* p
 // Every "%m" becomes the first mode name; without a mode the name stays as written.
 std::u16string ServerWindow_ReplaceMode(const std::u16string& name,
                                         const std::vector<std::u16string>& modes);
+
+// One row of the log as the window shows it: a piece of a log line that fits its width.
+struct ServerLogRow {
+    uint64_t line;       // counted from the first line ever logged
+    uint32_t begin, end; // bytes of that line
+};
 
 struct ServerRect {
     int x, y, w, h;
@@ -85,6 +95,11 @@ public:
 
     const std::string& Title() const { return title_; }
     const std::deque<std::string>& Log() const { return log_; }
+    // The rows the last frame wrapped the log into, and the width they were wrapped to.
+    const std::deque<ServerLogRow>& LogRows() const { return rows_; }
+    float LogWrapWidth() const { return wrapWidth_; }
+    // The text of log row i.
+    std::string LogRowText(size_t i) const;
     bool IsPublic() const { return isPublic_; }
     bool PlayerWindowOpen() const { return playerWindow_ != nullptr; }
     uint32_t PlayerWindowId() const;
@@ -107,6 +122,10 @@ private:
     void Draw();
     void SetTitle(const std::string& title);
     void TakeLog();
+    // Drops the oldest lines past kServerLogLines, with their rows.
+    void TrimLog();
+    // Breaks the lines not yet wrapped into rows of the current wrap width.
+    void WrapLog();
     // States how many connections the engine holds at once, and warns when it is few.
     void LogCapacity();
     void NetworkLoop();
@@ -123,6 +142,10 @@ private:
     ImGuiContext* imgui_ = nullptr;
     ServerLayout layout_{};
     std::deque<std::string> log_;
+    uint64_t firstLine_ = 0;   // number of log_.front() among every line logged
+    uint64_t wrappedLine_ = 0; // the first line not yet broken into rows
+    std::deque<ServerLogRow> rows_;
+    float wrapWidth_ = -1;
     std::shared_ptr<ServerLogQueue> pending_ = std::make_shared<ServerLogQueue>();
     std::shared_ptr<ServerRegistrar> registrar_;
     std::thread registrarThread_;

@@ -6,18 +6,16 @@
 #include "Platform_Path.h"
 #include "Platform_Process.h"
 #include "Platform_ToolWindow.h"
+#include "Vantrel_Common.h"
 #include "Zelvik_Engine.h"
 
 #include <SDL.h>
 #include <imgui.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
-#include <mutex>
-#include <thread>
+#include <unordered_map>
 
 namespace {
 
@@ -32,56 +30,11 @@ constexpr uint32_t kFrameMs = 16;
 // A click is a press and a release in separate frames; what it changed shows a frame later.
 constexpr int kFramesAfterInput = 3;
 constexpr const char* kNoServer = "no server online";
+constexpr const char* kNoInfo = "IP:\r\nName:\r\nPing:";
 constexpr const char* kSettingsFile = "zelvik.ini";
 
 // Old lists have no free operation; they stay reachable here until the process ends.
 std::vector<ServerList*>* retiredLists = new std::vector<ServerList*>;
-
-// Queries under way, abandoned or not (never destroyed, like the lists).
-std::atomic<int>* runningWorkers = new std::atomic<int>(0);
-
-// The jobs of the latest refresh, taken in order by at most kBrowserWorkers threads that live
-// as long as the process. A refresh drops the jobs not yet begun; those under way finish and
-// their results are ignored (their generation is old).
-struct JobQueue {
-    std::mutex lock;
-    std::condition_variable ready;
-    std::deque<std::shared_ptr<PingJob>> jobs;
-    int workers = 0;
-};
-JobQueue* queue = new JobQueue;
-
-void Worker() {
-    std::unique_lock<std::mutex> guard(queue->lock);
-    for (;;) {
-        queue->ready.wait(guard, [] { return !queue->jobs.empty(); });
-        std::shared_ptr<PingJob> job = std::move(queue->jobs.front());
-        queue->jobs.pop_front();
-        runningWorkers->fetch_add(1);
-        guard.unlock();
-        job->info.ops->Query(&job->info);
-        job->done.store(1, std::memory_order_release);
-        runningWorkers->fetch_sub(1);
-        Platform_ToolWindow_Wake(); // the row has news
-        guard.lock();
-    }
-}
-
-// Replaces the waiting jobs with these and makes sure enough workers exist for them.
-void Submit(const std::vector<std::shared_ptr<PingJob>>& jobs) {
-    std::lock_guard<std::mutex> guard(queue->lock);
-    queue->jobs.assign(jobs.begin(), jobs.end());
-    const int wanted = std::min<int>(kBrowserWorkers, static_cast<int>(jobs.size()));
-    while (queue->workers < wanted) {
-        try {
-            std::thread(Worker).detach();
-            ++queue->workers;
-        } catch (...) {
-            break; // the workers there are take the jobs in turn
-        }
-    }
-    queue->ready.notify_all();
-}
 
 BrowserRow NewRow(uint32_t address) {
     // Built by appending: GCC 12 misreads "(" + text + ")" at -O3 (-Wrestrict).
@@ -96,10 +49,6 @@ void Place(int x, int y) {
 }
 
 } // namespace
-
-int ServerBrowser_RunningWorkers() {
-    return runningWorkers->load();
-}
 
 std::string ServerBrowser_Address(uint32_t a) {
     return std::to_string(a & 0xFF) + "." + std::to_string(a >> 8 & 0xFF) + "." +
@@ -145,6 +94,7 @@ int ServerBrowser::Start() {
         return 1;
     }
     imgui_ = Platform_ToolWindow_CreateImGui(window_, renderer_);
+    queries_.SetOnDone(Platform_ToolWindow_Wake); // rows have news
     return 0;
 }
 
@@ -157,30 +107,67 @@ void ServerBrowser::Refresh() {
     ServerList* list = getList_();
     if (list) retiredLists->push_back(list);
     list_ = list;
-    // Workers still querying are abandoned: nothing reads their records any more.
+    // A query under way for a server listed again goes on for its new row: a refresh that
+    // started every query afresh would never let a slow list finish. The rest are abandoned.
+    std::unordered_multimap<uint32_t, std::shared_ptr<PingJob>> underWay;
+    for (auto& job : jobs_)
+        if (!job->done.load(std::memory_order_acquire)) underWay.emplace(job->info.address, job);
     ++generation_;
     jobs_.clear();
     collected_.clear();
     rows_.clear();
+    problemRow_ = false;
+    std::vector<std::shared_ptr<PingJob>> fresh;
     const int32_t count = list_ ? list_->ops->Count(list_) : 0;
     for (int32_t i = 0; i < count; ++i) {
         ServerInfo* entry = list_->ops->GetEntry(list_, i);
         if (!entry) break;
-        auto job = std::make_shared<PingJob>();
-        job->info = *entry;
-        // An answer sets the ping; anything else must read "timeout", never ping 0.
-        job->info.ping = -1;
+        std::shared_ptr<PingJob> job;
+        if (auto kept = underWay.find(entry->address); kept != underWay.end()) {
+            job = std::move(kept->second);
+            underWay.erase(kept);
+        } else {
+            job = std::make_shared<PingJob>();
+            job->info = *entry;
+            // An answer sets the ping; anything else must read "timeout", never ping 0.
+            job->info.ping = -1;
+            fresh.push_back(job);
+        }
         job->row = i;
         job->generation = generation_;
         rows_.push_back(NewRow(entry->address));
         jobs_.push_back(job);
         collected_.push_back(false);
     }
-    Submit(jobs_);
-    if (count == 0) rows_.push_back({kNoServer, "", ""});
+    for (auto& [address, job] : underWay) job->abandoned.store(true);
+    queries_.Submit(fresh, static_cast<uint16_t>(Common_GamePort()));
+    if (count == 0) {
+        // A master that could not be asked is not a master with an empty list.
+        const bool problem = list_ && list_->problem[0];
+        problemRow_ = problem;
+        rows_.push_back(
+            {problem ? std::string(list_->problem, strnlen(list_->problem, sizeof list_->problem))
+                     : kNoServer,
+             "", ""});
+    }
     drawFrames_ = std::max(drawFrames_, 1);
     selected_ =
         remembered >= 0 && remembered < static_cast<int32_t>(rows_.size()) ? remembered : -1;
+    // The Information panel must not keep showing a server that is no longer in its row.
+    ServerInfo* shown = selected_ >= 0 && list_ ? list_->ops->GetEntry(list_, selected_) : nullptr;
+    if (!shown || shown->address != infoAddress_) ShowSelected();
+}
+
+void ServerBrowser::ShowSelected() {
+    ServerInfo* entry = selected_ >= 0 && list_ ? list_->ops->GetEntry(list_, selected_) : nullptr;
+    if (!entry) {
+        info_ = kNoInfo;
+        infoAddress_ = 0;
+        return;
+    }
+    info_ = "IP: " + ServerBrowser_Address(entry->address) +
+            "\r\nName: " + ServerBrowser_Name(*entry) + "\r\nPing: " + std::to_string(entry->ping);
+    infoAddress_ = entry->address;
 }
 
 void ServerBrowser::CollectFinished() {
@@ -206,16 +193,15 @@ void ServerBrowser::CollectFinished() {
         } else {
             row.ping = "timeout";
         }
+        // The panel of the selected server follows its answer.
+        if (job.row == selected_ && job.info.address == infoAddress_) ShowSelected();
     }
 }
 
 void ServerBrowser::SelectRow(int32_t row, bool doubleClick) {
     if (row < 0 || row >= static_cast<int32_t>(rows_.size())) return;
     selected_ = row;
-    ServerInfo* entry = list_ ? list_->ops->GetEntry(list_, row) : nullptr;
-    if (!entry) return;
-    info_ = "IP: " + ServerBrowser_Address(entry->address) +
-            "\r\nName: " + ServerBrowser_Name(*entry) + "\r\nPing: " + std::to_string(entry->ping);
+    ShowSelected();
     if (doubleClick) Connect();
 }
 
@@ -272,28 +258,38 @@ void ServerBrowser::Draw() {
     Platform_ToolWindow_BeginPanel(window_, "##browser", kWidth, kHeight);
 
     Place(10, 10);
+    ImVec2 problemAt(-1, -1);
     const ImGuiTableFlags flags = ImGuiTableFlags_Reorderable | ImGuiTableFlags_Borders |
                                   ImGuiTableFlags_RowBg | ImGuiTableFlags_ScrollY |
                                   ImGuiTableFlags_SizingFixedFit;
     if (ImGui::BeginTable("servers", 3, flags, ImVec2(430, 280))) {
         ImGui::TableSetupScrollFreeze(0, 1);
-        ImGui::TableSetupColumn("Name (IP)", ImGuiTableColumnFlags_WidthFixed, 300);
+        // Ping is a little wider than the classic 50 so that "timeout" fits in this font.
+        ImGui::TableSetupColumn("Name (IP)", ImGuiTableColumnFlags_WidthFixed, 290);
         ImGui::TableSetupColumn("Player", ImGuiTableColumnFlags_WidthFixed, 50);
-        ImGui::TableSetupColumn("Ping", ImGuiTableColumnFlags_WidthFixed, 50);
+        ImGui::TableSetupColumn("Ping", ImGuiTableColumnFlags_WidthFixed, 60);
         ImGui::TableHeadersRow();
         // Only the rows in sight are laid out: a long list costs nothing per frame.
         ImGuiListClipper clipper;
         clipper.Begin(static_cast<int>(rows_.size()));
+        const ImU32 textColour = ImGui::GetColorU32(ImGuiCol_Text);
         while (clipper.Step())
             for (int row = clipper.DisplayStart; row < clipper.DisplayEnd; ++row) {
                 const size_t i = static_cast<size_t>(row);
                 ImGui::TableNextRow();
                 ImGui::TableSetColumnIndex(0);
                 ImGui::PushID(row);
-                if (ImGui::Selectable(rows_[i].name.c_str(), selected_ == row,
-                                      ImGuiSelectableFlags_SpanAllColumns |
-                                          ImGuiSelectableFlags_AllowDoubleClick))
-                    SelectRow(row, ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left));
+                // The name is drawn as text, not as the label: a "##" in a server's name
+                // would hide the rest of it.
+                const ImVec2 at = ImGui::GetCursorScreenPos();
+                const bool clicked = ImGui::Selectable("##row", selected_ == row,
+                                                       ImGuiSelectableFlags_SpanAllColumns |
+                                                           ImGuiSelectableFlags_AllowDoubleClick);
+                if (problemRow_ && row == 0)
+                    problemAt = at;
+                else
+                    ImGui::GetWindowDrawList()->AddText(at, textColour, rows_[i].name.c_str());
+                if (clicked) SelectRow(row, ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left));
                 ImGui::PopID();
                 ImGui::TableSetColumnIndex(1);
                 ImGui::TextUnformatted(rows_[i].players.c_str());
@@ -302,6 +298,11 @@ void ServerBrowser::Draw() {
             }
         ImGui::EndTable();
     }
+    // Why there is no list reads whole, wrapped across the table rather than cut by a column.
+    if (problemAt.x >= 0)
+        ImGui::GetWindowDrawList()->AddText(ImGui::GetFont(), ImGui::GetFontSize(), problemAt,
+                                            ImGui::GetColorU32(ImGuiCol_Text),
+                                            rows_[0].name.c_str(), nullptr, 410.0f);
 
     Place(460, 10);
     if (ImGui::Button("Connect", ImVec2(120, 30))) Connect();
@@ -321,14 +322,14 @@ void ServerBrowser::Draw() {
 }
 
 void ServerBrowser::Shutdown() {
-    Submit({}); // the queries not yet begun are dropped
+    for (auto& job : jobs_) job->abandoned.store(true);
     Platform_ToolWindow_DestroyImGui(imgui_);
     imgui_ = nullptr;
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
     renderer_ = nullptr;
     window_ = nullptr;
-    // Workers may still be querying through the engine: it is never unloaded.
+    // Lists handed out by the engine stay reachable: it is never unloaded.
 }
 
 void ServerBrowser_Main() {

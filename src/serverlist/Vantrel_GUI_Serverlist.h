@@ -1,7 +1,8 @@
 // The server browser: lists the servers on the master list, asks each for name, players and
-// ping on a small pool of workers, and starts the client connected to the chosen one.
+// ping all at once, and starts the client connected to the chosen one.
 #pragma once
 
+#include "Vantrel_GUI_ServerQueries.h"
 #include "Zelvik_ServerList.h"
 
 #include <atomic>
@@ -18,22 +19,7 @@ struct BrowserRow {
     std::string name, players, ping;
 };
 
-// One worker's record. The worker writes only here; the window thread copies the result out
-// once done is set. A refresh abandons every job of the old generation for good.
-struct PingJob {
-    ServerInfo info;
-    int32_t row = 0;
-    uint64_t generation = 0;
-    std::atomic<uint32_t> done{0};
-};
-
-// At most this many queries run at once, however long the list: each is a thread and a
-// connection, and a list is whatever the master sent.
-constexpr int kBrowserWorkers = 32;
-
 std::string ServerBrowser_Address(uint32_t address);
-// Queries under way, abandoned ones included.
-int ServerBrowser_RunningWorkers();
 // The entry's name as UTF-8, up to its first zero unit (at most 256 units).
 std::string ServerBrowser_Name(const ServerInfo& info);
 
@@ -54,6 +40,8 @@ public:
     int32_t Selected() const { return selected_; }
     const std::string& InfoText() const { return info_; }
     uint64_t Generation() const { return generation_; }
+    // Queries not finished yet.
+    int RunningQueries() const { return queries_.Running(); }
     uint32_t WindowId() const;
 
     // Program started by Connect (tests point it elsewhere).
@@ -63,20 +51,25 @@ public:
 
 private:
     void CollectFinished();
+    // The Information text of the selected row's entry, or the empty one without an entry.
+    void ShowSelected();
     void Draw();
     void HandleEvent(const void* sdlEvent);
 
     void* engine_ = nullptr;
     ServerList* (*getList_)() = nullptr;
     ServerList* list_ = nullptr;
+    ServerQueries queries_;
     std::vector<std::shared_ptr<PingJob>> jobs_;
     std::vector<bool> collected_;
     std::vector<BrowserRow> rows_;
     int32_t selected_ = -1;
     std::string info_ = "IP:\r\nName:\r\nPing:";
+    uint32_t infoAddress_ = 0; // the server the Information text shows; 0 for none
     uint64_t generation_ = 0;
     uint64_t lastRefresh_ = 0;
     bool refreshedOnce_ = false;
+    bool problemRow_ = false; // the one row says why the master gave no list
     bool quit_ = false;
     int drawFrames_ = 2;
     uint32_t lastDraw_ = 0;
@@ -86,6 +79,5 @@ private:
     ImGuiContext* imgui_ = nullptr;
 };
 
-// The program; ends the process with _exit so a worker still querying never races the
-// static destructors.
+// The program; ends the process with _exit once the window is gone.
 [[noreturn]] void ServerBrowser_Main();

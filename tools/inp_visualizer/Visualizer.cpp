@@ -13,6 +13,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -21,7 +22,8 @@ constexpr const char* kTitle = "MAME INP Visualizer (Drag'n'Drop to load file)";
 constexpr int kWindowWidth = 400;
 constexpr int kWindowHeight = 420;
 constexpr int kButtonSize = 20;
-constexpr int kStatusHeight = 20;
+constexpr int kStatusHeight = 20; // one line; a longer status wraps and the bar grows
+constexpr int kStatusMargin = 4;
 constexpr int kMaxPictureSide = 4096;
 
 struct ButtonPicture {
@@ -116,6 +118,16 @@ void SetStatus(Visualizer* v, int32_t result, const std::string& file) {
     default:
         break; // a zlib set-up failure leaves the status as it was
     }
+    Visualizer_ResizeWindow(v); // the bar takes the height its lines need
+}
+
+// Pixels the status bar takes beyond its one line. It grows upwards over the gap below the
+// frame first; only what goes past that comes off the frame, the slider and the image.
+int StatusExtra(Visualizer* v, int w) {
+    const size_t lines = Visualizer_StatusLines(v, w).size();
+    if (lines <= 1) return 0;
+    const int lineHeight = int(std::ceil(HistoryFont()->FontSize));
+    return std::max(0, int(lines) * lineHeight + 2 * kStatusMargin - kStatusHeight);
 }
 
 } // namespace
@@ -174,7 +186,10 @@ void Visualizer_Destroy(Visualizer* v) {
 void Visualizer_ResizeWindow(Visualizer* v) {
     int w = 0, h = 0;
     SDL_GetWindowSize(v->window, &w, &h);
-    const int iw = std::max(1, w - 60), ih = std::max(1, h - 70);
+    v->statusExtra = StatusExtra(v, w);
+    const int barTop = h - kStatusHeight - v->statusExtra;
+    // The image keeps its 10 pixels above the frame's bottom line, which stays above the bar.
+    const int iw = std::max(1, w - 60), ih = std::max(1, std::min(h - 70, barTop - 3 - 10 - 30));
     if (!v->history || iw != v->historyWidth || ih != v->historyHeight) {
         SDL_Texture* t = SDL_CreateTexture(v->renderer, SDL_PIXELFORMAT_ARGB8888,
                                            SDL_TEXTUREACCESS_TARGET, iw, ih);
@@ -185,6 +200,31 @@ void Visualizer_ResizeWindow(Visualizer* v) {
         v->historyHeight = ih;
     }
     FillHistoryBlack(v);
+}
+
+std::vector<std::string> Visualizer_StatusLines(Visualizer* v, int w) {
+    std::vector<std::string> lines;
+    const std::string& text = v->status;
+    ImGui::SetCurrentContext(v->imgui);
+    ImFont* font = v->fontAtlas ? HistoryFont() : nullptr;
+    // A pixel to spare: glyph widths are fractions and a drawn line ends on a whole pixel.
+    const float width = float(std::max(1, w - 2 * kStatusMargin - 1));
+    const char* at = text.c_str();
+    const char* end = at + text.size();
+    if (!font || at == end) return {text};
+    while (at < end) {
+        const char* cut = font->CalcWordWrapPositionA(1.0f, at, end, width);
+        if (cut <= at) { // not even one character fits: take one whole UTF-8 character
+            cut = at + 1;
+            while (cut < end && (static_cast<unsigned char>(*cut) & 0xC0) == 0x80) ++cut;
+        }
+        const char* shown = cut;
+        while (shown > at && shown[-1] == ' ') --shown; // a blank may hang past the width
+        lines.emplace_back(at, shown);
+        at = cut;
+        while (at < end && *at == ' ') ++at; // the blank where a line broke is not shown
+    }
+    return lines;
 }
 
 int Visualizer_TextWidth(Visualizer* v, const std::string& text) {
@@ -309,7 +349,10 @@ void Visualizer_RenderFrame(Visualizer* v) {
     const ImU32 text = ImGui::GetColorU32(ImGuiCol_Text);
 
     // The frame captioned "Input", its caption breaking the top line.
-    const ImVec2 frameMin(10, 10 + font / 2), frameMax(float(w - 30), float(h - 30));
+    // A status of several lines pushes up what it would cover.
+    const int barTopPx = h - kStatusHeight - v->statusExtra;
+    const ImVec2 frameMin(10, 10 + font / 2),
+        frameMax(float(w - 30), float(std::min(h - 30, barTopPx - 3)));
     draw->AddRect(frameMin, frameMax, ImGui::GetColorU32(ImGuiCol_Border));
     const ImVec2 captionSize = ImGui::CalcTextSize("Input");
     draw->AddRectFilled(ImVec2(16, 10), ImVec2(20 + captionSize.x, 10 + captionSize.y),
@@ -321,16 +364,21 @@ void Visualizer_RenderFrame(Visualizer* v) {
                  ImVec2(float(v->historyWidth), float(v->historyHeight)));
 
     ImGui::SetCursorPos(ImVec2(float(w - 30), 10));
-    if (ImGui::VSliderInt("##position", ImVec2(20, float(std::max(1, h - 40))), &v->slider, 0,
-                          kVisualizerSliderMax, ""))
+    if (ImGui::VSliderInt("##position",
+                          ImVec2(20, float(std::max(1, std::min(h - 40, barTopPx - 13)))),
+                          &v->slider, 0, kVisualizerSliderMax, ""))
         Visualizer_DrawHistory(v);
 
-    draw->AddRectFilled(ImVec2(0, float(h - kStatusHeight)), ImVec2(float(w), float(h)),
+    const float barTop = float(barTopPx);
+    draw->AddRectFilled(ImVec2(0, barTop), ImVec2(float(w), float(h)),
                         ImGui::GetColorU32(ImGuiCol_MenuBarBg));
-    draw->AddLine(ImVec2(0, float(h - kStatusHeight)), ImVec2(float(w), float(h - kStatusHeight)),
-                  ImGui::GetColorU32(ImGuiCol_Border));
-    draw->AddText(ImVec2(4, float(h - kStatusHeight) + (kStatusHeight - font) / 2), text,
-                  v->status.c_str());
+    draw->AddLine(ImVec2(0, barTop), ImVec2(float(w), barTop), ImGui::GetColorU32(ImGuiCol_Border));
+    const std::vector<std::string> lines = Visualizer_StatusLines(v, w);
+    float y = lines.size() > 1 ? barTop + kStatusMargin : barTop + (kStatusHeight - font) / 2;
+    for (const std::string& line : lines) {
+        draw->AddText(ImVec2(kStatusMargin, y), text, line.c_str());
+        y += std::ceil(font);
+    }
 
     ImGui::End();
     ImGui::PopStyleVar(3);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct ImGuiContext;
 struct InpReplay;
@@ -31,6 +32,7 @@ struct Visualizer {
     SDL_Texture* buttons[7] = {};     // InputHistory_*.png; null when a file is missing
     InpReplay* replay = nullptr;
     std::string status;
+    int statusExtra = 0; // height the wrapped status takes beyond one line
     int slider = kVisualizerSliderMax;
     bool running = true;
     bool dropTaken = false;  // a file of the current drop has been loaded
@@ -55,6 +57,8 @@ int32_t Visualizer_LoadFile(Visualizer* v, const std::string& file);
 void Visualizer_ResizeWindow(Visualizer* v);
 // Draws the frames from the slider's position into the history image; nothing without frames.
 void Visualizer_DrawHistory(Visualizer* v);
+// The status text broken into the lines the status bar of a window w pixels wide shows.
+std::vector<std::string> Visualizer_StatusLines(Visualizer* v, int w);
 // Width in pixels of a frame number as the history draws it.
 int Visualizer_TextWidth(Visualizer* v, const std::string& text);
 
