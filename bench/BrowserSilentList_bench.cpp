@@ -48,34 +48,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot listen on 127.0.0.1\n");
         return 1;
     }
-    std::vector<int> listeners;
+    SilentListeners listeners;
     std::string body;
     for (int i = 0; i < silent; ++i) {
         const std::string ip =
             "127.0." + std::to_string((2 + i) / 250) + "." + std::to_string(2 + i % 250);
-        const int fd = ListenOn(ip.c_str(), live.Port(), nullptr, true);
-        if (fd < 0) {
+        if (!listeners.Add(ip, live.Port())) {
             std::fprintf(stderr, "cannot listen on %s:%u\n", ip.c_str(), live.Port());
             return 1;
         }
-        listeners.push_back(fd);
         body += ip + "\n";
     }
     body += "127.0.0.1\n";
-    // Accepts and holds every connection, never answering.
-    std::atomic<bool> stop{false};
-    std::vector<int> held;
-    std::thread acceptor([&] {
-        std::vector<pollfd> fds;
-        for (int fd : listeners) fds.push_back({fd, POLLIN, 0});
-        while (!stop) {
-            if (poll(fds.data(), fds.size(), 20) <= 0) continue;
-            for (const pollfd& p : fds)
-                if (p.revents & POLLIN)
-                    if (const int c = accept4(p.fd, nullptr, nullptr, SOCK_CLOEXEC); c >= 0)
-                        held.push_back(c);
-        }
-    });
+    listeners.Start();
     RawServer master([body](int fd, int) {
         ReadFor(fd, 300, 1);
         SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n" + body);
@@ -105,9 +90,5 @@ int main(int argc, char** argv) {
         code = liveAt < 0 ? 2 : 0;
         b.Shutdown();
     }
-    stop = true;
-    acceptor.join();
-    for (int fd : held) close(fd);
-    for (int fd : listeners) close(fd);
     return code;
 }

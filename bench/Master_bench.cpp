@@ -137,30 +137,31 @@ void Registrations(const fs::path& dir, int listed, int count) {
                 pid ? static_cast<double>(cpu) / count : 0.0, count);
 }
 
-// 128 addresses x 16 connections, each sending one byte a second of a request that never ends
-// and connecting again as soon as the master drops it, as an attacker keeping slots would.
-class Siege {
+// Non-blocking connections to the master on loopback, perAddress from each of addresses
+// source addresses counted up from firstSource (host order); closed when this goes.
+class SourcedSlots {
 public:
-    Siege(uint16_t port, int addresses, int perAddress) : port_(port) {
-        for (int a = 0; a < addresses; ++a)
-            for (int i = 0; i < perAddress; ++i) slots_.push_back({-1, 0x7F020001u + a});
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~Siege() {
-        stop_ = true;
-        thread_.join();
-        for (auto& s : slots_)
-            if (s.fd >= 0) close(s.fd);
-    }
-    int Reconnects() const { return reconnects_; }
-    int Open() const { return open_; }
-
-private:
     struct Slot {
         int fd;
         uint32_t source;
     };
-    void Connect(Slot& s) {
+    SourcedSlots(uint16_t port, int addresses, int perAddress, uint32_t firstSource) : port_(port) {
+        for (int a = 0; a < addresses; ++a)
+            for (int i = 0; i < perAddress; ++i)
+                slots_.push_back({-1, firstSource + static_cast<uint32_t>(a)});
+    }
+    ~SourcedSlots() {
+        for (auto& s : slots_)
+            if (s.fd >= 0) close(s.fd);
+    }
+    SourcedSlots(const SourcedSlots&) = delete;
+    SourcedSlots& operator=(const SourcedSlots&) = delete;
+    auto begin() { return slots_.begin(); }
+    auto end() { return slots_.end(); }
+    size_t size() const { return slots_.size(); }
+    Slot& operator[](size_t i) { return slots_[i]; }
+    // Begins the connection again from the slot's own source address.
+    void Connect(Slot& s) const {
         s.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         sockaddr_in from{};
         from.sin_family = AF_INET;
@@ -172,6 +173,28 @@ private:
         bind(s.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
         connect(s.fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
+
+private:
+    uint16_t port_;
+    std::vector<Slot> slots_;
+};
+
+// 128 addresses x 16 connections, each sending one byte a second of a request that never ends
+// and connecting again as soon as the master drops it, as an attacker keeping slots would.
+class Siege {
+public:
+    Siege(uint16_t port, int addresses, int perAddress)
+        : slots_(port, addresses, perAddress, 0x7F020001u) {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Siege() {
+        stop_ = true;
+        thread_.join();
+    }
+    int Reconnects() const { return reconnects_; }
+    int Open() const { return open_; }
+
+private:
     void Run() {
         const std::string request = "GET /zelvikserver.txt HTTP/1.0\r\nX-Slow: ";
         for (size_t at = 0; !stop_; ++at) {
@@ -185,7 +208,7 @@ private:
                         reconnects_++;
                     }
                 }
-                if (s.fd < 0) Connect(s);
+                if (s.fd < 0) slots_.Connect(s);
                 const char byte = at < request.size() ? request[at] : 'a';
                 open += send(s.fd, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1;
             }
@@ -194,8 +217,7 @@ private:
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
-    uint16_t port_;
-    std::vector<Slot> slots_;
+    SourcedSlots slots_;
     std::atomic<bool> stop_{false};
     std::atomic<int> reconnects_{0}, open_{0};
     std::thread thread_;
@@ -234,50 +256,30 @@ void Sieged(const fs::path& dir, int seconds) {
 // them and connecting again when the master closes it.
 class Flood {
 public:
-    Flood(uint16_t port, int addresses, int perAddress) : port_(port) {
-        for (int a = 0; a < addresses; ++a)
-            for (int i = 0; i < perAddress; ++i)
-                slots_.push_back({-1, 0x7F060001u + static_cast<uint32_t>(a)});
+    Flood(uint16_t port, int addresses, int perAddress)
+        : slots_(port, addresses, perAddress, 0x7F060001u) {
         thread_ = std::thread([this] { Run(); });
     }
     ~Flood() {
         stop_ = true;
         thread_.join();
-        for (auto& s : slots_)
-            if (s.fd >= 0) close(s.fd);
     }
     uint64_t Bytes() const { return bytes_; }
     int Reconnects() const { return reconnects_; }
 
 private:
-    struct Slot {
-        int fd;
-        uint32_t source;
-    };
-    void Connect(Slot& s) {
-        s.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in from{};
-        from.sin_family = AF_INET;
-        from.sin_addr.s_addr = htonl(s.source);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port_);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(s.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
-        connect(s.fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
     void Run() {
         const std::string lines(4096, '\n');
         std::vector<pollfd> polls(slots_.size());
         while (!stop_) {
             for (size_t i = 0; i < slots_.size(); ++i) {
-                Slot& s = slots_[i];
-                if (s.fd < 0) Connect(s);
+                auto& s = slots_[i];
+                if (s.fd < 0) slots_.Connect(s);
                 polls[i] = {s.fd, POLLIN | POLLOUT, 0};
             }
             if (poll(polls.data(), polls.size(), 10) <= 0) continue;
             for (size_t i = 0; i < slots_.size(); ++i) {
-                Slot& s = slots_[i];
+                auto& s = slots_[i];
                 const short got = polls[i].revents;
                 if (got & (POLLIN | POLLERR | POLLHUP)) { // refused or closed: come again
                     close(s.fd);
@@ -291,8 +293,7 @@ private:
             }
         }
     }
-    uint16_t port_;
-    std::vector<Slot> slots_;
+    SourcedSlots slots_;
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> bytes_{0};
     std::atomic<int> reconnects_{0};

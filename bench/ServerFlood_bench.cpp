@@ -125,29 +125,7 @@ int64_t InfoQuery(uint16_t port, double* ms = nullptr, double timeoutMs = 10000)
     return got == kSizeInfo && answer[0] == NetCmd_Info ? int64_t(Net_GetU32(answer + 513)) : -1;
 }
 
-struct Latencies {
-    std::vector<double> ms; // -1: failed
-    int Answered() const {
-        return int(std::count_if(ms.begin(), ms.end(), [](double v) { return v >= 0; }));
-    }
-    int Within(double limit) const {
-        return int(
-            std::count_if(ms.begin(), ms.end(), [&](double v) { return v >= 0 && v <= limit; }));
-    }
-    double Median() const {
-        std::vector<double> ok;
-        for (double v : ms)
-            if (v >= 0) ok.push_back(v);
-        if (ok.empty()) return -1;
-        std::sort(ok.begin(), ok.end());
-        return ok[ok.size() / 2];
-    }
-    double Max() const { return ms.empty() ? -1 : *std::max_element(ms.begin(), ms.end()); }
-    void Print(const char* what) const {
-        std::printf("  %s: %d of %zu answered, %d within 1 s; median %.1f ms, max %.1f ms\n", what,
-                    Answered(), ms.size(), Within(1000), Median(), Max());
-    }
-};
+using server_program::Latencies;
 
 // Connections that keep sending what they should not, each reopened (and, for Ready, joined
 // again) as soon as the server closes it. They read and discard what arrives.

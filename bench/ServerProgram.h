@@ -6,8 +6,10 @@
 #include "Platform_Socket.h"
 #include "ZelvikNetTestKit.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,6 +94,31 @@ struct ServerProgram {
             waitpid(pid, &status, 0);
         }
         if (!dir.empty()) fs::remove_all(dir);
+    }
+};
+
+// Request times in milliseconds and what they add up to.
+struct Latencies {
+    std::vector<double> ms; // -1: failed
+    int Answered() const {
+        return int(std::count_if(ms.begin(), ms.end(), [](double v) { return v >= 0; }));
+    }
+    int Within(double limit) const {
+        return int(
+            std::count_if(ms.begin(), ms.end(), [&](double v) { return v >= 0 && v <= limit; }));
+    }
+    double Median() const {
+        std::vector<double> ok;
+        for (double v : ms)
+            if (v >= 0) ok.push_back(v);
+        if (ok.empty()) return -1;
+        std::sort(ok.begin(), ok.end());
+        return ok[ok.size() / 2];
+    }
+    double Max() const { return ms.empty() ? -1 : *std::max_element(ms.begin(), ms.end()); }
+    void Print(const char* what) const {
+        std::printf("  %s: %d of %zu answered, %d within 1 s; median %.1f ms, max %.1f ms\n", what,
+                    Answered(), ms.size(), Within(1000), Median(), Max());
     }
 };
 

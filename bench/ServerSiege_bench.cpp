@@ -155,25 +155,7 @@ double InfoQuery(uint16_t port) {
     return got == kSizeInfo ? ms : -1;
 }
 
-struct Latencies {
-    std::vector<double> ms; // -1: failed
-    int Answered() const {
-        return int(std::count_if(ms.begin(), ms.end(), [](double v) { return v >= 0; }));
-    }
-    int Within(double limit) const {
-        return int(
-            std::count_if(ms.begin(), ms.end(), [&](double v) { return v >= 0 && v <= limit; }));
-    }
-    double Median() const {
-        std::vector<double> ok;
-        for (double v : ms)
-            if (v >= 0) ok.push_back(v);
-        if (ok.empty()) return -1;
-        std::sort(ok.begin(), ok.end());
-        return ok[ok.size() / 2];
-    }
-    double Max() const { return ms.empty() ? -1 : *std::max_element(ms.begin(), ms.end()); }
-};
+using server_program::Latencies;
 
 bool Run(int addresses, int seconds) {
     const int connections = addresses * kPerAddress;

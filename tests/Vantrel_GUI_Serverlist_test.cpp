@@ -246,30 +246,15 @@ TEST_F(Browser, SilentServersAheadOfALiveOneDoNotHoldUpItsAnswer) {
     ASSERT_NE(live, nullptr);
     const uint16_t port = Platform_Socket_LocalPort(live->Listener);
     constexpr int kSilent = 110;
-    std::vector<int> listeners;
+    SilentListeners silent;
     std::string body;
     for (int i = 0; i < kSilent; ++i) {
         const std::string ip = "127.0.0." + std::to_string(2 + i);
-        const int fd = ListenOn(ip.c_str(), port, nullptr, true);
-        ASSERT_GE(fd, 0) << ip;
-        listeners.push_back(fd);
+        ASSERT_TRUE(silent.Add(ip, port)) << ip;
         body += ip + "\n";
     }
     body += "127.0.0.1\n";
-    // Accepts every connection and holds it, never answering.
-    std::atomic<bool> stop{false};
-    std::vector<int> held;
-    std::thread acceptor([&] {
-        std::vector<pollfd> fds;
-        for (int fd : listeners) fds.push_back({fd, POLLIN, 0});
-        while (!stop) {
-            if (poll(fds.data(), fds.size(), 20) <= 0) continue;
-            for (const pollfd& p : fds)
-                if (p.revents & POLLIN)
-                    if (const int c = accept4(p.fd, nullptr, nullptr, SOCK_CLOEXEC); c >= 0)
-                        held.push_back(c);
-        }
-    });
+    silent.Start();
     Master(body);
     const size_t before = threads();
     ServerBrowser b;
@@ -305,10 +290,6 @@ TEST_F(Browser, SilentServersAheadOfALiveOneDoNotHoldUpItsAnswer) {
     // The query thread, and SDL's own few threads at most.
     EXPECT_LE(most, before + 5);
     b.Shutdown();
-    stop = true;
-    acceptor.join();
-    for (int fd : held) close(fd);
-    for (int fd : listeners) close(fd);
     live->ops->Free(live);
 }
 

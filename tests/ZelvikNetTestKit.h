@@ -299,4 +299,44 @@ private:
     std::thread sender_;
 };
 
+// Game servers that accept every connection and hold it, never answering, until this goes.
+class SilentListeners {
+public:
+    SilentListeners() = default;
+    SilentListeners(const SilentListeners&) = delete;
+    SilentListeners& operator=(const SilentListeners&) = delete;
+    ~SilentListeners() {
+        stop_ = true;
+        if (acceptor_.joinable()) acceptor_.join();
+        for (int fd : held_) close(fd);
+        for (int fd : listeners_) close(fd);
+    }
+    // Listens on ip:port too; false when that cannot be had.
+    bool Add(const std::string& ip, uint16_t port) {
+        const int fd = ListenOn(ip.c_str(), port, nullptr, true);
+        if (fd < 0) return false;
+        listeners_.push_back(fd);
+        return true;
+    }
+    // Accepts on every listener added so far.
+    void Start() {
+        acceptor_ = std::thread([this] {
+            std::vector<pollfd> fds;
+            for (int fd : listeners_) fds.push_back({fd, POLLIN, 0});
+            while (!stop_) {
+                if (poll(fds.data(), fds.size(), 20) <= 0) continue;
+                for (const pollfd& p : fds)
+                    if (p.revents & POLLIN)
+                        if (const int c = accept4(p.fd, nullptr, nullptr, SOCK_CLOEXEC); c >= 0)
+                            held_.push_back(c);
+            }
+        });
+    }
+
+private:
+    std::vector<int> listeners_, held_;
+    std::atomic<bool> stop_{false};
+    std::thread acceptor_;
+};
+
 } // namespace testkit

@@ -1,23 +1,14 @@
-// Outgoing TCP connections that Platform_Socket_Connect does not make: from a chosen local
-// address, with the reason of a failure, and many at once without blocking. The handles are
-// Platform_Socket handles (descriptor + 1): send, receive and close them with Platform_Socket_*.
+// Waiting on many outgoing connections at once (started with Platform_Socket_ConnectStart),
+// with a wake-up another thread can ring. The handles are Platform_Socket handles
+// (descriptor + 1): send, receive and close them with Platform_Socket_*.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-// Connects to host:port (IPv4, name or dotted) from the local address source (first octet in
-// the lowest byte; 0 lets the system choose), waiting at most timeoutMs. 0 on failure, with
-// *why saying why ("Connection refused", "no answer within 5 s", "unknown host").
+// Platform_Socket_ConnectFrom under the name its older callers use.
 uint32_t Platform_Dial_Connect(const char* host, uint16_t port, uint32_t source, int32_t timeoutMs,
                                std::string* why);
-
-// Starts a connection to address:port (first octet in the lowest byte) without waiting for it;
-// 0 when it cannot even start (no descriptor left, no route). Poll it for writing to learn when
-// it is made.
-uint32_t Platform_Dial_Start(uint32_t address, uint16_t port);
-// After a started connection polled writable or hung up: true when it is made.
-bool Platform_Dial_Made(uint32_t handle);
 
 struct PlatformDialPoll {
     uint32_t handle;

@@ -80,6 +80,19 @@ ssize_t WriteSome(int fd, const uint8_t* data, size_t size) {
     return static_cast<ssize_t>(done);
 }
 
+// The stored form keeps the first octet in the lowest byte.
+in_addr ToInAddr(uint32_t address) {
+    in_addr a{};
+    a.s_addr = htonl((address & 0xFFu) << 24 | (address >> 8 & 0xFFu) << 16 |
+                     (address >> 16 & 0xFFu) << 8 | address >> 24);
+    return a;
+}
+
+std::string ErrorText(int err) {
+    char buffer[128];
+    return strerror_r(err, buffer, sizeof buffer); // the GNU form returns the text
+}
+
 // A name lookup can hang for as long as the resolver likes; the caller gives up at its
 // deadline while the lookup thread finishes on its own and frees the shared state.
 struct Lookup {
@@ -90,8 +103,9 @@ struct Lookup {
     in_addr address{};
 };
 
-bool ResolveIPv4(const char* host, std::chrono::steady_clock::time_point deadline, in_addr& out) {
-    if (inet_pton(AF_INET, host, &out) == 1) return true;
+bool ResolveIPv4(const char* host, std::chrono::steady_clock::time_point deadline, in_addr* out,
+                 std::string* why) {
+    if (inet_pton(AF_INET, host, out) == 1) return true;
     auto lookup = std::make_shared<Lookup>();
     try {
         std::thread([lookup, name = std::string(host)] {
@@ -109,14 +123,56 @@ bool ResolveIPv4(const char* host, std::chrono::steady_clock::time_point deadlin
             lookup->done.notify_all();
         }).detach();
     } catch (const std::system_error&) {
-        return false; // no thread to be had
+        *why = "no thread for the name lookup";
+        return false;
     }
     std::unique_lock<std::mutex> guard(lookup->lock);
-    if (!lookup->done.wait_until(guard, deadline, [&] { return lookup->finished; }) ||
-        !lookup->found)
+    if (!lookup->done.wait_until(guard, deadline, [&] { return lookup->finished; })) {
+        *why = "the name lookup took too long";
         return false;
-    out = lookup->address;
+    }
+    if (!lookup->found) {
+        *why = "unknown host";
+        return false;
+    }
+    *out = lookup->address;
     return true;
+}
+
+// A non-blocking socket from source (0: any) with its connect begun; -1 and errno on failure.
+int BeginConnect(const in_addr& to, uint16_t port, uint32_t source) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    if (source) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr = ToInAddr(source);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+            const int err = errno;
+            close(fd);
+            errno = err;
+            return -1;
+        }
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr = to;
+    addr.sin_port = htons(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && errno != EINPROGRESS &&
+        errno != EINTR) {
+        const int err = errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+int PendingError(int fd) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+    return err;
 }
 
 } // namespace
@@ -134,10 +190,10 @@ uint32_t Platform_Socket_Listen(uint16_t port, uint32_t ipv4) {
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    // The stored form keeps the first octet in the lowest byte.
-    const uint32_t hostOrder =
-        (ipv4 & 0xFFu) << 24 | (ipv4 >> 8 & 0xFFu) << 16 | (ipv4 >> 16 & 0xFFu) << 8 | ipv4 >> 24;
-    addr.sin_addr.s_addr = htonl(ipv4 ? hostOrder : INADDR_ANY);
+    if (ipv4)
+        addr.sin_addr = ToInAddr(ipv4);
+    else
+        addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(port);
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         listen(fd, SOMAXCONN) != 0 || !SetNonBlocking(fd)) {
@@ -171,40 +227,65 @@ uint32_t Platform_Socket_Accept(uint32_t listener, uint32_t* ipv4) {
 }
 
 uint32_t Platform_Socket_Connect(const char* host, uint16_t port, int32_t timeoutMs) {
-    if (!host || !*host || port == 0) return 0;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    if (!ResolveIPv4(host, deadline, addr.sin_addr)) return 0;
-    addr.sin_port = htons(port);
-    // The lookup and the connection share the one deadline.
-    timeoutMs = static_cast<int32_t>(
-        std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 deadline - std::chrono::steady_clock::now())
-                                 .count()));
+    return Platform_Socket_ConnectFrom(host, port, 0, timeoutMs, nullptr);
+}
 
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return 0;
-    int rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    if (rc != 0 && errno != EINPROGRESS && errno != EINTR) {
+uint32_t Platform_Socket_ConnectFrom(const char* host, uint16_t port, uint32_t source,
+                                     int32_t timeoutMs, std::string* why) {
+    std::string scratch;
+    if (!why) why = &scratch;
+    if (!host || !*host) {
+        *why = "no host";
+        return 0;
+    }
+    if (port == 0) {
+        *why = "the port is not a number from 1 to 65535";
+        return 0;
+    }
+    // The lookup and the connection share the one deadline.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    in_addr to{};
+    if (!ResolveIPv4(host, deadline, &to, why)) return 0;
+    const int fd = BeginConnect(to, port, source);
+    if (fd < 0) {
+        *why = ErrorText(errno);
+        return 0;
+    }
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd p{fd, POLLOUT, 0};
+        const int rc = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (rc < 0 && errno == EINTR) continue;
+        if (rc == 1) {
+            const int err = PendingError(fd);
+            if (err == 0) break;
+            *why = ErrorText(err);
+        } else {
+            *why = "no answer within " + std::to_string((timeoutMs + 999) / 1000) + " s";
+        }
         close(fd);
         return 0;
     }
-    if (rc != 0) {
-        pollfd pfd{fd, POLLOUT, 0};
-        do {
-            rc = poll(&pfd, 1, timeoutMs);
-        } while (rc < 0 && errno == EINTR);
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (rc != 1 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
-            close(fd);
-            return 0;
-        }
-    }
     SetNoDelay(fd);
     return Handle(fd);
+}
+
+uint32_t Platform_Socket_ConnectStart(uint32_t address, uint16_t port) {
+    if (!address || !port) return 0;
+    return Handle(BeginConnect(ToInAddr(address), port, 0));
+}
+
+bool Platform_Socket_ConnectMade(uint32_t handle) {
+    const int fd = Fd(handle);
+    if (fd < 0 || PendingError(fd) != 0) return false;
+    // No error pending yet may still mean "not yet": only a connected socket has a peer.
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) return false;
+    SetNoDelay(fd);
+    return true;
 }
 
 int32_t Platform_Socket_Send(uint32_t handle, const void* data, uint32_t size) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Ignores SIGPIPE once per process as a second guard beside MSG_NOSIGNAL; always 1.
 int32_t Platform_Socket_Init();
@@ -21,6 +22,17 @@ uint16_t Platform_Socket_LocalPort(uint32_t listener);
 uint32_t Platform_Socket_Accept(uint32_t listener, uint32_t* ipv4);
 // Connects to host:port (IPv4, name or dotted), waiting at most timeoutMs; 0 on failure.
 uint32_t Platform_Socket_Connect(const char* host, uint16_t port, int32_t timeoutMs);
+// The same from the local address source (first octet in the lowest byte; 0 lets the system
+// choose); on failure *why (when not null) says why ("Connection refused", "no answer within
+// 5 s", "unknown host").
+uint32_t Platform_Socket_ConnectFrom(const char* host, uint16_t port, uint32_t source,
+                                     int32_t timeoutMs, std::string* why);
+// Starts a connection to address:port (first octet in the lowest byte) without waiting for it;
+// 0 when it cannot even start (no descriptor left, no route). Poll it for writing to learn when
+// it is made.
+uint32_t Platform_Socket_ConnectStart(uint32_t address, uint16_t port);
+// After a started connection polled writable or hung up: true when it is made.
+bool Platform_Socket_ConnectMade(uint32_t handle);
 
 // Queues the whole buffer: what the kernel does not take now waits for Platform_Socket_Flush,
 // so a packet is never cut. Returns size, or -1 when the connection failed or the peer has

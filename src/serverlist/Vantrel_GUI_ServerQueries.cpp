@@ -139,7 +139,7 @@ void ServerQueries::Run() {
             auto a = std::make_unique<Active>();
             a->job = std::move(in.job);
             a->deadline = Now() + kBrowserQueryLimitMs;
-            a->handle = Platform_Dial_Start(a->job->info.address, in.port);
+            a->handle = Platform_Socket_ConnectStart(a->job->info.address, in.port);
             if (!a->handle) {
                 finish(*a->job, true);
                 continue;
@@ -165,7 +165,7 @@ void ServerQueries::Run() {
             const PlatformDialPoll& p = polls[i];
             Outcome outcome = Outcome::Pending;
             if (!a.connected && (p.writable || p.hangup)) {
-                if (Platform_Dial_Made(a.handle) &&
+                if (Platform_Socket_ConnectMade(a.handle) &&
                     Platform_Socket_Send(a.handle, &kCmdGetInfo, 1) >= 0) {
                     a.connected = true;
                     a.sentAt = Now();

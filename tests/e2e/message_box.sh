@@ -12,30 +12,11 @@ here=$(cd "${BASH_SOURCE[0]%/*}" && pwd)
 xd_require Xvfb xdotool
 
 game=$(cd "${1:?usage: message_box.sh <run folder>}" && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/zelvik_box.XXXXXX")
-finish() {
-    local rc=$?
-    xd_cleanup
-    if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then
-        for f in "$work"/*.log; do
-            [ -s "$f" ] && { echo "---- $f"; tail -n 20 "$f"; }
-        done >&2
-    fi
-    if [ -n "${ZELVIK_E2E_KEEP:-}" ]; then echo "work folder: $work" >&2; else rm -rf "$work"; fi
-    exit "$rc"
-}
-trap finish EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+xd_work "$game" zelvik_box "*.log"
+work=$XD_WORK
 
 # A run folder of its own with a player name, so that no name box comes first.
-run="$work/run"
-mkdir -p "$run/replays"
-for part in dlls skins sounds bgm bg; do
-    [ -e "$game/$part" ] && ln -s "$game/$part" "$run/$part"
-done
+run=$(xd_run_folder run)
 printf 'PlayerName=Tester\n' >"$run/zelvik.ini"
 
 # A loopback port where nobody listens: the connection is refused at once.

@@ -14,34 +14,9 @@ xd_require Xvfb xdotool
 
 game=$(cd "${1:?usage: network_play.sh <run folder> <e2e_cells>}" && pwd)
 cells=${2:?usage: network_play.sh <run folder> <e2e_cells>}
-work=$(mktemp -d "${TMPDIR:-/tmp}/zelvik_e2e.XXXXXX")
+xd_work "$game" zelvik_e2e "*.log" "*/*.log"
+work=$XD_WORK
 started=$SECONDS
-finish() {
-    local rc=$?
-    xd_cleanup
-    if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then
-        for f in "$work"/*.log "$work"/*/*.log; do
-            [ -s "$f" ] && { echo "---- $f"; tail -n 20 "$f"; }
-        done >&2
-    fi
-    if [ -n "${ZELVIK_E2E_KEEP:-}" ]; then echo "work folder: $work" >&2; else rm -rf "$work"; fi
-    exit "$rc"
-}
-trap finish EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# A folder of its own per program: each writes its settings, replays and screenshots there.
-run_folder() {
-    local dir="$work/$1" part
-    mkdir -p "$dir/replays"
-    for part in dlls skins sounds bgm bg; do
-        [ -e "$game/$part" ] && ln -s "$game/$part" "$dir/$part"
-    done
-    echo "$dir"
-}
 
 # Players joined on the server at 127.0.0.1:$1, from its info reply ("" when it does not answer).
 server_players() {
@@ -71,7 +46,7 @@ xd_start_display "$work"
 export SDL_AUDIODRIVER=dummy
 
 # The master list, on a port the system picks.
-master_dir=$(run_folder master)
+master_dir=$(xd_run_folder master)
 xd_spawn "$work/master.log" "$game/zelvik_master" --address 127.0.0.1 --port 0 \
     --state "$master_dir/list.txt"
 for ((i = 0; i < 50; ++i)); do
@@ -83,7 +58,7 @@ done
 export ZELVIK_MASTER="127.0.0.1:$master_port"
 
 # The dedicated server, headless, on a free game port that only ZELVIK_GAME_PORT names.
-server_dir=$(run_folder server)
+server_dir=$(xd_run_folder server)
 cat >"$server_dir/Zelvik_Server.ini" <<INI
 Name = e2e $$
 Public = 1
@@ -118,7 +93,7 @@ own_x=80 other_x=400 field_y=150 field_w=160 field_h=320
 # Two clients, each with a name preset so no name box waits, joining with a bare address.
 start_client() {
     local name=$1 dir
-    dir=$(run_folder "$name")
+    dir=$(xd_run_folder "$name")
     printf 'PlayerName=%s\nWindowed=1\nScreenWidth=640\nScreenHeight=480\n' "$name" \
         >"$dir/zelvik.ini"
     xd_spawn "$work/$name.log" env -C "$dir" SDL_VIDEODRIVER=x11 "$game/zelvik" /c 127.0.0.1

@@ -8,40 +8,17 @@
 #   odd_settings_files.sh <run folder>   (exit 0 pass, 1 fail)
 # ZELVIK_E2E_KEEP=1 keeps the work folder (logs) and prints its path.
 set -euo pipefail
+here=$(cd "${BASH_SOURCE[0]%/*}" && pwd)
+# shellcheck source=tests/e2e/xdisplay.sh
+. "$here/xdisplay.sh"
+
 game=$(cd "${1:?usage: odd_settings_files.sh <run folder>}" && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/zelvik_odd.XXXXXX")
-pids=()
-finish() {
-    local rc=$? pid
-    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    if [ "$rc" -ne 0 ]; then
-        for f in "$work"/*/run.log; do
-            [ -s "$f" ] && { echo "---- $f"; tail -n 20 "$f"; }
-        done >&2
-    fi
-    if [ -n "${ZELVIK_E2E_KEEP:-}" ]; then echo "work folder: $work" >&2; else rm -rf "$work"; fi
-    exit "$rc"
-}
-trap finish EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+xd_work "$game" zelvik_odd "*/run.log"
+work=$XD_WORK
 
 export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy
 # Nothing to register at or list from: port 1 on loopback refuses at once.
 export ZELVIK_MASTER=127.0.0.1:1 ZELVIK_GAME_ADDRESS=127.0.0.1
-
-# A folder of its own per run, sharing the run folder's data.
-run_folder() {
-    local dir="$work/$1" part
-    mkdir -p "$dir/replays"
-    for part in dlls skins sounds bgm bg; do
-        [ -e "$game/$part" ] && ln -s "$game/$part" "$dir/$part"
-    done
-    echo "$dir"
-}
 
 # Waits up to 30 s for a fixed text in the log while the program runs.
 wait_for() {
@@ -70,7 +47,7 @@ stop() {
 check() {
     local program=$1 settings=$2 kind=$3 dir pid port="" attempt
     for attempt in 1 2 3; do
-        dir=$(run_folder "$program-$kind-$attempt")
+        dir=$(xd_run_folder "$program-$kind-$attempt")
         case $kind in
         fifo) mkfifo "$dir/$settings" ;;
         zero) ln -s /dev/zero "$dir/$settings" ;;
@@ -79,10 +56,8 @@ check() {
             port=$((20000 + (RANDOM * 7 + attempt * 131) % 40000))
             (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && continue
         fi
-        env -C "$dir" ZELVIK_GAME_PORT="${port:-2031}" "$game/$program" \
-            >"$dir/run.log" 2>&1 &
-        pid=$!
-        pids+=("$pid")
+        xd_spawn "$dir/run.log" env -C "$dir" ZELVIK_GAME_PORT="${port:-2031}" "$game/$program"
+        pid=$XD_PID
         wait_for "$dir/run.log" "Could not read $settings: not a regular file" "$pid"
         # Going on as without settings.
         case $program in
@@ -118,13 +93,12 @@ check() {
 
 # A read-only zelvik.ini (kept even for root, who passes permission checks): the client runs
 # with it and, told to end, says it could not save it and leaves it byte for byte.
-dir=$(run_folder readonly)
+dir=$(xd_run_folder readonly)
 printf '\xEF\xBB\xBFPlayerName = Keeper\r\nSkin = Pexa.xml\r\n; mine\r\n' >"$dir/zelvik.ini"
 chmod 0444 "$dir/zelvik.ini"
 cp -p "$dir/zelvik.ini" "$work/readonly.ini"
-env -C "$dir" "$game/zelvik" >"$dir/run.log" 2>&1 &
-pid=$!
-pids+=("$pid")
+xd_spawn "$dir/run.log" env -C "$dir" "$game/zelvik"
+pid=$XD_PID
 wait_for "$dir/run.log" "Joystick(s) found" "$pid"
 sleep 1
 stop "$pid"

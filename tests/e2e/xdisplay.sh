@@ -20,6 +20,12 @@
 #                               program writes into DIR as zelvik_*.png, once whole, moved to OUT
 #   xd_block_fraction PNG X Y W H  share of bright, coloured pixels in a rectangle (0..1)
 #   xd_cleanup                  end every process this library started
+#   xd_work GAME PREFIX LOG...  a new work folder (XD_WORK) under the temporary folder, for the
+#                               run folder GAME; on exit every process is ended, a failed test
+#                               (not a skip) shows the ends of the logs matching LOG (patterns
+#                               inside XD_WORK), and the folder goes unless ZELVIK_E2E_KEEP=1
+#   xd_run_folder NAME          prints XD_WORK/NAME, made as a folder that shares GAME's data
+#   fail MESSAGE...             says why on stderr and ends the test as failed
 
 XD_PIDS=()
 XD_DIR=""
@@ -157,4 +163,44 @@ xd_cleanup() {
         kill -9 "$pid" 2>/dev/null || true
     done
     XD_PIDS=()
+}
+
+XD_WORK=""
+XD_GAME=""
+XD_LOGS=()
+
+xd_work() {
+    XD_GAME=$1
+    XD_WORK=$(mktemp -d "${TMPDIR:-/tmp}/$2.XXXXXX")
+    XD_LOGS=("${@:3}")
+    trap xd_finish EXIT
+}
+
+xd_finish() {
+    local rc=$? pattern f
+    xd_cleanup
+    if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then
+        for pattern in "${XD_LOGS[@]}"; do
+            for f in "$XD_WORK"/$pattern; do
+                [ -s "$f" ] && { echo "---- $f"; tail -n 20 "$f"; }
+            done
+        done >&2
+    fi
+    if [ -n "${ZELVIK_E2E_KEEP:-}" ]; then echo "work folder: $XD_WORK" >&2; else rm -rf "$XD_WORK"; fi
+    exit "$rc"
+}
+
+# Each program writes its settings, replays and screenshots into a folder of its own.
+xd_run_folder() {
+    local dir="$XD_WORK/$1" part
+    mkdir -p "$dir/replays"
+    for part in dlls skins sounds bgm bg; do
+        [ -e "$XD_GAME/$part" ] && ln -s "$XD_GAME/$part" "$dir/$part"
+    done
+    echo "$dir"
+}
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
 }
