@@ -154,6 +154,15 @@ const uint8_t kPlainGlyphs[95][7] = {
 };
 DFont* gPlainFont = nullptr;
 
+// What a picture loaded now may take: the renderer's largest texture, and what the pictures
+// loaded so far have left of the total.
+Platform_ImageBudget PictureBudget() {
+    Platform_ImageBudget budget;
+    if (Platform_Screen_IsOpen()) budget.MaxSide = Platform_Screen_MaxTextureSize();
+    budget.MaxBytes = std::max<int64_t>(kPictureTotalBytes - gResources.PictureBytes, 1);
+    return budget;
+}
+
 void FreeObject(int32_t kind, void* object) {
     if (!object) return;
     if (kind == Resource_Font) DFont_Free(static_cast<DFont*>(object));
@@ -219,19 +228,27 @@ void* Resource_Load(int32_t kind, const std::string& file, std::string* error) {
     void* object = nullptr;
     std::string why;
     if (kind == Resource_Font) {
-        object = DFont_Load(Resource_ResolvePath("skins/data/fonts/" + file), &why);
+        // The page keeps a copy of its pixels beside its texture (trimming, saving).
+        Platform_ImageBudget budget = PictureBudget();
+        budget.TextureCopies = 2;
+        auto* font = DFont_Load(Resource_ResolvePath("skins/data/fonts/" + file), &why, budget);
+        if (font) gResources.PictureBytes += Sprite3D_Bytes(font->Page);
+        object = font;
         if (!object)
             Client_DebugLog(
                 &gClient.Interface,
                 Skin_FromUtf8("Could not load skins/data/fonts/" + file + ": " + why).c_str());
     } else if (kind == Resource_Picture) {
-        // Skin pictures are third-party content: one declaring more than the renderer can hold
-        // is refused from its header, before its pixels take any memory.
-        Platform_ImageBudget budget;
-        budget.MaxSide = Platform_Screen_MaxTextureSize();
+        // Skin pictures are third-party content: one declaring more than the renderer can hold,
+        // or than is left for pictures, is refused from its header before its pixels take any
+        // memory. The decoded rows go straight into the texture, which is then the only copy.
         Platform_Image image;
-        if (Platform_Image_Load(Resource_ResolvePath("skins/data/" + file), image, &why, budget)) {
-            object = Sprite3D_FromPixels(image.Pixels.data(), image.Width, image.Height);
+        if (Platform_Image_Load(Resource_ResolvePath("skins/data/" + file), image, &why,
+                                PictureBudget())) {
+            auto* sprite = Sprite3D_FromRegion(image.Pixels.data(), image.Width * 4, image.Width,
+                                               image.Height, false);
+            if (sprite) gResources.PictureBytes += Sprite3D_Bytes(sprite);
+            object = sprite;
             if (!object) why = "out of memory";
         }
         if (!object)
@@ -257,6 +274,65 @@ void* Resource_Load(int32_t kind, const std::string& file, std::string* error) {
     }
     cache.emplace(std::move(key), object);
     return object;
+}
+
+std::vector<Sprite3D*> Resource_LoadBackground(const std::string& path, int32_t frameW,
+                                               int32_t frameH, int32_t frames, int32_t screenW,
+                                               int32_t screenH, std::string* error) {
+    std::vector<Sprite3D*> out;
+    const bool grid = frames >= 1 && frameW > 0 && frameH > 0;
+    Platform_ImageBudget budget = PictureBudget();
+    budget.MaxSide = 0; // the shrunk frames must fit a texture, not the file
+    budget.FitWidth = screenW;
+    budget.FitHeight = screenH;
+    if (grid) {
+        budget.UnitWidth = frameW;
+        budget.UnitHeight = frameH;
+    }
+    Platform_Image image;
+    std::string why;
+    if (!Platform_Image_Load(path, image, &why, budget)) {
+        if (error) *error = why;
+        return out;
+    }
+    const int32_t fw = grid ? frameW / image.Shrink : 0, fh = grid ? frameH / image.Shrink : 0;
+    const int32_t rows = fh > 0 ? image.Height / fh : 0;
+    auto add = [&](int32_t left, int32_t top, int32_t w, int32_t h) {
+        Sprite3D* f = Sprite3D_FromRegion(
+            image.Pixels.data() + (size_t(top) * size_t(image.Width) + size_t(left)) * 4,
+            image.Width * 4, w, h, false);
+        if (!f) return false;
+        Sprite3D_Zoom(f, screenW, screenH);
+        out.push_back(f);
+        return true;
+    };
+    if (!grid || rows <= 0) {
+        add(0, 0, image.Width, image.Height);
+    } else {
+        for (int32_t i = 0; i < frames; ++i) {
+            const int64_t left = int64_t(i / rows) * fw, top = int64_t(i % rows) * fh;
+            // Frames past the sheet's right edge are dropped.
+            if (left + fw > image.Width || top + fh > image.Height) break;
+            if (!add(int32_t(left), int32_t(top), fw, fh)) break;
+        }
+    }
+    int64_t bytes = 0;
+    for (const Sprite3D* f : out) bytes += Sprite3D_Bytes(f);
+    if (out.empty() || bytes > budget.MaxBytes) {
+        if (error)
+            *error = out.empty()
+                         ? "no texture for " + std::to_string(image.Width) + " x " +
+                               std::to_string(image.Height) + " pixels"
+                         : std::to_string(out.size()) + " frames need " +
+                               std::to_string((bytes + (1 << 20) - 1) >> 20) +
+                               " MB, more than the " + std::to_string(budget.MaxBytes >> 20) +
+                               " MB left for pictures";
+        for (Sprite3D* f : out) Sprite3D_Free(f);
+        out.clear();
+        return out;
+    }
+    gResources.PictureBytes += bytes;
+    return out;
 }
 
 DFont* Resource_PlainFont() {
