@@ -1,11 +1,11 @@
 // What hostile pictures cost the real client at start-up: runs `zelvik` headless (SDL's dummy
 // drivers) from a copy of the run folder with each data set made here, and prints its peak
-// memory (VmHWM), the CPU seconds it spent until its menu was up (the paced menu then needs a
-// small fraction of a core) and the time that took, plus what it said about the pictures.
+// memory (VmHWM), the CPU seconds it spent in a fixed time (start-up, then the paced menu, which
+// needs a small fraction of a core), plus what it said about the pictures.
 // Data sets: the shipped one; (a) a JPEG 2000 of 2048 x 2048 pixels in 256 components as the
 // skin picture panel.png; (b) a progressive JPEG of 8192 x 8192 pixels with 10,000 scans as
 // background 0; (c) fourteen backgrounds, each an 8192 x 8192 PNG.
-// Usage: ClientPictures_bench [run folder of the client to measure] [longest wait, seconds]
+// Usage: ClientPictures_bench [run folder of the client to measure] [seconds watched, 15]
 #include "HostilePictures.h"
 
 #include <chrono>
@@ -60,10 +60,10 @@ fs::path makeRunFolder(const fs::path& game) {
 
 struct Outcome {
     bool ran = false;
-    double toMenu = 0;   // seconds until the menu was up (or the wait ended)
+    double wall = 0;     // seconds watched
     double cpu = 0;      // CPU seconds by then
+    double lastRate = 0; // CPU seconds per second over the last two seconds
     long peakKb = 0;     // VmHWM
-    bool menuUp = false; // false: still busy when the wait ended
     std::string said;    // what it said about pictures
     bool exited = false; // ended by itself
 };
@@ -95,7 +95,7 @@ long peakKb(pid_t pid) {
     return -1;
 }
 
-Outcome runClient(const fs::path& game, const fs::path& run, double longest) {
+Outcome runClient(const fs::path& game, const fs::path& run, double watch) {
     Outcome o;
     const std::string log = (run / "client.log").string();
     std::vector<std::string> args = {(game / "zelvik").string(), "/w", "/rs", "7"};
@@ -118,32 +118,24 @@ Outcome runClient(const fs::path& game, const fs::path& run, double longest) {
     if (pid <= 0) return o;
     o.ran = true;
     const double tick = double(sysconf(_SC_CLK_TCK));
-    // The menu is up once the client has spent under a fifth of a core for a whole second
-    // (paced, it spends about a tenth), after its first second.
+    // Watched for a fixed time: start-up, then the menu, which paced needs a small fraction of
+    // a core, so the last two seconds show whether it was still busy.
     std::vector<long long> samples; // CPU ticks every 100 ms
     long peak = 0;
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const double wall =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        o.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) {
             o.exited = true;
-            o.toMenu = wall;
             break;
         }
         const long long ticks = cpuTicks(pid);
         peak = std::max(peak, peakKb(pid));
         samples.push_back(ticks);
-        o.toMenu = wall;
         o.cpu = ticks / tick;
-        if (samples.size() > 20 && ticks - samples[samples.size() - 11] < 0.2 * tick) {
-            o.menuUp = true;
-            o.toMenu = wall - 1.0;
-            o.cpu = samples[samples.size() - 11] / tick;
-            break;
-        }
-        if (wall > longest) break;
+        if (samples.size() > 20) o.lastRate = (ticks - samples[samples.size() - 21]) / tick / 2.0;
+        if (o.wall > watch) break;
     }
     o.peakKb = peak;
     if (!o.exited) {
@@ -166,8 +158,8 @@ Outcome runClient(const fs::path& game, const fs::path& run, double longest) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const fs::path game = argc > 1 ? fs::path(argv[1]) : fs::path(ZELVIK_GAME_DIR);
-    const double longest = argc > 2 ? std::atof(argv[2]) : 90.0;
+    const fs::path game = fs::absolute(argc > 1 ? fs::path(argv[1]) : fs::path(ZELVIK_GAME_DIR));
+    const double watch = argc > 2 ? std::atof(argv[2]) : 15.0;
     if (!fs::exists(game / "zelvik")) {
         std::fprintf(stderr, "no client in %s\n", game.c_str());
         return 1;
@@ -209,14 +201,14 @@ int main(int argc, char** argv) {
                 ok = writeFile(run / "bg" / name, png) && ok;
             }
         }
-        const Outcome o = runClient(game, run, longest);
+        const Outcome o = runClient(game, run, watch);
         if (!o.ran) {
             std::printf("%-46s the client did not start\n", set.name);
             ok = false;
         } else {
-            std::printf("%-46s peak %7.1f MB, %6.2f CPU s, %s after %.1f s%s\n", set.name,
-                        o.peakKb / 1024.0, o.cpu,
-                        o.menuUp ? "menu up" : (o.exited ? "ended" : "still busy"), o.toMenu, "");
+            std::printf("%-44s peak %7.1f MB, %6.2f CPU s in %4.1f s, then %.2f CPU s/s%s\n",
+                        set.name, o.peakKb / 1024.0, o.cpu, o.wall, o.lastRate,
+                        o.exited ? " (it ended)" : "");
             if (!o.said.empty()) std::printf("%s", o.said.c_str());
         }
         std::fflush(stdout);

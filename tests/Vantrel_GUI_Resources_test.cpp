@@ -107,15 +107,16 @@ TEST_F(ResourceFolder, PathsResolveCaseBlindWithEitherSeparator) {
 }
 
 TEST_F(ResourceFolder, PicturesShareOneBudgetAndBackgroundsAreShrunkToTheScreen) {
-    // A 2048 x 1536 background for a 640 x 480 screen is shrunk by 3 while it is decoded; its
-    // texture is the only copy of its pixels.
+    // A 2048 x 1536 background for a 640 x 480 screen is shrunk by 3 while it is decoded, then
+    // to the screen's size; its texture is the only copy of its pixels.
     std::vector<uint8_t> big(size_t(2048) * 1536 * 4, 0x40);
     ASSERT_TRUE(Platform_Image_SavePng("bg_big.png", big.data(), 2048, 1536, 2048 * 4));
     std::string why;
     std::vector<Sprite3D*> frames = Resource_LoadBackground("bg_big.png", 0, 0, 1, 640, 480, &why);
     ASSERT_EQ(frames.size(), 1u) << why;
-    EXPECT_EQ(frames[0]->ImageWidth, 683);
-    EXPECT_EQ(frames[0]->ImageHeight, 512);
+    EXPECT_EQ(frames[0]->ImageWidth, 640);
+    EXPECT_EQ(frames[0]->ImageHeight, 480);
+    EXPECT_EQ(Sprite3D_PixelAt(frames[0], 0, 0), 0u);
     EXPECT_EQ(frames[0]->Pixels, nullptr);
     EXPECT_EQ(gResources.PictureBytes, int64_t{1024} * 512 * 4);
     Sprite3D_Free(frames[0]);

@@ -154,6 +154,27 @@ const uint8_t kPlainGlyphs[95][7] = {
 };
 DFont* gPlainFont = nullptr;
 
+// The w x h RGBA picture at src (rows pitch bytes apart) averaged down to dw x dh (no larger).
+std::vector<uint8_t> Shrink(const uint8_t* src, int32_t pitch, int32_t w, int32_t h, int32_t dw,
+                            int32_t dh) {
+    std::vector<uint8_t> out(size_t(dw) * size_t(dh) * 4);
+    for (int32_t y = 0; y < dh; ++y) {
+        const int32_t y0 = int32_t(int64_t(y) * h / dh), y1 = int32_t(int64_t(y + 1) * h / dh);
+        for (int32_t x = 0; x < dw; ++x) {
+            const int32_t x0 = int32_t(int64_t(x) * w / dw), x1 = int32_t(int64_t(x + 1) * w / dw);
+            uint32_t sum[4] = {0, 0, 0, 0};
+            for (int32_t sy = y0; sy < std::max(y1, y0 + 1); ++sy)
+                for (int32_t sx = x0; sx < std::max(x1, x0 + 1); ++sx)
+                    for (int c = 0; c < 4; ++c)
+                        sum[c] += src[size_t(sy) * size_t(pitch) + size_t(sx) * 4 + c];
+            const uint32_t n = uint32_t(std::max(y1 - y0, 1) * std::max(x1 - x0, 1));
+            for (int c = 0; c < 4; ++c)
+                out[(size_t(y) * size_t(dw) + size_t(x)) * 4 + c] = uint8_t((sum[c] + n / 2) / n);
+        }
+    }
+    return out;
+}
+
 // What a picture loaded now may take: the renderer's largest texture, and what the pictures
 // loaded so far have left of the total.
 Platform_ImageBudget PictureBudget() {
@@ -297,10 +318,22 @@ std::vector<Sprite3D*> Resource_LoadBackground(const std::string& path, int32_t 
     }
     const int32_t fw = grid ? frameW / image.Shrink : 0, fh = grid ? frameH / image.Shrink : 0;
     const int32_t rows = fh > 0 ? image.Height / fh : 0;
+    std::vector<uint8_t> fitted;
     auto add = [&](int32_t left, int32_t top, int32_t w, int32_t h) {
-        Sprite3D* f = Sprite3D_FromRegion(
-            image.Pixels.data() + (size_t(top) * size_t(image.Width) + size_t(left)) * 4,
-            image.Width * 4, w, h, false);
+        const uint8_t* at =
+            image.Pixels.data() + (size_t(top) * size_t(image.Width) + size_t(left)) * 4;
+        int32_t pitch = image.Width * 4;
+        // Still larger than the screen (by less than twice): averaged down to it, so that
+        // every frame is drawn without scaling.
+        const int32_t dw = std::min(w, screenW), dh = std::min(h, screenH);
+        if ((dw < w || dh < h) && dw > 0 && dh > 0) {
+            fitted = Shrink(at, pitch, w, h, dw, dh);
+            at = fitted.data();
+            pitch = dw * 4;
+            w = dw;
+            h = dh;
+        }
+        Sprite3D* f = Sprite3D_FromRegion(at, pitch, w, h, false);
         if (!f) return false;
         Sprite3D_Zoom(f, screenW, screenH);
         out.push_back(f);

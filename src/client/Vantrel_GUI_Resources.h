@@ -39,7 +39,8 @@ void* Resource_Load(int32_t kind, const std::string& file, std::string* error = 
 void* Resource_SkinForPlayers(void* current, int32_t players);
 // One background file cut into its animation frames (frameW x frameH each, column by column;
 // the whole picture when the grid is unusable), every frame zoomed to the screen. A picture
-// larger than the screen is shrunk while it is decoded, so it costs about the screen's size.
+// larger than the screen is shrunk while it is decoded, then averaged down to the screen's
+// size, so it costs and draws like a picture of the screen's size.
 // Empty, with *error saying why, when it cannot be loaded or passes what is left for pictures.
 // The caller owns the frames.
 std::vector<Sprite3D*> Resource_LoadBackground(const std::string& path, int32_t frameW,

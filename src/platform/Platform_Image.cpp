@@ -3,10 +3,10 @@
 #include "Platform_File.h"
 
 #include <algorithm>
-#include <chrono>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <new>
 
@@ -125,8 +125,14 @@ public:
     void Done() {
         ++in_;
         if (k_ == 1) return;
-        for (uint32_t x = 0; x < w_; ++x)
-            for (int c = 0; c < 4; ++c) sums_[size_t(x / k_) * 4 + c] += row_[size_t(x) * 4 + c];
+        const uint8_t* p = row_.data();
+        uint64_t* sum = sums_.data();
+        for (uint32_t ox = 0; ox < ow_; ++ox, sum += 4) {
+            const uint32_t n = std::min(k_, w_ - ox * k_);
+            uint32_t r = 0, g = 0, b = 0, a = 0;
+            for (uint32_t i = 0; i < n; ++i, p += 4) r += p[0], g += p[1], b += p[2], a += p[3];
+            sum[0] += r, sum[1] += g, sum[2] += b, sum[3] += a;
+        }
         if (in_ % k_ != 0 && in_ != h_) return;
         const uint64_t rows = in_ - uint64_t(in_ - 1) / k_ * k_;
         const size_t at = out_.Pixels.size();
@@ -277,8 +283,18 @@ void JpegMessage(j_common_ptr cinfo, int level) {
 // over all of it, so their number and the time spent are bounded here.
 struct JpegProgress {
     jpeg_progress_mgr mgr;
-    std::chrono::steady_clock::time_point start;
+    double start;       // CPU seconds of this thread when decoding began
+    int scan = 0;       // the scan last seen
+    uint64_t work = 0;  // coefficients gone over by the scans so far
+    uint64_t limit = 0; // kJpegMaxPasses times the picture's coefficients
 };
+
+// The calling thread's CPU time: a busy machine slows decoding down without making it costlier.
+double ThreadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
 
 void JpegProgressFn(j_common_ptr cinfo) {
     auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
@@ -288,9 +304,22 @@ void JpegProgressFn(j_common_ptr cinfo) {
         std::snprintf(e->message, sizeof e->message, "more than %d scans", kJpegMaxScans);
         std::longjmp(e->jump, 1);
     }
-    if (std::chrono::steady_clock::now() - p->start >
-        std::chrono::seconds(kImageMaxDecodeSeconds)) {
-        std::snprintf(e->message, sizeof e->message, "took longer than %d s to decode",
+    if (d->input_scan_number != p->scan) {
+        p->scan = d->input_scan_number;
+        // A scan goes over its band of coefficients (the DC one alone, or Ss..Se) in every
+        // block of its components.
+        const uint64_t band = d->Ss == 0 ? 1 : uint64_t(std::max(d->Se - d->Ss + 1, 1));
+        for (int c = 0; c < d->comps_in_scan && c < MAX_COMPS_IN_SCAN; ++c)
+            if (const jpeg_component_info* comp = d->cur_comp_info[c])
+                p->work += uint64_t(comp->width_in_blocks) * comp->height_in_blocks * band;
+        if (p->work > p->limit) {
+            std::snprintf(e->message, sizeof e->message,
+                          "scans that go over the picture more than %d times", kJpegMaxPasses);
+            std::longjmp(e->jump, 1);
+        }
+    }
+    if (ThreadSeconds() - p->start > kImageMaxDecodeSeconds) {
+        std::snprintf(e->message, sizeof e->message, "took more than %d s of CPU time to decode",
                       kImageMaxDecodeSeconds);
         std::longjmp(e->jump, 1);
     }
@@ -302,7 +331,7 @@ bool LoadJpeg(FILE* f, Platform_Image& out, std::string* error,
     JpegError err{};
     JpegProgress progress{};
     progress.mgr.progress_monitor = JpegProgressFn;
-    progress.start = std::chrono::steady_clock::now();
+    progress.start = ThreadSeconds();
     cinfo.err = jpeg_std_error(&err.mgr);
     err.mgr.error_exit = JpegErrorExit;
     err.mgr.emit_message = JpegMessage;
@@ -346,6 +375,9 @@ bool LoadJpeg(FILE* f, Platform_Image& out, std::string* error,
             coefficients += (uint64_t(comp.width_in_blocks) + comp.h_samp_factor) *
                             (uint64_t(comp.height_in_blocks) + comp.v_samp_factor) * 64 * 2;
         }
+    for (int c = 0; c < cinfo.num_components; ++c)
+        progress.limit += uint64_t(cinfo.comp_info[c].width_in_blocks) *
+                          cinfo.comp_info[c].height_in_blocks * 64 * kJpegMaxPasses;
     const uint64_t ow = cinfo.output_width, oh = cinfo.output_height;
     const uint64_t working = coefficients + ow * 4 +
                              (rest > 1 ? (ow + rest - 1) / rest * ((oh + rest - 1) / rest) * 4 : 0);

@@ -19,7 +19,12 @@ constexpr int64_t kImageMaxBytes = int64_t{512} << 20;
 // so a file of more is refused rather than costing minutes.
 constexpr int32_t kJpegMaxScans = 100;
 
-// Decoding that takes longer than this is given up (progressive JPEG, checked between rows).
+// Each scan goes over a band of coefficients in every block of its components: libjpeg's own
+// progression goes over all of a picture's coefficients about 3 times in all, so scans adding up
+// to more than this many times are refused.
+constexpr int32_t kJpegMaxPasses = 6;
+
+// Decoding that takes more CPU time than this is given up (JPEG, checked between rows).
 constexpr int32_t kImageMaxDecodeSeconds = 5;
 
 // How large a picture the caller accepts, counted from the header before decoding.
