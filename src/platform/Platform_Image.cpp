@@ -98,9 +98,9 @@ bool Affordable(uint64_t w, uint64_t h, uint32_t shrink, uint64_t working, const
 }
 
 // Pixel memory grows with the rows really decoded, so a short file claiming a huge picture
-// fails before taking much; up to this size it is one allocation made before the first row
-// (address space only: pages are touched as rows arrive), not a reallocation per doubling.
-constexpr size_t kUpfrontPixelBytes = size_t{64} << 20;
+// fails before taking much: it is one allocation made before the first row (address space
+// only: pages are touched as rows arrive), not a copy per doubling, bounded by the budget.
+constexpr size_t kUpfrontPixelBytes = size_t(kImageMaxBytes);
 
 // Takes the decoder's full-size RGBA rows in order and keeps them, or their averages over
 // shrink x shrink squares, in out: the full picture never has to be held.
