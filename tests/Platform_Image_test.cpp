@@ -224,6 +224,19 @@ TEST(ImageFiles, CostlyPicturesAreRefusedFromTheirHeadersWithTheReason) {
     EXPECT_NE(error.find("2048 x 2048 pixels in 256 components need 4"), std::string::npos)
         << error;
     EXPECT_TRUE(img.Pixels.empty());
+    // OpenJPEG sets up every tile of every component as it reads the header: the declared
+    // size and tiles are checked before it is called.
+    std::vector<uint8_t> wide = hostile::ManyComponentJ2k(2048, 256);
+    wide[8] = 1; // 16779264 pixels wide, 8193 tiles
+    WriteAll(kDir + "/image_wide.j2k", wide);
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_wide.j2k", img, &error));
+    EXPECT_EQ(error, "16779264 x 2048 pixels is larger than 16384 pixels a side");
+    std::vector<uint8_t> tiles = hostile::ManyComponentJ2k(8192, 1);
+    tiles[26] = tiles[30] = 0; // tiles of 1 x 1 pixels
+    tiles[27] = tiles[31] = 1;
+    WriteAll(kDir + "/image_tiles.j2k", tiles);
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_tiles.j2k", img, &error));
+    EXPECT_EQ(error, "JPEG 2000: 67108864 tiles of 1 component");
     // A few components past the four drawn are affordable and skipped.
     WriteAll(kDir + "/image_6.j2k", hostile::ManyComponentJ2k(16, 6));
     ASSERT_TRUE(Platform_Image_Load(kDir + "/image_6.j2k", img, &error)) << error;

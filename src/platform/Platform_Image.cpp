@@ -3,6 +3,7 @@
 #include "Platform_File.h"
 
 #include <algorithm>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -421,8 +422,59 @@ void OpjQuiet(const char*, void*) {}
 // Grey, grey and alpha, RGB, RGBA: a component past the fourth is never drawn.
 constexpr uint32_t kJpeg2000Drawn = 4;
 
-bool LoadJpeg2000(const std::string& path, bool codestream, Platform_Image& out, std::string* error,
-                  const Platform_ImageBudget& budget) {
+// OpenJPEG sets up every tile of every component while it reads the header, before the size
+// can be asked: a few bytes declaring millions of tiles take gigabytes. The SIZ marker (at the
+// start of the codestream, itself the "jp2c" box of a JP2 file) is read here first.
+constexpr uint64_t kJpeg2000MaxTileComponents = uint64_t{1} << 16;
+
+bool Jpeg2000HeaderAllowed(FILE* f, bool codestream, const Platform_ImageBudget& budget, char* why,
+                           size_t whySize) {
+    auto read = [&](uint8_t* b, size_t n) { return std::fread(b, 1, n, f) == n; };
+    auto be = [](const uint8_t* b, int n) {
+        uint64_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | b[i];
+        return v;
+    };
+    uint8_t b[40];
+    if (!codestream) {
+        // Boxes: length (4, or 1 and then 8), type (4); the codestream is in "jp2c".
+        for (int boxes = 0;; ++boxes) {
+            if (boxes > 64 || !read(b, 8)) return true; // OpenJPEG says what is wrong
+            uint64_t length = be(b, 4), header = 8;
+            if (length == 1) {
+                if (!read(b + 8, 8)) return true;
+                length = be(b + 8, 8);
+                header = 16;
+            }
+            if (std::memcmp(b + 4, "jp2c", 4) == 0) break;
+            if (length < header || length - header > uint64_t(LONG_MAX) ||
+                std::fseek(f, long(length - header), SEEK_CUR) != 0)
+                return true;
+        }
+    }
+    if (!read(b, 40) || be(b, 2) != 0xFF4F || be(b + 2, 2) != 0xFF51) return true;
+    const uint64_t xs = be(b + 8, 4), ys = be(b + 12, 4), xo = be(b + 16, 4), yo = be(b + 20, 4);
+    const uint64_t xt = be(b + 24, 4), yt = be(b + 28, 4), xto = be(b + 32, 4), yto = be(b + 36, 4);
+    uint8_t c[2];
+    if (xs <= xo || ys <= yo || xt == 0 || yt == 0 || xto > xo || yto > yo || !read(c, 2))
+        return true;
+    if (!WithinBudget(xs - xo, ys - yo, budget, why, whySize)) return false;
+    const uint64_t tiles = ((xs - xto + xt - 1) / xt) * ((ys - yto + yt - 1) / yt);
+    if (tiles * be(c, 2) > kJpeg2000MaxTileComponents) {
+        std::snprintf(why, whySize, "JPEG 2000: %llu tiles of %llu component%s",
+                      (unsigned long long)tiles, (unsigned long long)be(c, 2),
+                      be(c, 2) == 1 ? "" : "s");
+        return false;
+    }
+    return true;
+}
+
+bool LoadJpeg2000(FILE* f, const std::string& path, bool codestream, Platform_Image& out,
+                  std::string* error, const Platform_ImageBudget& budget) {
+    {
+        char why[200];
+        if (!Jpeg2000HeaderAllowed(f, codestream, budget, why, sizeof why)) return Fail(error, why);
+    }
     opj_codec_t* codec = opj_create_decompress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
     if (!codec) return Fail(error, "out of memory");
     opj_set_error_handler(codec, OpjQuiet, nullptr);
@@ -544,14 +596,10 @@ bool Platform_Image_Load(const std::string& path, Platform_Image& out, std::stri
     }
     if (got >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF)
         return LoadJpeg(f.get(), out, error, budget);
-    if (got >= 12 && std::memcmp(magic, kJp2, 12) == 0) {
-        f.reset();
-        return LoadJpeg2000(path, false, out, error, budget);
-    }
-    if (got >= 4 && std::memcmp(magic, kJ2k, 4) == 0) {
-        f.reset();
-        return LoadJpeg2000(path, true, out, error, budget);
-    }
+    if (got >= 12 && std::memcmp(magic, kJp2, 12) == 0)
+        return LoadJpeg2000(f.get(), path, false, out, error, budget);
+    if (got >= 4 && std::memcmp(magic, kJ2k, 4) == 0)
+        return LoadJpeg2000(f.get(), path, true, out, error, budget);
     return Fail(error, "unknown picture format: " + path);
 }
 
