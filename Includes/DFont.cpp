@@ -81,7 +81,7 @@ bool DFont_AddGlyph(DFont* f, const DFontGlyph& glyph) {
     return true;
 }
 
-DFont* DFont_Load(const std::string& path, std::string* error) {
+DFont* DFont_Load(const std::string& path, std::string* error, const Platform_ImageBudget& budget) {
     // A description is a few kilobytes; anything far larger is not one of ours.
     std::string file, why;
     if (!Platform_File_Read(path, size_t{16} << 20, file, &why)) {
@@ -113,9 +113,14 @@ DFont* DFont_Load(const std::string& path, std::string* error) {
         return nullptr;
     }
     count = uint32_t(std::min<size_t>(count, r.Left() / 8)); // only whole records that exist
-    Sprite3D* sprite = page.empty() ? nullptr : Sprite3D_Load(FolderOf(path) + page);
+    if (page.empty()) {
+        Fail(error, "no font page named in " + path);
+        return nullptr;
+    }
+    std::string why;
+    Sprite3D* sprite = Sprite3D_Load(FolderOf(path) + page, &why, budget);
     if (!sprite) {
-        Fail(error, "font page cannot be loaded: " + FolderOf(path) + page);
+        Fail(error, "font page " + FolderOf(path) + page + ": " + why);
         return nullptr;
     }
     Sprite3D_SetKeyColour(sprite, keyColour);

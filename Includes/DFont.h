@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "Platform_Image.h"
+
 struct DFont;
 struct Sprite3D;
 struct DoublyLinkedList;
@@ -39,8 +41,9 @@ struct DFont {
 };
 
 // Null for a missing or truncated file, a wrong magic or a page picture that cannot be
-// loaded; *error (when given) then says why.
-DFont* DFont_Load(const std::string& path, std::string* error = nullptr);
+// loaded (or passes the budget); *error (when given) then says why, naming the page.
+DFont* DFont_Load(const std::string& path, std::string* error = nullptr,
+                  const Platform_ImageBudget& budget = {});
 // A font over an existing page (taken over by the font); null when memory runs out.
 DFont* DFont_Create(Sprite3D* page, uint16_t firstChar, uint32_t keyColour);
 bool DFont_AddGlyph(DFont* f, const DFontGlyph& glyph);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -28,13 +29,17 @@ void Upload(Sprite3D* s) {
         SDL_UpdateTexture(s->Texture, nullptr, s->Pixels, s->TextureWidth * 4);
 }
 
-// A texture of the given size with its pixel copy, all transparent black.
-bool MakeTexture(Sprite3D* s, int32_t w, int32_t h) {
-    s->Pixels = static_cast<uint8_t*>(std::calloc(size_t(w) * size_t(h), 4));
-    if (!s->Pixels) return false;
+// A texture of the given size, all transparent black, with a CPU copy of its pixels when asked
+// (or when there is no renderer to hold them).
+bool MakeTexture(Sprite3D* s, int32_t w, int32_t h, bool keepPixels = true) {
     s->TextureWidth = w;
     s->TextureHeight = h;
-    if (SDL_Renderer* r = Platform_Screen_Renderer()) {
+    SDL_Renderer* r = Platform_Screen_Renderer();
+    if (keepPixels || !r) {
+        s->Pixels = static_cast<uint8_t*>(std::calloc(size_t(w) * size_t(h), 4));
+        if (!s->Pixels) return false;
+    }
+    if (r) {
         s->Texture = SDL_CreateTexture(r, SDL_PIXELFORMAT_RGBA32, SDL_TEXTUREACCESS_STATIC, w, h);
         if (!s->Texture) return false;
         s->ScreenGeneration = Platform_Screen_Generation();
@@ -43,6 +48,25 @@ bool MakeTexture(Sprite3D* s, int32_t w, int32_t h) {
         Upload(s);
     }
     return true;
+}
+
+// Fills the texture outside the picture's w x h corner with transparent black (a new
+// texture's contents are not defined), a band of rows at a time.
+void ClearPadding(Sprite3D* s, int32_t w, int32_t h) {
+    const int32_t tw = s->TextureWidth, th = s->TextureHeight;
+    if (!Live(s) || (w >= tw && h >= th)) return;
+    const int32_t band = std::max(1, std::min(th, int32_t((size_t{1} << 20) / (size_t(tw) * 4))));
+    std::vector<uint8_t> zero(size_t(tw) * size_t(band) * 4, 0);
+    if (w < tw) {
+        for (int32_t y = 0; y < h; y += band) {
+            const SDL_Rect rect{w, y, tw - w, std::min(band, h - y)};
+            SDL_UpdateTexture(s->Texture, &rect, zero.data(), tw * 4);
+        }
+    }
+    for (int32_t y = h; y < th; y += band) {
+        const SDL_Rect rect{0, y, tw, std::min(band, th - y)};
+        SDL_UpdateTexture(s->Texture, &rect, zero.data(), tw * 4);
+    }
 }
 
 bool MakeQuad(Sprite3D* s) {
@@ -96,7 +120,12 @@ Sprite3D* Sprite3D_Create(int32_t width, int32_t height, uint32_t /*flags*/) {
 }
 
 Sprite3D* Sprite3D_FromPixels(const uint8_t* rgba, int32_t width, int32_t height) {
-    if (!rgba || width < 1 || height < 1) return nullptr;
+    return Sprite3D_FromRegion(rgba, width * 4, width, height, true);
+}
+
+Sprite3D* Sprite3D_FromRegion(const uint8_t* rgba, int32_t pitch, int32_t width, int32_t height,
+                              bool keepPixels) {
+    if (!rgba || width < 1 || height < 1 || pitch < width * 4) return nullptr;
     const int32_t maxSide =
         Platform_Screen_IsOpen() ? Platform_Screen_MaxTextureSize() : kImageMaxSide;
     const uint32_t tw = Sprite3D_NextPowerOfTwo(uint32_t(width));
@@ -106,21 +135,42 @@ Sprite3D* Sprite3D_FromPixels(const uint8_t* rgba, int32_t width, int32_t height
     if (!s) return nullptr;
     s->ImageWidth = width;
     s->ImageHeight = height;
-    if (!MakeTexture(s, int32_t(tw), int32_t(th)) || !MakeQuad(s)) {
+    if (!MakeTexture(s, int32_t(tw), int32_t(th), keepPixels) || !MakeQuad(s)) {
         Sprite3D_Free(s);
         return nullptr;
     }
-    Sprite3D_WritePixels(s, rgba, width, height);
+    if (s->Pixels) {
+        for (int32_t y = 0; y < height; ++y)
+            std::memcpy(s->Pixels + size_t(y) * tw * 4, rgba + size_t(y) * size_t(pitch),
+                        size_t(width) * 4);
+        Upload(s);
+    } else {
+        // The texture is the only copy: the rows go straight into it.
+        const SDL_Rect rect{0, 0, width, height};
+        SDL_UpdateTexture(s->Texture, &rect, rgba, pitch);
+        ClearPadding(s, width, height);
+    }
     Sprite3D_Clip(s, 0, 0, width, height);
     s->Quad->Width = width;
     s->Quad->Height = height;
     return s;
 }
 
-Sprite3D* Sprite3D_Load(const std::string& path) {
+Sprite3D* Sprite3D_Load(const std::string& path, std::string* error,
+                        const Platform_ImageBudget& budget) {
     Platform_Image image;
-    if (!Platform_Image_Load(path, image)) return nullptr;
-    return Sprite3D_FromPixels(image.Pixels.data(), image.Width, image.Height);
+    if (!Platform_Image_Load(path, image, error, budget)) return nullptr;
+    Sprite3D* s = Sprite3D_FromPixels(image.Pixels.data(), image.Width, image.Height);
+    if (!s && error)
+        *error = "no texture for " + std::to_string(image.Width) + " x " +
+                 std::to_string(image.Height) + " pixels";
+    return s;
+}
+
+int64_t Sprite3D_Bytes(const Sprite3D* s) {
+    if (!s) return 0;
+    const int64_t one = int64_t(s->TextureWidth) * s->TextureHeight * 4;
+    return (s->Texture ? one : 0) + (s->Pixels ? one : 0);
 }
 
 bool Sprite3D_WritePixels(Sprite3D* s, const uint8_t* rgba, int32_t width, int32_t height) {

@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 
+#include "Platform_Image.h"
+
 struct Sprite3D;
 struct SDL_Texture;
 
@@ -55,11 +57,19 @@ struct Sprite3D {
 
 // Null only when memory runs out (or the texture cannot be made while a screen is open).
 Sprite3D* Sprite3D_Create(int32_t width, int32_t height, uint32_t flags);
-// PNG, JPEG or JPEG 2000; null when the file cannot be loaded or is larger than the
-// renderer's largest texture.
-Sprite3D* Sprite3D_Load(const std::string& path);
-// Null when the size is unusable.
+// PNG, JPEG or JPEG 2000, keeping a CPU copy of its pixels; null (with *error saying why, when
+// given) when the file cannot be loaded, passes the budget or the renderer's largest texture.
+Sprite3D* Sprite3D_Load(const std::string& path, std::string* error = nullptr,
+                        const Platform_ImageBudget& budget = {});
+// Null when the size is unusable. Keeps a CPU copy of the pixels.
 Sprite3D* Sprite3D_FromPixels(const uint8_t* rgba, int32_t width, int32_t height);
+// A sprite of width x height RGBA pixels whose rows lie pitch bytes apart. Without keepPixels
+// the texture is the only copy while a screen is open (Pixels stays null: PixelAt gives 0 and
+// key colours do nothing), so a picture costs its texture alone. Null when the size is unusable.
+Sprite3D* Sprite3D_FromRegion(const uint8_t* rgba, int32_t pitch, int32_t width, int32_t height,
+                              bool keepPixels);
+// Bytes the sprite holds: its texture and its CPU copy.
+int64_t Sprite3D_Bytes(const Sprite3D* s);
 
 int32_t Sprite3D_Display(Sprite3D* s, int32_t x, int32_t y);
 int32_t Sprite3D_Clip(Sprite3D* s, int32_t x, int32_t y, int32_t w, int32_t h);

@@ -1,3 +1,4 @@
+#include "HostilePictures.h"
 #include "Platform_Image.h"
 
 #include <gtest/gtest.h>
@@ -158,6 +159,7 @@ TEST(ImageFiles, CutFilesClaimingHugePicturesFailBeforeTakingTheirSize) {
     // A budget that lets the claimed size through, so that the decoding itself has to stop.
     Platform_ImageBudget roomy;
     roomy.MaxPixels = int64_t{16000} * 16000;
+    roomy.MaxBytes = int64_t{4} << 30;
     EXPECT_FALSE(Platform_Image_Load(kDir + "/image_claims.png", img, &error, roomy));
     EXPECT_NE(error.find("PNG"), std::string::npos);
     EXPECT_TRUE(img.Pixels.empty());
@@ -211,4 +213,57 @@ TEST(ImageFiles, PicturesPastTheBudgetAreRefusedFromTheirHeaderWithTheirSize) {
     small.MaxSide = 64;
     ASSERT_TRUE(Platform_Image_Load(kDir + "/image_budget.png", img, &error, small));
     EXPECT_EQ(img.Width, 64);
+}
+
+TEST(ImageFiles, CostlyPicturesAreRefusedFromTheirHeadersWithTheReason) {
+    Platform_Image img;
+    std::string error;
+    // 2048 x 2048 pixels in 256 components: 4 GB of samples for the decoder, from 1 KB.
+    WriteAll(kDir + "/image_256.j2k", hostile::ManyComponentJ2k(2048, 256));
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_256.j2k", img, &error));
+    EXPECT_NE(error.find("2048 x 2048 pixels in 256 components need 4"), std::string::npos)
+        << error;
+    EXPECT_TRUE(img.Pixels.empty());
+    // OpenJPEG sets up every tile of every component as it reads the header: the declared
+    // size and tiles are checked before it is called.
+    std::vector<uint8_t> wide = hostile::ManyComponentJ2k(2048, 256);
+    wide[8] = 1; // 16779264 pixels wide, 8193 tiles
+    WriteAll(kDir + "/image_wide.j2k", wide);
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_wide.j2k", img, &error));
+    EXPECT_EQ(error, "16779264 x 2048 pixels is larger than 16384 pixels a side");
+    std::vector<uint8_t> tiles = hostile::ManyComponentJ2k(8192, 1);
+    tiles[26] = tiles[30] = 0; // tiles of 1 x 1 pixels
+    tiles[27] = tiles[31] = 1;
+    WriteAll(kDir + "/image_tiles.j2k", tiles);
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_tiles.j2k", img, &error));
+    EXPECT_EQ(error, "JPEG 2000: 67108864 tiles of 1 component");
+    // A few components past the four drawn are affordable and skipped.
+    WriteAll(kDir + "/image_6.j2k", hostile::ManyComponentJ2k(16, 6));
+    ASSERT_TRUE(Platform_Image_Load(kDir + "/image_6.j2k", img, &error)) << error;
+    EXPECT_EQ(img.Width, 16);
+    EXPECT_EQ(img.Pixels[3], 128); // the fourth component is alpha
+
+    // A progressive JPEG loads; the same with its scans repeated past any encoder's is refused.
+    const std::vector<uint8_t> jpeg = hostile::ProgressiveJpeg(64, 48);
+    WriteAll(kDir + "/image_progressive.jpg", jpeg);
+    ASSERT_TRUE(Platform_Image_Load(kDir + "/image_progressive.jpg", img, &error)) << error;
+    EXPECT_EQ(img.Height, 48);
+    const std::vector<uint8_t> scans = hostile::WithScans(jpeg, 150);
+    ASSERT_FALSE(scans.empty());
+    WriteAll(kDir + "/image_scans.jpg", scans);
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_scans.jpg", img, &error));
+    EXPECT_NE(error.find("scans"), std::string::npos) << error;
+    EXPECT_TRUE(img.Pixels.empty());
+
+    // A side past what libpng takes is refused with the size, not "Invalid IHDR data".
+    std::vector<uint8_t> px(4 * 4 * 4, 0x33);
+    ASSERT_TRUE(Platform_Image_SavePng(kDir + "/image_side.png", px.data(), 4, 4, 16));
+    std::vector<uint8_t> png = ReadAll(kDir + "/image_side.png");
+    png[18] = 20000 >> 8; // IHDR width, big-endian
+    png[19] = 20000 & 0xFF;
+    const uLong crc = crc32(0, png.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) png[29 + i] = uint8_t(crc >> (24 - 8 * i));
+    WriteAll(kDir + "/image_side.png", png);
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_side.png", img, &error));
+    EXPECT_EQ(error, "20000 x 4 pixels is larger than 16384 pixels a side");
 }

@@ -105,3 +105,38 @@ TEST_F(ResourceFolder, PathsResolveCaseBlindWithEitherSeparator) {
     EXPECT_EQ(names.size(), 2u);
     EXPECT_TRUE(Resource_ListFolder("nowhere", "*.*").empty());
 }
+
+TEST_F(ResourceFolder, PicturesShareOneBudgetAndBackgroundsAreShrunkToTheScreen) {
+    // A 2048 x 1536 background for a 640 x 480 screen is shrunk by 3 while it is decoded, then
+    // to the screen's size; its texture is the only copy of its pixels.
+    std::vector<uint8_t> big(size_t(2048) * 1536 * 4, 0x40);
+    ASSERT_TRUE(Platform_Image_SavePng("bg_big.png", big.data(), 2048, 1536, 2048 * 4));
+    std::string why;
+    std::vector<Sprite3D*> frames = Resource_LoadBackground("bg_big.png", 0, 0, 1, 640, 480, &why);
+    ASSERT_EQ(frames.size(), 1u) << why;
+    EXPECT_EQ(frames[0]->ImageWidth, 640);
+    EXPECT_EQ(frames[0]->ImageHeight, 480);
+    EXPECT_EQ(Sprite3D_PixelAt(frames[0], 0, 0), 0u);
+    EXPECT_EQ(frames[0]->Pixels, nullptr);
+    EXPECT_EQ(gResources.PictureBytes, int64_t{1024} * 512 * 4);
+    Sprite3D_Free(frames[0]);
+
+    // Once the pictures loaded so far leave too little, the next is refused with its size, as
+    // a skin picture, as a font page and as a background.
+    gResources.PictureBytes = kPictureTotalBytes - (int64_t{1} << 20);
+    ASSERT_TRUE(Platform_Image_SavePng("skins/data/wide.png", big.data(), 1024, 512, 2048 * 4));
+    ASSERT_TRUE(
+        Platform_Image_SavePng("skins/data/fonts/wide.png", big.data(), 1024, 512, 2048 * 4));
+    EXPECT_EQ(Resource_Load(Resource_Picture, "wide.png", &why), nullptr);
+    EXPECT_EQ(why.rfind("1024 x 512 pixels need ", 0), 0u) << why;
+    EXPECT_NE(why.find("more than the 1 MB left for pictures"), std::string::npos) << why;
+    std::ofstream("skins/data/fonts/wide.fnt", std::ios::binary)
+        << std::string("TNFDwide.png\r\n") << std::string(10, '\0');
+    EXPECT_EQ(Resource_Load(Resource_Font, "wide.fnt", &why), nullptr);
+    EXPECT_NE(why.find("font page skins/data/fonts/wide.png: 1024 x 512 pixels need"),
+              std::string::npos)
+        << why;
+    frames = Resource_LoadBackground("skins/data/wide.png", 0, 0, 1, 1024, 512, &why);
+    EXPECT_TRUE(frames.empty());
+    EXPECT_NE(why.find("1024 x 512 pixels need"), std::string::npos) << why;
+}

@@ -37,6 +37,7 @@
 #include <cstring>
 #include <ctime>
 #include <thread>
+#include <utility>
 
 ClientMain gMain;
 
@@ -266,17 +267,23 @@ std::string twoDigits(int32_t n) {
     return b;
 }
 
-void loadBackgrounds() {
+// Backgrounds are found at start-up but loaded when first shown, each shrunk to about the
+// screen's size: a folder of huge pictures costs one of them at start, not fourteen.
+void findBackgrounds() {
+    for (int32_t i = 0; i < kBackgroundCount; ++i)
+        gMain.BackgroundFiles[i] = numberedFile("bg", "bg_" + twoDigits(i));
+}
+
+void loadBackground(int32_t slot) {
+    if (slot < 0 || slot >= kBackgroundCount || gMain.BackgroundFiles[slot].empty()) return;
+    const std::string file = std::exchange(gMain.BackgroundFiles[slot], std::string());
     const ClientSettings& s = Client_Settings();
-    for (int32_t i = 0; i < kBackgroundCount; ++i) {
-        std::string file = numberedFile("bg", "bg_" + twoDigits(i));
-        if (file.empty()) continue;
-        Sprite3D* sheet = Sprite3D_Load(file);
-        if (!sheet) continue;
-        gMain.Backgrounds[i] =
-            Client_CutBackground(sheet, s.BackgroundWidth, s.BackgroundHeight, s.BackgroundFrames,
-                                 s.ScreenWidth, s.ScreenHeight);
-    }
+    std::string why;
+    gMain.Backgrounds[slot] =
+        Resource_LoadBackground(file, s.BackgroundWidth, s.BackgroundHeight, s.BackgroundFrames,
+                                s.ScreenWidth, s.ScreenHeight, &why);
+    if (gMain.Backgrounds[slot].empty())
+        debugLog("Could not load the background " + file + ": " + why);
 }
 
 void freeBackgrounds() {
@@ -493,6 +500,7 @@ void drawPass() {
     const ClientSettings& s = Client_Settings();
     Platform_Screen_Clear(0, 0, 0);
     int32_t slot = 0, frame = 0;
+    if (gMain.MaxLevel >= 0) loadBackground(gMain.MaxLevel / 100);
     if (Client_BackgroundChoice(gMain.MaxLevel, uint32_t(GetMilliseconds() - gMain.StartedAt),
                                 &slot, &frame))
         Sprite3D_Display(gMain.Backgrounds[slot][size_t(frame)], 0, 0);
@@ -701,7 +709,7 @@ int32_t Client_Startup(const std::vector<std::string>& args) {
 
     // 9-11: sounds, music, backgrounds, cell sprites.
     if (gClient.SoundAvailable) Client_LoadSounds();
-    loadBackgrounds();
+    findBackgrounds();
     Client_CreateCellSprites();
 
     // 12: capture; any failure switches it off.

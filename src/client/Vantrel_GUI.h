@@ -33,6 +33,7 @@ struct ClientMain {
     uint32_t StartedAt = 0;          // millisecond time the loop began (background frames)
     std::vector<int32_t> FrameTimes; // kFrameTimeEntries with /d, else empty
     std::vector<Sprite3D*> Backgrounds[kBackgroundCount];
+    std::string BackgroundFiles[kBackgroundCount]; // found at start-up, emptied once tried
     SkinElement* CurrentSkin = nullptr;
     DFont* Font = nullptr;
     AviHandle* Avi = nullptr;

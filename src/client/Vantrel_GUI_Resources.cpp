@@ -154,6 +154,36 @@ const uint8_t kPlainGlyphs[95][7] = {
 };
 DFont* gPlainFont = nullptr;
 
+// The w x h RGBA picture at src (rows pitch bytes apart) averaged down to dw x dh (no larger).
+std::vector<uint8_t> Shrink(const uint8_t* src, int32_t pitch, int32_t w, int32_t h, int32_t dw,
+                            int32_t dh) {
+    std::vector<uint8_t> out(size_t(dw) * size_t(dh) * 4);
+    for (int32_t y = 0; y < dh; ++y) {
+        const int32_t y0 = int32_t(int64_t(y) * h / dh), y1 = int32_t(int64_t(y + 1) * h / dh);
+        for (int32_t x = 0; x < dw; ++x) {
+            const int32_t x0 = int32_t(int64_t(x) * w / dw), x1 = int32_t(int64_t(x + 1) * w / dw);
+            uint32_t sum[4] = {0, 0, 0, 0};
+            for (int32_t sy = y0; sy < std::max(y1, y0 + 1); ++sy)
+                for (int32_t sx = x0; sx < std::max(x1, x0 + 1); ++sx)
+                    for (int c = 0; c < 4; ++c)
+                        sum[c] += src[size_t(sy) * size_t(pitch) + size_t(sx) * 4 + c];
+            const uint32_t n = uint32_t(std::max(y1 - y0, 1) * std::max(x1 - x0, 1));
+            for (int c = 0; c < 4; ++c)
+                out[(size_t(y) * size_t(dw) + size_t(x)) * 4 + c] = uint8_t((sum[c] + n / 2) / n);
+        }
+    }
+    return out;
+}
+
+// What a picture loaded now may take: the renderer's largest texture, and what the pictures
+// loaded so far have left of the total.
+Platform_ImageBudget PictureBudget() {
+    Platform_ImageBudget budget;
+    if (Platform_Screen_IsOpen()) budget.MaxSide = Platform_Screen_MaxTextureSize();
+    budget.MaxBytes = std::max<int64_t>(kPictureTotalBytes - gResources.PictureBytes, 1);
+    return budget;
+}
+
 void FreeObject(int32_t kind, void* object) {
     if (!object) return;
     if (kind == Resource_Font) DFont_Free(static_cast<DFont*>(object));
@@ -219,19 +249,27 @@ void* Resource_Load(int32_t kind, const std::string& file, std::string* error) {
     void* object = nullptr;
     std::string why;
     if (kind == Resource_Font) {
-        object = DFont_Load(Resource_ResolvePath("skins/data/fonts/" + file), &why);
+        // The page keeps a copy of its pixels beside its texture (trimming, saving).
+        Platform_ImageBudget budget = PictureBudget();
+        budget.TextureCopies = 2;
+        auto* font = DFont_Load(Resource_ResolvePath("skins/data/fonts/" + file), &why, budget);
+        if (font) gResources.PictureBytes += Sprite3D_Bytes(font->Page);
+        object = font;
         if (!object)
             Client_DebugLog(
                 &gClient.Interface,
                 Skin_FromUtf8("Could not load skins/data/fonts/" + file + ": " + why).c_str());
     } else if (kind == Resource_Picture) {
-        // Skin pictures are third-party content: one declaring more than the renderer can hold
-        // is refused from its header, before its pixels take any memory.
-        Platform_ImageBudget budget;
-        budget.MaxSide = Platform_Screen_MaxTextureSize();
+        // Skin pictures are third-party content: one declaring more than the renderer can hold,
+        // or than is left for pictures, is refused from its header before its pixels take any
+        // memory. The decoded rows go straight into the texture, which is then the only copy.
         Platform_Image image;
-        if (Platform_Image_Load(Resource_ResolvePath("skins/data/" + file), image, &why, budget)) {
-            object = Sprite3D_FromPixels(image.Pixels.data(), image.Width, image.Height);
+        if (Platform_Image_Load(Resource_ResolvePath("skins/data/" + file), image, &why,
+                                PictureBudget())) {
+            auto* sprite = Sprite3D_FromRegion(image.Pixels.data(), image.Width * 4, image.Width,
+                                               image.Height, false);
+            if (sprite) gResources.PictureBytes += Sprite3D_Bytes(sprite);
+            object = sprite;
             if (!object) why = "out of memory";
         }
         if (!object)
@@ -257,6 +295,77 @@ void* Resource_Load(int32_t kind, const std::string& file, std::string* error) {
     }
     cache.emplace(std::move(key), object);
     return object;
+}
+
+std::vector<Sprite3D*> Resource_LoadBackground(const std::string& path, int32_t frameW,
+                                               int32_t frameH, int32_t frames, int32_t screenW,
+                                               int32_t screenH, std::string* error) {
+    std::vector<Sprite3D*> out;
+    const bool grid = frames >= 1 && frameW > 0 && frameH > 0;
+    Platform_ImageBudget budget = PictureBudget();
+    budget.MaxSide = 0; // the shrunk frames must fit a texture, not the file
+    budget.FitWidth = screenW;
+    budget.FitHeight = screenH;
+    if (grid) {
+        budget.UnitWidth = frameW;
+        budget.UnitHeight = frameH;
+    }
+    Platform_Image image;
+    std::string why;
+    if (!Platform_Image_Load(path, image, &why, budget)) {
+        if (error) *error = why;
+        return out;
+    }
+    const int32_t fw = grid ? frameW / image.Shrink : 0, fh = grid ? frameH / image.Shrink : 0;
+    const int32_t rows = fh > 0 ? image.Height / fh : 0;
+    std::vector<uint8_t> fitted;
+    auto add = [&](int32_t left, int32_t top, int32_t w, int32_t h) {
+        const uint8_t* at =
+            image.Pixels.data() + (size_t(top) * size_t(image.Width) + size_t(left)) * 4;
+        int32_t pitch = image.Width * 4;
+        // Still larger than the screen (by less than twice): averaged down to it, so that
+        // every frame is drawn without scaling.
+        const int32_t dw = std::min(w, screenW), dh = std::min(h, screenH);
+        if ((dw < w || dh < h) && dw > 0 && dh > 0) {
+            fitted = Shrink(at, pitch, w, h, dw, dh);
+            at = fitted.data();
+            pitch = dw * 4;
+            w = dw;
+            h = dh;
+        }
+        Sprite3D* f = Sprite3D_FromRegion(at, pitch, w, h, false);
+        if (!f) return false;
+        Sprite3D_Zoom(f, screenW, screenH);
+        out.push_back(f);
+        return true;
+    };
+    if (!grid || rows <= 0) {
+        add(0, 0, image.Width, image.Height);
+    } else {
+        for (int32_t i = 0; i < frames; ++i) {
+            const int64_t left = int64_t(i / rows) * fw, top = int64_t(i % rows) * fh;
+            // Frames past the sheet's right edge are dropped.
+            if (left + fw > image.Width || top + fh > image.Height) break;
+            if (!add(int32_t(left), int32_t(top), fw, fh)) break;
+        }
+    }
+    int64_t bytes = 0;
+    for (const Sprite3D* f : out) bytes += Sprite3D_Bytes(f);
+    if (out.empty() || bytes > budget.MaxBytes) {
+        if (error)
+            *error = out.empty()
+                         ? "no texture for " + std::to_string(image.Width) + " x " +
+                               std::to_string(image.Height) + " pixels"
+                         : std::to_string(out.size()) + " frames need " +
+                               std::to_string((bytes + (1 << 20) - 1) >> 20) +
+                               " MB, more than the " + std::to_string(budget.MaxBytes >> 20) +
+                               " MB left for pictures";
+        for (Sprite3D* f : out) Sprite3D_Free(f);
+        out.clear();
+        return out;
+    }
+    gResources.PictureBytes += bytes;
+    return out;
 }
 
 DFont* Resource_PlainFont() {

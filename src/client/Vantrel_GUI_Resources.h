@@ -7,6 +7,7 @@
 #include <vector>
 
 struct DFont;
+struct Sprite3D;
 
 enum ResourceKind : int32_t {
     Resource_Font = 0,    // DFont from "skins/data/fonts/"
@@ -14,11 +15,17 @@ enum ResourceKind : int32_t {
     Resource_Skin = 2,    // SkinElement root from "skins/"
 };
 
+// What every picture of a run (skin pictures, font pages, backgrounds) may take together:
+// the game draws 640 x 480, so this holds a skin and its backgrounds many times over while a
+// folder of huge pictures cannot exhaust the memory.
+constexpr int64_t kPictureTotalBytes = int64_t{512} << 20;
+
 struct ResourceState {
     std::vector<std::string> Replays; // "replays/" + name of each "*.er" file
     std::vector<std::string> Skins;   // bare names of the files in "skins"
     int32_t SkinIndex = 0;
     std::string SkinSetting = "Pexa.xml"; // the ini `Skin` value
+    int64_t PictureBytes = 0; // held by the pictures, font pages and backgrounds loaded so far
 };
 extern ResourceState gResources;
 
@@ -30,6 +37,15 @@ void* Resource_Load(int32_t kind, const std::string& file, std::string* error = 
 // side-by-side layout "skins/versus/<name without extension>_<n>.xml" for the largest n up to
 // `players` that exists; otherwise `current` (the selected skin) itself.
 void* Resource_SkinForPlayers(void* current, int32_t players);
+// One background file cut into its animation frames (frameW x frameH each, column by column;
+// the whole picture when the grid is unusable), every frame zoomed to the screen. A picture
+// larger than the screen is shrunk while it is decoded, then averaged down to the screen's
+// size, so it costs and draws like a picture of the screen's size.
+// Empty, with *error saying why, when it cannot be loaded or passes what is left for pictures.
+// The caller owns the frames.
+std::vector<Sprite3D*> Resource_LoadBackground(const std::string& path, int32_t frameW,
+                                               int32_t frameH, int32_t frames, int32_t screenW,
+                                               int32_t screenH, std::string* error = nullptr);
 // A plain built-in font for texts whose font file is missing (owned here; null when memory
 // runs out).
 DFont* Resource_PlainFont();
