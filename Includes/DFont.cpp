@@ -117,7 +117,6 @@ DFont* DFont_Load(const std::string& path, std::string* error, const Platform_Im
         Fail(error, "no font page named in " + path);
         return nullptr;
     }
-    std::string why;
     Sprite3D* sprite = Sprite3D_Load(FolderOf(path) + page, &why, budget);
     if (!sprite) {
         Fail(error, "font page " + FolderOf(path) + page + ": " + why);
