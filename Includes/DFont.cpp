@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <new>
 #include <vector>
 
@@ -246,9 +245,8 @@ int32_t DFont_Save(DFont* f, const char* path) {
         for (int32_t v : {g->Left, g->Top, g->Right, g->Bottom})
             PutLE(out, uint32_t(std::clamp(v, 0, 0xFFFF)), 2);
     }
-    std::ofstream file(base, std::ios::binary | std::ios::trunc);
-    file.write(out.data(), std::streamsize(out.size()));
-    return file.good() ? 1 : 0;
+    // Replaced whole, like every file a program writes over.
+    return Platform_File_Replace(base, out) ? 1 : 0;
 }
 
 int32_t DFont_Free(DFont* f) {
