@@ -18,7 +18,7 @@ enum ResourceKind : int32_t {
 // What every picture of a run (skin pictures, font pages, backgrounds) may take together:
 // the game draws 640 x 480, so this holds a skin and its backgrounds many times over while a
 // folder of huge pictures cannot exhaust the memory.
-constexpr int64_t kPictureTotalBytes = int64_t{512} << 20;
+constexpr int64_t kPictureTotalBytes = int64_t{128} << 20;
 
 struct ResourceState {
     std::vector<std::string> Replays; // "replays/" + name of each "*.er" file
