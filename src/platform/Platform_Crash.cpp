@@ -388,5 +388,8 @@ bool Platform_Crash_Install(const char* logName) {
     sigemptyset(&action.sa_mask);
     bool ok = true;
     for (int signo : kSignals) ok = sigaction(signo, &action, nullptr) == 0 && ok;
+    // A save past a file-size limit must fail with EFBIG and be told like a full disk, not end
+    // the program (and the game) without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
     return ok;
 }
