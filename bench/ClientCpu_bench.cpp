@@ -4,6 +4,8 @@
 // first entries). Reports CPU seconds per second from /proc/<pid>/stat for the whole process
 // and from /proc/<pid>/task/<pid>/stat for the client's own (main) thread.
 // Usage: ClientCpu_bench [seconds per scene] [/fs]
+#include "ProcessFigures.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -61,25 +63,7 @@ void stop(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
-// utime + stime in clock ticks from a stat file; -1 when unreadable.
-long long cpuTicks(const std::string& statPath) {
-    std::ifstream in(statPath);
-    std::string line;
-    if (!std::getline(in, line)) return -1;
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    long long utime = 0, stime = 0;
-    for (int i = 3; rest >> field; ++i) {
-        if (i == 14) utime = std::atoll(field.c_str());
-        if (i == 15) {
-            stime = std::atoll(field.c_str());
-            break;
-        }
-    }
-    return utime + stime;
-}
+using process_figures::CpuTicks;
 
 int threadCount(pid_t pid) {
     int n = 0;
@@ -94,10 +78,10 @@ bool measure(const char* scene, pid_t client, double seconds) {
     const std::string proc = "/proc/" + std::to_string(client) + "/stat";
     const std::string main =
         "/proc/" + std::to_string(client) + "/task/" + std::to_string(client) + "/stat";
-    const long long p0 = cpuTicks(proc), m0 = cpuTicks(main);
+    const long long p0 = CpuTicks(proc), m0 = CpuTicks(main);
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    const long long p1 = cpuTicks(proc), m1 = cpuTicks(main);
+    const long long p1 = CpuTicks(proc), m1 = CpuTicks(main);
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (p0 < 0 || p1 < 0) {

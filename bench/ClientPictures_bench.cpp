@@ -7,6 +7,7 @@
 // background 0; (c) fourteen backgrounds, each an 8192 x 8192 PNG.
 // Usage: ClientPictures_bench [run folder of the client to measure] [seconds watched, 15]
 #include "HostilePictures.h"
+#include "ProcessFigures.h"
 
 #include <algorithm>
 #include <chrono>
@@ -69,33 +70,6 @@ struct Outcome {
     bool exited = false; // ended by itself
 };
 
-long long cpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(in, line)) return -1;
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    long long utime = 0, stime = 0;
-    for (int i = 3; rest >> field; ++i) {
-        if (i == 14) utime = std::atoll(field.c_str());
-        if (i == 15) {
-            stime = std::atoll(field.c_str());
-            break;
-        }
-    }
-    return utime + stime;
-}
-
-long peakKb(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
-
 Outcome runClient(const fs::path& game, const fs::path& run, double watch) {
     Outcome o;
     const std::string log = (run / "client.log").string();
@@ -131,8 +105,8 @@ Outcome runClient(const fs::path& game, const fs::path& run, double watch) {
             o.exited = true;
             break;
         }
-        const long long ticks = cpuTicks(pid);
-        peak = std::max(peak, peakKb(pid));
+        const long long ticks = process_figures::CpuTicks(pid);
+        peak = std::max(peak, process_figures::StatusKb(pid, "VmHWM:"));
         samples.push_back(ticks);
         o.cpu = ticks / tick;
         if (samples.size() > 20) o.lastRate = (ticks - samples[samples.size() - 21]) / tick / 2.0;

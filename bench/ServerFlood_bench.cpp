@@ -15,6 +15,7 @@
 // ZELVIK_BENCH_GAME_DIR runs another build's run folder (for a before/after comparison).
 #include "HighResTimer.h"
 #include "Platform_Socket.h"
+#include "ProcessFigures.h"
 #include "RelayClients.h"
 #include "ServerProgram.h"
 #include "ZelvikNetTestKit.h"
@@ -48,11 +49,8 @@ double MsSince(Clock::time_point start) {
 
 // Resident memory of a process in MB: now (VmRSS) or at its peak so far (VmHWM).
 double ResidentMb(pid_t pid, const char* key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(key, 0) == 0) return std::atof(line.c_str() + std::strlen(key)) / 1024.0;
-    return -1;
+    const long kb = process_figures::StatusKb(pid, key);
+    return kb < 0 ? -1 : double(kb) / 1024.0;
 }
 
 uint32_t Ip(int a, int b, int c, int d) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Platform_Socket.h"
+#include "ProcessFigures.h"
 #include "ZelvikNetTestKit.h"
 
 #include <algorithm>
@@ -26,20 +27,10 @@ namespace server_program {
 
 namespace fs = std::filesystem;
 
+using process_figures::CpuSeconds;
 // CPU seconds (user + system, every thread) the process has used so far.
 inline double ProcessCpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    return CpuSeconds(pid);
 }
 
 // The run folder to start the program from: this build's, or ZELVIK_BENCH_GAME_DIR (another
