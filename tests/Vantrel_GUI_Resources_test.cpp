@@ -118,11 +118,11 @@ TEST_F(ResourceFolder, PicturesShareOneBudgetAndBackgroundsAreShrunkToTheScreen)
     EXPECT_EQ(frames[0]->ImageHeight, 480);
     EXPECT_EQ(Sprite3D_PixelAt(frames[0], 0, 0), 0u);
     EXPECT_EQ(frames[0]->Pixels, nullptr);
-    EXPECT_EQ(gResources.PictureBytes, int64_t{1024} * 512 * 4);
+    EXPECT_EQ(gResources.BackgroundBytes, int64_t{1024} * 512 * 4);
     Sprite3D_Free(frames[0]);
 
     // Once the pictures loaded so far leave too little, the next is refused with its size, as
-    // a skin picture, as a font page and as a background.
+    // a skin picture, as a font page and as a background (which have a total of their own).
     gResources.PictureBytes = kPictureTotalBytes - (int64_t{1} << 20);
     ASSERT_TRUE(Platform_Image_SavePng("skins/data/wide.png", big.data(), 1024, 512, 2048 * 4));
     ASSERT_TRUE(
@@ -136,6 +136,7 @@ TEST_F(ResourceFolder, PicturesShareOneBudgetAndBackgroundsAreShrunkToTheScreen)
     EXPECT_NE(why.find("font page skins/data/fonts/wide.png: 1024 x 512 pixels need"),
               std::string::npos)
         << why;
+    gResources.BackgroundBytes = kBackgroundTotalBytes - (int64_t{1} << 20);
     frames = Resource_LoadBackground("skins/data/wide.png", 0, 0, 1, 1024, 512, &why);
     EXPECT_TRUE(frames.empty());
     EXPECT_NE(why.find("1024 x 512 pixels need"), std::string::npos) << why;

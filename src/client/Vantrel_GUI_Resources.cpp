@@ -175,12 +175,14 @@ std::vector<uint8_t> Shrink(const uint8_t* src, int32_t pitch, int32_t w, int32_
     return out;
 }
 
-// What a picture loaded now may take: the renderer's largest texture, and what the pictures
-// loaded so far have left of the total.
-Platform_ImageBudget PictureBudget() {
+// What a picture loaded now may take: the renderer's largest texture, and what the pictures of
+// its kind loaded so far have left of their total.
+Platform_ImageBudget PictureBudget(bool background = false) {
     Platform_ImageBudget budget;
     if (Platform_Screen_IsOpen()) budget.MaxSide = Platform_Screen_MaxTextureSize();
-    budget.MaxBytes = std::max<int64_t>(kPictureTotalBytes - gResources.PictureBytes, 1);
+    budget.MaxBytes = background
+                          ? std::max<int64_t>(kBackgroundTotalBytes - gResources.BackgroundBytes, 1)
+                          : std::max<int64_t>(kPictureTotalBytes - gResources.PictureBytes, 1);
     return budget;
 }
 
@@ -302,7 +304,7 @@ std::vector<Sprite3D*> Resource_LoadBackground(const std::string& path, int32_t 
                                                int32_t screenH, std::string* error) {
     std::vector<Sprite3D*> out;
     const bool grid = frames >= 1 && frameW > 0 && frameH > 0;
-    Platform_ImageBudget budget = PictureBudget();
+    Platform_ImageBudget budget = PictureBudget(true);
     budget.MaxSide = 0; // the shrunk frames must fit a texture, not the file
     budget.FitWidth = screenW;
     budget.FitHeight = screenH;
@@ -364,7 +366,7 @@ std::vector<Sprite3D*> Resource_LoadBackground(const std::string& path, int32_t 
         out.clear();
         return out;
     }
-    gResources.PictureBytes += bytes;
+    gResources.BackgroundBytes += bytes;
     return out;
 }
 

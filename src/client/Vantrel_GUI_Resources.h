@@ -15,17 +15,20 @@ enum ResourceKind : int32_t {
     Resource_Skin = 2,    // SkinElement root from "skins/"
 };
 
-// What every picture of a run (skin pictures, font pages, backgrounds) may take together:
-// the game draws 640 x 480, so this holds a skin and its backgrounds many times over while a
-// folder of huge pictures cannot exhaust the memory.
+// What the pictures of a run may take together, so a folder of huge pictures cannot exhaust the
+// memory. The game draws 640 x 480: skin pictures and font pages get room for a skin many times
+// over, and a skin picture the size of this budget still loads within about 2 CPU seconds;
+// backgrounds, shrunk to the screen while they are decoded, get room for many animated sheets.
 constexpr int64_t kPictureTotalBytes = int64_t{128} << 20;
+constexpr int64_t kBackgroundTotalBytes = int64_t{384} << 20;
 
 struct ResourceState {
     std::vector<std::string> Replays; // "replays/" + name of each "*.er" file
     std::vector<std::string> Skins;   // bare names of the files in "skins"
     int32_t SkinIndex = 0;
     std::string SkinSetting = "Pexa.xml"; // the ini `Skin` value
-    int64_t PictureBytes = 0; // held by the pictures, font pages and backgrounds loaded so far
+    int64_t PictureBytes = 0;             // held by the skin pictures and font pages loaded so far
+    int64_t BackgroundBytes = 0;          // held by the backgrounds loaded so far
 };
 extern ResourceState gResources;
 
