@@ -427,6 +427,16 @@ TEST_F(ServerFixture, PeersRepeatingThemselvesAreClosed) {
         return false;
     };
 
+    // A waiting player may choose another rotation system while the menu is up: each new
+    // choice is relayed so every copy follows, and costs the player nothing.
+    for (uint32_t i = 0; i <= kServerFaultAllowance + 1; ++i) {
+        one.Send(Ready(id1, i % 2));
+        EXPECT_EQ(two.Await(s, kSizeReady), Ready(id1, i % 2)) << i;
+        two.in.clear();
+    }
+    EXPECT_EQ(s->GameRunning, 0u);
+    EXPECT_EQ(s->ops->CountPlayers(s), 2);
+
     // Ready with another player's id: one line naming the player, nothing relayed; past a few,
     // the player is dropped and the others hear it left.
     one.Send(Ready(id2));

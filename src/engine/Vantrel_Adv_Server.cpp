@@ -39,6 +39,9 @@ constexpr uint32_t kChunk = 4096;
 // Per client and pass: a client that keeps sending cannot starve the games or
 // the others.
 constexpr uint32_t kReadBudget = 64 * 1024;
+// Past the send budget, a client with this much still waiting is behind: it loses its packets
+// (and goes) rather than a client that keeps up.
+constexpr uint64_t kReaderBehind = 64 * 1024;
 // A burst of reconnecting connections must not queue an honest one behind many passes.
 constexpr int32_t kAcceptsPerPass = 1024;
 // Connections past their join deadline closed per pass.
@@ -252,10 +255,12 @@ bool FirstThisPeriod(Server* s, uint32_t kind, uint32_t address) {
 // (or just before a packet that is sent directly, so the order on the wire stays as built).
 void SendTo(Server* s, ServerClient* c, const uint8_t* data, uint32_t size) {
     if (c->Gone || c->Broken) return;
-    // The budget holds within a pass too: thousands of answers to clients that do not read can
-    // pile up before its end. The one that would pass it goes.
+    // The budget holds within a pass too: answers to clients that do not read must not pile up
+    // before its end. Past it, a recipient that is itself behind goes; one that keeps up still
+    // gets its packet, and the slowest readers make room at the end of the pass.
     ServerState* state = State(s);
-    if (state->Queued + state->Gathered + size > kServerSendBudget) {
+    if (state->Queued + state->Gathered + size > kServerSendBudget &&
+        c->Queued + c->OutSize >= kReaderBehind) {
         c->Broken = 1;
         return;
     }
@@ -380,9 +385,9 @@ void WrongId(Server* s, ServerClient* c) {
 }
 
 // Past the send budget the clients with the most bytes waiting go first: they read slowest.
-void KeepSendBudget(Server* s) {
+bool KeepSendBudget(Server* s) {
     ServerState* state = State(s);
-    if (state->Queued <= kServerSendBudget) return;
+    if (state->Queued <= kServerSendBudget) return false;
     std::vector<ServerClient*> slowest(Track(s).backlogged.begin(), Track(s).backlogged.end());
     std::sort(slowest.begin(), slowest.end(), [](const ServerClient* a, const ServerClient* b) {
         return a->Queued != b->Queued ? a->Queued > b->Queued : a->Order < b->Order;
@@ -391,6 +396,7 @@ void KeepSendBudget(Server* s) {
         if (state->Queued <= kServerSendBudget) break;
         CloseUnruly(s, c, u"it stopped reading and the server's send budget is spent");
     }
+    return true;
 }
 
 // Unlinks the records closed this pass, each in constant time.
@@ -456,7 +462,7 @@ void ReadClient(Server* s, ServerClient* c) {
                             OnServerPacket,
                             OnPieceRead};
     uint8_t chunk[kChunk];
-    for (uint32_t budget = kReadBudget; budget && !c->Gone;) {
+    for (uint32_t budget = kReadBudget; budget && !c->Gone && !c->Broken;) {
         const int32_t n = Platform_Socket_Receive(c->ClientConnection, chunk, kChunk);
         if (n == 0) return;
         if (n < 0) {
@@ -837,8 +843,7 @@ void Server_HandleNetEvent(Server* s) {
             }
     }
     FlushAll(s);
-    KeepSendBudget(s);
-    FlushAll(s); // the departure notices of the clients dropped for the budget
+    if (KeepSendBudget(s)) FlushAll(s); // the departure notices of those dropped for it
     t.touched.clear();
     RemoveGone(s);
 }
@@ -1061,10 +1066,13 @@ void Server_OnReady(Server* s, ServerClient* c) {
         WrongId(s, c);
         return;
     }
-    if (p->ReadyFlag) {
+    // A player still waiting may choose another rotation system (the menu stays up): that Ready
+    // is taken again and relayed, so every copy follows. The same choice again is a repeat.
+    if (p->ReadyFlag && index == c->ReadyIndex) {
         Fault(s, c, u"it kept repeating its Ready");
         return;
     }
+    c->ReadyIndex = index;
     Log(s, u"Ready from " + Who(p->NameBuffer, c->Address));
     // A further game starts from a clean copy: no doubled modes, no stale
     // checksums.

@@ -46,6 +46,7 @@ struct ServerClient {
     uint32_t Faults;            // packets it may not send (wrong ids, Ready/Input unjoined)
     uint32_t Queued;            // bytes the kernel has not taken yet, as last looked at
     uint32_t QuietDrop;         // its closing is counted in the summary, not given a line
+    uint32_t ReadyIndex;        // the rotation system its last Ready chose
 };
 
 // 0 when the network cannot be started or the port cannot be opened. Port 0 picks a free one
