@@ -401,10 +401,11 @@ int32_t AVI_AddFrame(AviHandle* avi, const AviBitmap* bitmap, uint32_t flags) {
         result = failHandle(avi, kAviErrBadFormat);
     } else {
         std::unique_lock<std::mutex> l(w->lock);
+        // The writer may fail while this frame waits for room: then it is not queued either.
+        w->room.wait(l, [w] { return w->queue.size() < kQueueFrames || w->failed; });
         if (w->failed) {
             result = failHandle(avi, kAviErrWrite);
         } else {
-            w->room.wait(l, [w] { return w->queue.size() < kQueueFrames || w->failed; });
             AviWriter::Job job;
             if (!w->spare.empty()) {
                 job.bits = std::move(w->spare.back());

@@ -359,6 +359,8 @@ void OnSignal(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A list written past a file-size limit fails with EFBIG and is told, as on a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::string address = "0.0.0.0";
     std::string stateFile = "zelvik_master.txt";
     long port = 80;
@@ -468,8 +470,6 @@ int main(int argc, char** argv) {
     });
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
-    // A list written past a file-size limit fails with EFBIG and is told, as on a full disk.
-    std::signal(SIGXFSZ, SIG_IGN);
     // Port 0 takes any free port; the line below names the one taken.
     std::cout << "zelvik_master: listening on " << address << ":" << bound << std::endl;
 

@@ -18,6 +18,7 @@
 #include <initializer_list>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <ucontext.h>
@@ -84,7 +85,10 @@ int AppendToLog(const Text& text) {
     if (fd < 0) return errno;
     const off_t before = lseek(fd, 0, SEEK_END);
     int error = WriteAll(fd, text.bytes, text.length);
-    if (error && before >= 0) {
+    struct stat st {};
+    // Only our own stump is cut: a log that grew past it holds another process's report too.
+    if (error && before >= 0 && fstat(fd, &st) == 0 &&
+        st.st_size <= before + static_cast<off_t>(text.length)) {
         [[maybe_unused]] const int cut = ftruncate(fd, before); // nothing more to try if not
     }
     if (close(fd) != 0 && !error && errno != EINTR) error = errno;

@@ -233,7 +233,9 @@ void Platform_Dialog_Message(const std::string& title, const std::string& text, 
                 if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(key))) return 1;
             return 0;
         });
-        if (r != kNotShown) return;
+        // Read and closed: done. Not shown, or closed by a request to end: the text goes to
+        // stderr so it is not lost.
+        if (r == 1) return;
     }
     std::fprintf(stderr, "%s%s%s\n", title.c_str(), title.empty() ? "" : ": ", text.c_str());
 }

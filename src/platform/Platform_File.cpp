@@ -169,8 +169,9 @@ int BoundedSeek(void* cookie, off64_t* offset, int whence) {
         errno = EINVAL;
         return -1;
     }
-    const off64_t to = base + *offset;
-    if (to < 0) {
+    off64_t to = 0;
+    // An offset read off a file (a box length near 2^63) must not overflow.
+    if (__builtin_add_overflow(off64_t(base), *offset, &to) || to < 0) {
         errno = EINVAL;
         return -1;
     }

@@ -102,7 +102,7 @@ bool TargetPath(std::string_view target, std::string_view* path) {
         }
         target.remove_prefix(skip);
         const size_t authorityEnd = target.find_first_of("/?#");
-        if (authorityEnd == 0) return false;
+        if (authorityEnd == 0 || target.empty()) return false; // no host named
         if (authorityEnd == std::string_view::npos || target[authorityEnd] != '/') {
             *path = {}; // the root, named by no byte of the target
             return true;

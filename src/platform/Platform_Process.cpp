@@ -87,11 +87,19 @@ void Platform_Process_WatchTermination() {
     static std::once_flag once;
     std::call_once(once, [] {
         TerminationWatch& w = Watch();
-        struct sigaction action {};
-        action.sa_sigaction = onTermination;
-        action.sa_flags = SA_SIGINFO | SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        for (int i = 0; i < 2; ++i) sigaction(kWatched[i], &action, &w.previous[i]);
+        for (int i = 0; i < 2; ++i) {
+            // A signal the program was started to ignore (no job control, nohup) stays ignored:
+            // it must not count as a request to end.
+            if (sigaction(kWatched[i], nullptr, &w.previous[i]) != 0 ||
+                (!(w.previous[i].sa_flags & SA_SIGINFO) && w.previous[i].sa_handler == SIG_IGN))
+                continue;
+            struct sigaction action {};
+            action.sa_sigaction = onTermination;
+            // The flags of the handler passed on to, so calls it interrupts behave as before.
+            action.sa_flags = SA_SIGINFO | (w.previous[i].sa_flags & SA_RESTART);
+            sigemptyset(&action.sa_mask);
+            sigaction(kWatched[i], &action, nullptr);
+        }
     });
 }
 
