@@ -145,8 +145,19 @@ struct ServerRegistrar {
         const std::string host = master.substr(0, colon);
         const long port = std::strtol(master.c_str() + colon + 1, nullptr, 10);
         if (port < 1 || port > 65535) return "the port is not a number from 1 to 65535";
-        const uint32_t probe =
-            Platform_Socket_Connect(host.c_str(), static_cast<uint16_t>(port), 3000);
+        // From the game address, as the request itself went: another address may reach the
+        // master where this one cannot.
+        const char* from = std::getenv("ZELVIK_GAME_ADDRESS");
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        char end = 0;
+        uint32_t source = 0;
+        if (from && std::sscanf(from, "%u.%u.%u.%u%c", &a, &b, &c, &d, &end) == 4 && a < 256 &&
+            b < 256 && c < 256 && d < 256)
+            source = a | b << 8 | c << 16 | d << 24;
+        std::string why;
+        const uint32_t probe = Platform_Socket_ConnectFrom(
+            host.c_str(), static_cast<uint16_t>(port), source, 3000, &why);
+        if (!probe && !why.empty()) return "the master cannot be reached (" + why + ")";
         if (!probe) return "the master cannot be reached";
         Platform_Socket_Close(probe);
         return "the master gave no answer";
