@@ -1,6 +1,6 @@
 // Small picture files that claim to be expensive to decode, made in memory for the image tests
-// and the client picture benchmark: a JPEG 2000 codestream declaring many components, a
-// progressive JPEG with many scans, a large plain PNG.
+// and the client picture benchmark: a JPEG 2000 codestream declaring many components (bare or
+// in JP2 boxes), a progressive JPEG with many scans, a large plain PNG.
 #pragma once
 
 #include <csetjmp>
@@ -56,6 +56,37 @@ inline std::vector<uint8_t> ManyComponentJ2k(uint32_t side, uint32_t components)
     Be16(v, 0xFF93); // SOD, then one empty packet per component
     v.insert(v.end(), components, 0);
     Be16(v, 0xFFD9); // EOC
+    return v;
+}
+
+// A codestream in JP2 boxes: signature, file type, a header for side x side pixels in
+// `components` components, `freeBoxes` empty "free" boxes (which decoders pass over), then the
+// codestream in "jp2c", or no "jp2c" box at all when `withCodestream` is false.
+inline std::vector<uint8_t> BoxedJp2(const std::vector<uint8_t>& j2k, uint32_t side,
+                                     uint32_t components, uint32_t freeBoxes,
+                                     bool withCodestream = true) {
+    std::vector<uint8_t> v;
+    auto box = [&](const char* type, uint32_t length) {
+        Be32(v, length);
+        v.insert(v.end(), type, type + 4);
+    };
+    box("jP  ", 12);
+    Be32(v, 0x0D0A870A);
+    box("ftyp", 20);
+    for (const char* t : {"jp2 ", "\0\0\0\0", "jp2 "}) v.insert(v.end(), t, t + 4);
+    box("jp2h", 8 + 22 + 15);
+    box("ihdr", 22);
+    Be32(v, side);
+    Be32(v, side);
+    Be16(v, components);
+    for (uint8_t b : {7, 7, 0, 0}) v.push_back(b); // 8 bits, wavelet, colours known, no IPR
+    box("colr", 15);
+    for (uint8_t b : {1, 0, 0}) v.push_back(b); // enumerated colour space: sRGB or grey
+    Be32(v, components >= 3 ? 16 : 17);
+    for (uint32_t i = 0; i < freeBoxes; ++i) box("free", 8);
+    if (!withCodestream) return v;
+    box("jp2c", uint32_t(8 + j2k.size()));
+    v.insert(v.end(), j2k.begin(), j2k.end());
     return v;
 }
 

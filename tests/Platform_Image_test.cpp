@@ -237,6 +237,21 @@ TEST(ImageFiles, CostlyPicturesAreRefusedFromTheirHeadersWithTheReason) {
     WriteAll(kDir + "/image_tiles.j2k", tiles);
     EXPECT_FALSE(Platform_Image_Load(kDir + "/image_tiles.j2k", img, &error));
     EXPECT_EQ(error, "JPEG 2000: 67108864 tiles of 1 component");
+    // The same in JP2 boxes behind many a box that decoders pass over: the codestream is still
+    // found and its tiles counted; a JP2 file without one is refused.
+    std::vector<uint8_t> boxedTiles = hostile::ManyComponentJ2k(256, 64);
+    boxedTiles[26] = boxedTiles[30] = 0;
+    boxedTiles[27] = boxedTiles[31] = 1;
+    WriteAll(kDir + "/image_tiles.jp2", hostile::BoxedJp2(boxedTiles, 256, 64, 65));
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_tiles.jp2", img, &error));
+    EXPECT_EQ(error, "JPEG 2000: 65536 tiles of 64 components");
+    WriteAll(kDir + "/image_nocode.jp2", hostile::BoxedJp2(boxedTiles, 256, 64, 65, false));
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_nocode.jp2", img, &error));
+    EXPECT_EQ(error, "JPEG 2000: no codestream box");
+    WriteAll(kDir + "/image_boxed.jp2",
+             hostile::BoxedJp2(hostile::ManyComponentJ2k(16, 3), 16, 3, 65));
+    ASSERT_TRUE(Platform_Image_Load(kDir + "/image_boxed.jp2", img, &error)) << error;
+    EXPECT_EQ(img.Width, 16);
     // A few components past the four drawn are affordable and skipped.
     WriteAll(kDir + "/image_6.j2k", hostile::ManyComponentJ2k(16, 6));
     ASSERT_TRUE(Platform_Image_Load(kDir + "/image_6.j2k", img, &error)) << error;
