@@ -98,9 +98,9 @@ inline void JpegFail(j_common_ptr c) {
     std::longjmp(reinterpret_cast<JpegJump*>(c->err)->jump, 1);
 }
 
-// A grey progressive JPEG of w x h pixels as libjpeg writes it (about ten scans); empty on
-// failure.
-inline std::vector<uint8_t> ProgressiveJpeg(uint32_t w, uint32_t h) {
+// A grey progressive JPEG of w x h pixels as libjpeg writes it (about ten scans), or a
+// sequential one in a scan a colour; empty on failure.
+inline std::vector<uint8_t> ProgressiveJpeg(uint32_t w, uint32_t h, bool progressive = true) {
     jpeg_compress_struct c{};
     JpegJump err{};
     c.err = jpeg_std_error(&err.mgr);
@@ -120,7 +120,15 @@ inline std::vector<uint8_t> ProgressiveJpeg(uint32_t w, uint32_t h) {
     c.input_components = 3;
     c.in_color_space = JCS_RGB;
     jpeg_set_defaults(&c);
-    jpeg_simple_progression(&c);
+    // Not progressive: still one scan a colour, each carrying all 64 coefficients.
+    static const jpeg_scan_info kOneScanAColour[3] = {
+        {1, {0}, 0, 63, 0, 0}, {1, {1}, 0, 63, 0, 0}, {1, {2}, 0, 63, 0, 0}};
+    if (progressive) {
+        jpeg_simple_progression(&c);
+    } else {
+        c.scan_info = kOneScanAColour;
+        c.num_scans = 3;
+    }
     jpeg_start_compress(&c, TRUE);
     while (c.next_scanline < h) {
         JSAMPROW r = row.data();
@@ -133,7 +141,8 @@ inline std::vector<uint8_t> ProgressiveJpeg(uint32_t w, uint32_t h) {
     return out;
 }
 
-// The same JPEG with its last AC scan (and the tables before it) repeated until the file holds
+// The same JPEG with its last scan carrying AC coefficients (and the tables before it) repeated
+// until the file holds
 // `scans` scans. Decoders take repeated scans as further refinements, each a pass over the
 // picture. Empty when the file has no AC scan.
 inline std::vector<uint8_t> WithScans(const std::vector<uint8_t>& jpeg, uint32_t scans) {
@@ -153,13 +162,13 @@ inline std::vector<uint8_t> WithScans(const std::vector<uint8_t>& jpeg, uint32_t
             continue;
         }
         const size_t start = segment ? segment : at;
-        const uint8_t ss = jpeg[at + 4 + 1 + 2 * jpeg[at + 4]];
+        const uint8_t se = jpeg[at + 4 + 1 + 2 * jpeg[at + 4] + 1];
         at += 2 + length;
         while (at + 1 < jpeg.size() &&
                !(jpeg[at] == 0xFF && jpeg[at + 1] != 0 && (jpeg[at + 1] & 0xF8) != 0xD0))
             ++at;
         ++count;
-        if (ss > 0) lastStart = start, lastEnd = at;
+        if (se > 0) lastStart = start, lastEnd = at;
         segment = 0;
     }
     if (!end || !lastEnd || count > scans) return {};

@@ -213,6 +213,10 @@ TEST(ImageFiles, PicturesPastTheBudgetAreRefusedFromTheirHeaderWithTheirSize) {
     small.MaxSide = 64;
     ASSERT_TRUE(Platform_Image_Load(kDir + "/image_budget.png", img, &error, small));
     EXPECT_EQ(img.Width, 64);
+    // Its 16 KB of decoded pixels are held with its 16 KB texture: 20,000 bytes are too few.
+    small.MaxBytes = 20000;
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_budget.png", img, &error, small));
+    EXPECT_EQ(error.rfind("64 x 64 pixels need 1 MB", 0), 0u) << error;
 }
 
 TEST(ImageFiles, CostlyPicturesAreRefusedFromTheirHeadersWithTheReason) {
@@ -269,6 +273,17 @@ TEST(ImageFiles, CostlyPicturesAreRefusedFromTheirHeadersWithTheReason) {
     EXPECT_FALSE(Platform_Image_Load(kDir + "/image_scans.jpg", img, &error));
     EXPECT_NE(error.find("scans"), std::string::npos) << error;
     EXPECT_TRUE(img.Pixels.empty());
+    // A sequential JPEG in a scan a colour loads; each scan goes over all 64 coefficients, so
+    // the same with a colour's scan repeated (60 scans, about 11 passes) is refused.
+    const std::vector<uint8_t> sequential = hostile::ProgressiveJpeg(64, 48, false);
+    WriteAll(kDir + "/image_sequential.jpg", sequential);
+    ASSERT_TRUE(Platform_Image_Load(kDir + "/image_sequential.jpg", img, &error)) << error;
+    EXPECT_EQ(img.Height, 48);
+    const std::vector<uint8_t> passes = hostile::WithScans(sequential, 60);
+    ASSERT_FALSE(passes.empty());
+    WriteAll(kDir + "/image_passes.jpg", passes);
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_passes.jpg", img, &error));
+    EXPECT_EQ(error, "JPEG: scans that go over the picture more than 6 times");
 
     // A side past what libpng takes is refused with the size, not "Invalid IHDR data".
     std::vector<uint8_t> px(4 * 4 * 4, 0x33);
