@@ -1,6 +1,6 @@
 // Small picture files that claim to be expensive to decode, made in memory for the image tests
-// and the client picture benchmark: a JPEG 2000 codestream declaring many components, a
-// progressive JPEG with many scans, a large plain PNG.
+// and the client picture benchmark: a JPEG 2000 codestream declaring many components (bare or
+// in JP2 boxes), a progressive JPEG with many scans, a large plain PNG.
 #pragma once
 
 #include <csetjmp>
@@ -59,6 +59,37 @@ inline std::vector<uint8_t> ManyComponentJ2k(uint32_t side, uint32_t components)
     return v;
 }
 
+// A codestream in JP2 boxes: signature, file type, a header for side x side pixels in
+// `components` components, `freeBoxes` empty "free" boxes (which decoders pass over), then the
+// codestream in "jp2c", or no "jp2c" box at all when `withCodestream` is false.
+inline std::vector<uint8_t> BoxedJp2(const std::vector<uint8_t>& j2k, uint32_t side,
+                                     uint32_t components, uint32_t freeBoxes,
+                                     bool withCodestream = true) {
+    std::vector<uint8_t> v;
+    auto box = [&](const char* type, uint32_t length) {
+        Be32(v, length);
+        v.insert(v.end(), type, type + 4);
+    };
+    box("jP  ", 12);
+    Be32(v, 0x0D0A870A);
+    box("ftyp", 20);
+    for (const char* t : {"jp2 ", "\0\0\0\0", "jp2 "}) v.insert(v.end(), t, t + 4);
+    box("jp2h", 8 + 22 + 15);
+    box("ihdr", 22);
+    Be32(v, side);
+    Be32(v, side);
+    Be16(v, components);
+    for (uint8_t b : {7, 7, 0, 0}) v.push_back(b); // 8 bits, wavelet, colours known, no IPR
+    box("colr", 15);
+    for (uint8_t b : {1, 0, 0}) v.push_back(b); // enumerated colour space: sRGB or grey
+    Be32(v, components >= 3 ? 16 : 17);
+    for (uint32_t i = 0; i < freeBoxes; ++i) box("free", 8);
+    if (!withCodestream) return v;
+    box("jp2c", uint32_t(8 + j2k.size()));
+    v.insert(v.end(), j2k.begin(), j2k.end());
+    return v;
+}
+
 struct JpegJump {
     jpeg_error_mgr mgr;
     std::jmp_buf jump;
@@ -67,9 +98,9 @@ inline void JpegFail(j_common_ptr c) {
     std::longjmp(reinterpret_cast<JpegJump*>(c->err)->jump, 1);
 }
 
-// A grey progressive JPEG of w x h pixels as libjpeg writes it (about ten scans); empty on
-// failure.
-inline std::vector<uint8_t> ProgressiveJpeg(uint32_t w, uint32_t h) {
+// A grey progressive JPEG of w x h pixels as libjpeg writes it (about ten scans), or a
+// sequential one in a scan a colour; empty on failure.
+inline std::vector<uint8_t> ProgressiveJpeg(uint32_t w, uint32_t h, bool progressive = true) {
     jpeg_compress_struct c{};
     JpegJump err{};
     c.err = jpeg_std_error(&err.mgr);
@@ -89,7 +120,15 @@ inline std::vector<uint8_t> ProgressiveJpeg(uint32_t w, uint32_t h) {
     c.input_components = 3;
     c.in_color_space = JCS_RGB;
     jpeg_set_defaults(&c);
-    jpeg_simple_progression(&c);
+    // Not progressive: still one scan a colour, each carrying all 64 coefficients.
+    static const jpeg_scan_info kOneScanAColour[3] = {
+        {1, {0}, 0, 63, 0, 0}, {1, {1}, 0, 63, 0, 0}, {1, {2}, 0, 63, 0, 0}};
+    if (progressive) {
+        jpeg_simple_progression(&c);
+    } else {
+        c.scan_info = kOneScanAColour;
+        c.num_scans = 3;
+    }
     jpeg_start_compress(&c, TRUE);
     while (c.next_scanline < h) {
         JSAMPROW r = row.data();
@@ -102,7 +141,8 @@ inline std::vector<uint8_t> ProgressiveJpeg(uint32_t w, uint32_t h) {
     return out;
 }
 
-// The same JPEG with its last AC scan (and the tables before it) repeated until the file holds
+// The same JPEG with its last scan carrying AC coefficients (and the tables before it) repeated
+// until the file holds
 // `scans` scans. Decoders take repeated scans as further refinements, each a pass over the
 // picture. Empty when the file has no AC scan.
 inline std::vector<uint8_t> WithScans(const std::vector<uint8_t>& jpeg, uint32_t scans) {
@@ -122,13 +162,13 @@ inline std::vector<uint8_t> WithScans(const std::vector<uint8_t>& jpeg, uint32_t
             continue;
         }
         const size_t start = segment ? segment : at;
-        const uint8_t ss = jpeg[at + 4 + 1 + 2 * jpeg[at + 4]];
+        const uint8_t se = jpeg[at + 4 + 1 + 2 * jpeg[at + 4] + 1];
         at += 2 + length;
         while (at + 1 < jpeg.size() &&
                !(jpeg[at] == 0xFF && jpeg[at + 1] != 0 && (jpeg[at + 1] & 0xF8) != 0xD0))
             ++at;
         ++count;
-        if (ss > 0) lastStart = start, lastEnd = at;
+        if (se > 0) lastStart = start, lastEnd = at;
         segment = 0;
     }
     if (!end || !lastEnd || count > scans) return {};

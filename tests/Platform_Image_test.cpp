@@ -213,6 +213,10 @@ TEST(ImageFiles, PicturesPastTheBudgetAreRefusedFromTheirHeaderWithTheirSize) {
     small.MaxSide = 64;
     ASSERT_TRUE(Platform_Image_Load(kDir + "/image_budget.png", img, &error, small));
     EXPECT_EQ(img.Width, 64);
+    // Its 16 KB of decoded pixels are held with its 16 KB texture: 20,000 bytes are too few.
+    small.MaxBytes = 20000;
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_budget.png", img, &error, small));
+    EXPECT_EQ(error.rfind("64 x 64 pixels need 1 MB", 0), 0u) << error;
 }
 
 TEST(ImageFiles, CostlyPicturesAreRefusedFromTheirHeadersWithTheReason) {
@@ -237,6 +241,21 @@ TEST(ImageFiles, CostlyPicturesAreRefusedFromTheirHeadersWithTheReason) {
     WriteAll(kDir + "/image_tiles.j2k", tiles);
     EXPECT_FALSE(Platform_Image_Load(kDir + "/image_tiles.j2k", img, &error));
     EXPECT_EQ(error, "JPEG 2000: 67108864 tiles of 1 component");
+    // The same in JP2 boxes behind many a box that decoders pass over: the codestream is still
+    // found and its tiles counted; a JP2 file without one is refused.
+    std::vector<uint8_t> boxedTiles = hostile::ManyComponentJ2k(256, 64);
+    boxedTiles[26] = boxedTiles[30] = 0;
+    boxedTiles[27] = boxedTiles[31] = 1;
+    WriteAll(kDir + "/image_tiles.jp2", hostile::BoxedJp2(boxedTiles, 256, 64, 65));
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_tiles.jp2", img, &error));
+    EXPECT_EQ(error, "JPEG 2000: 65536 tiles of 64 components");
+    WriteAll(kDir + "/image_nocode.jp2", hostile::BoxedJp2(boxedTiles, 256, 64, 65, false));
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_nocode.jp2", img, &error));
+    EXPECT_EQ(error, "JPEG 2000: no codestream box");
+    WriteAll(kDir + "/image_boxed.jp2",
+             hostile::BoxedJp2(hostile::ManyComponentJ2k(16, 3), 16, 3, 65));
+    ASSERT_TRUE(Platform_Image_Load(kDir + "/image_boxed.jp2", img, &error)) << error;
+    EXPECT_EQ(img.Width, 16);
     // A few components past the four drawn are affordable and skipped.
     WriteAll(kDir + "/image_6.j2k", hostile::ManyComponentJ2k(16, 6));
     ASSERT_TRUE(Platform_Image_Load(kDir + "/image_6.j2k", img, &error)) << error;
@@ -254,6 +273,17 @@ TEST(ImageFiles, CostlyPicturesAreRefusedFromTheirHeadersWithTheReason) {
     EXPECT_FALSE(Platform_Image_Load(kDir + "/image_scans.jpg", img, &error));
     EXPECT_NE(error.find("scans"), std::string::npos) << error;
     EXPECT_TRUE(img.Pixels.empty());
+    // A sequential JPEG in a scan a colour loads; each scan goes over all 64 coefficients, so
+    // the same with a colour's scan repeated (60 scans, about 11 passes) is refused.
+    const std::vector<uint8_t> sequential = hostile::ProgressiveJpeg(64, 48, false);
+    WriteAll(kDir + "/image_sequential.jpg", sequential);
+    ASSERT_TRUE(Platform_Image_Load(kDir + "/image_sequential.jpg", img, &error)) << error;
+    EXPECT_EQ(img.Height, 48);
+    const std::vector<uint8_t> passes = hostile::WithScans(sequential, 60);
+    ASSERT_FALSE(passes.empty());
+    WriteAll(kDir + "/image_passes.jpg", passes);
+    EXPECT_FALSE(Platform_Image_Load(kDir + "/image_passes.jpg", img, &error));
+    EXPECT_EQ(error, "JPEG: scans that go over the picture more than 6 times");
 
     // A side past what libpng takes is refused with the size, not "Invalid IHDR data".
     std::vector<uint8_t> px(4 * 4 * 4, 0x33);

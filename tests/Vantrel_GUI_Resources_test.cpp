@@ -140,4 +140,14 @@ TEST_F(ResourceFolder, PicturesShareOneBudgetAndBackgroundsAreShrunkToTheScreen)
     frames = Resource_LoadBackground("skins/data/wide.png", 0, 0, 1, 1024, 512, &why);
     EXPECT_TRUE(frames.empty());
     EXPECT_NE(why.find("1024 x 512 pixels need"), std::string::npos) << why;
+    // A 455 x 455 sheet of 7 x 7 frames of 65 x 65 pixels fits 2 MB as one picture, but each
+    // frame takes a 128 x 128 texture: frames stop being made before the 2 MB are passed, and
+    // the sheet is refused with the number of frames it holds.
+    gResources.BackgroundBytes = kBackgroundTotalBytes - (int64_t{2} << 20);
+    ASSERT_TRUE(Platform_Image_SavePng("skins/data/sheet.png", big.data(), 455, 455, 2048 * 4));
+    frames = Resource_LoadBackground("skins/data/sheet.png", 65, 65, 49, 65, 65, &why);
+    EXPECT_TRUE(frames.empty());
+    EXPECT_EQ(why.rfind("49 frames need ", 0), 0u) << why;
+    EXPECT_NE(why.find("more than the 2 MB left for pictures"), std::string::npos) << why;
+    EXPECT_EQ(gResources.BackgroundBytes, kBackgroundTotalBytes - (int64_t{2} << 20));
 }

@@ -264,7 +264,8 @@ void* Resource_Load(int32_t kind, const std::string& file, std::string* error) {
     } else if (kind == Resource_Picture) {
         // Skin pictures are third-party content: one declaring more than the renderer can hold,
         // or than is left for pictures, is refused from its header before its pixels take any
-        // memory. The decoded rows go straight into the texture, which is then the only copy.
+        // memory. The decoded pixels are counted with the texture, as both are held until the
+        // texture is made; then the texture is the only copy.
         Platform_Image image;
         if (Platform_Image_Load(Resource_ResolvePath("skins/data/" + file), image, &why,
                                 PictureBudget())) {
@@ -321,7 +322,15 @@ std::vector<Sprite3D*> Resource_LoadBackground(const std::string& path, int32_t 
     const int32_t fw = grid ? frameW / image.Shrink : 0, fh = grid ? frameH / image.Shrink : 0;
     const int32_t rows = fh > 0 ? image.Height / fh : 0;
     std::vector<uint8_t> fitted;
+    // Frames are counted as they are made, and a sheet stops before one would pass what is left
+    // for backgrounds: the frames of a sheet are all the same size, so the last one made tells
+    // what the next takes. need is what the whole sheet would take, for the refusal.
+    int64_t bytes = 0, need = 0, last = 0;
     auto add = [&](int32_t left, int32_t top, int32_t w, int32_t h) {
+        if (last > 0 && bytes + last > budget.MaxBytes) {
+            need += last;
+            return true; // counted, not made
+        }
         const uint8_t* at =
             image.Pixels.data() + (size_t(top) * size_t(image.Width) + size_t(left)) * 4;
         int32_t pitch = image.Width * 4;
@@ -339,6 +348,9 @@ std::vector<Sprite3D*> Resource_LoadBackground(const std::string& path, int32_t 
         if (!f) return false;
         Sprite3D_Zoom(f, screenW, screenH);
         out.push_back(f);
+        last = Sprite3D_Bytes(f);
+        bytes += last;
+        need += last;
         return true;
     };
     if (!grid || rows <= 0) {
@@ -351,15 +363,14 @@ std::vector<Sprite3D*> Resource_LoadBackground(const std::string& path, int32_t 
             if (!add(int32_t(left), int32_t(top), fw, fh)) break;
         }
     }
-    int64_t bytes = 0;
-    for (const Sprite3D* f : out) bytes += Sprite3D_Bytes(f);
-    if (out.empty() || bytes > budget.MaxBytes) {
+    if (out.empty() || need > budget.MaxBytes) {
+        const int64_t counted = last > 0 ? int64_t(out.size()) + (need - bytes) / last : 0;
         if (error)
             *error = out.empty()
                          ? "no texture for " + std::to_string(image.Width) + " x " +
                                std::to_string(image.Height) + " pixels"
-                         : std::to_string(out.size()) + " frames need " +
-                               std::to_string((bytes + (1 << 20) - 1) >> 20) +
+                         : std::to_string(counted) + " frames need " +
+                               std::to_string((need + (1 << 20) - 1) >> 20) +
                                " MB, more than the " + std::to_string(budget.MaxBytes >> 20) +
                                " MB left for pictures";
         for (Sprite3D* f : out) Sprite3D_Free(f);

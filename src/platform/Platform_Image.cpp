@@ -203,10 +203,12 @@ bool LoadPng(FILE* f, Platform_Image& out, std::string* error, const Platform_Im
     png_uint_32 h = png_get_image_height(png, info);
     const bool interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
     const uint32_t shrink = ChooseShrink(w, h, budget);
-    // Interlaced rows come in several passes, so the whole picture is held once.
+    // Interlaced rows come in several passes, so the whole picture is held once (in the kept
+    // pixels themselves when not shrunk). The kept pixels live alongside the texture made
+    // from them.
     const uint64_t rowBytes = uint64_t(w) * 4;
     const uint64_t kept = uint64_t((w + shrink - 1) / shrink) * ((h + shrink - 1) / shrink) * 4;
-    const uint64_t working = (interlaced ? rowBytes * h : rowBytes) + (shrink > 1 ? kept : 0);
+    const uint64_t working = (interlaced ? (shrink > 1 ? rowBytes * h : 0) : rowBytes) + kept;
     if (!WithinBudget(w, h, budget, err.message, sizeof err.message) ||
         !Affordable(w, h, shrink, working, interlaced ? " (interlaced)" : "", budget, err.message,
                     sizeof err.message)) {
@@ -307,9 +309,9 @@ void JpegProgressFn(j_common_ptr cinfo) {
     }
     if (d->input_scan_number != p->scan) {
         p->scan = d->input_scan_number;
-        // A scan goes over its band of coefficients (the DC one alone, or Ss..Se) in every
-        // block of its components.
-        const uint64_t band = d->Ss == 0 ? 1 : uint64_t(std::max(d->Se - d->Ss + 1, 1));
+        // A scan goes over its band of coefficients Ss..Se in every block of its components: a
+        // progressive DC scan (0..0) counts one, a sequential scan (0..63) all 64.
+        const uint64_t band = uint64_t(std::max(d->Se - d->Ss + 1, 1));
         for (int c = 0; c < d->comps_in_scan && c < MAX_COMPS_IN_SCAN; ++c)
             if (const jpeg_component_info* comp = d->cur_comp_info[c])
                 p->work += uint64_t(comp->width_in_blocks) * comp->height_in_blocks * band;
@@ -380,8 +382,9 @@ bool LoadJpeg(FILE* f, Platform_Image& out, std::string* error,
         progress.limit += uint64_t(cinfo.comp_info[c].width_in_blocks) *
                           cinfo.comp_info[c].height_in_blocks * 64 * kJpegMaxPasses;
     const uint64_t ow = cinfo.output_width, oh = cinfo.output_height;
-    const uint64_t working = coefficients + ow * 4 +
-                             (rest > 1 ? (ow + rest - 1) / rest * ((oh + rest - 1) / rest) * 4 : 0);
+    // The kept pixels (shrunk or not) live alongside the texture made from them.
+    const uint64_t working =
+        coefficients + ow * 4 + (ow + rest - 1) / rest * ((oh + rest - 1) / rest) * 4;
     if (!Affordable(w, h, shrink, working, coefficients ? " (progressive)" : "", budget,
                     err.message, sizeof err.message)) {
         jpeg_destroy_decompress(&cinfo);
@@ -437,19 +440,31 @@ bool Jpeg2000HeaderAllowed(FILE* f, bool codestream, const Platform_ImageBudget&
     };
     uint8_t b[40];
     if (!codestream) {
-        // Boxes: length (4, or 1 and then 8), type (4); the codestream is in "jp2c".
-        for (int boxes = 0;; ++boxes) {
-            if (boxes > 64 || !read(b, 8)) return true; // OpenJPEG says what is wrong
+        // Boxes: length (4, or 1 and then 8), type (4); the codestream is in "jp2c". OpenJPEG
+        // passes over boxes it does not know, so a file whose codestream is not found here is
+        // refused: its SIZ could declare anything. Every box takes at least 8 bytes of a file
+        // whose size is capped, so the walk ends.
+        for (;;) {
+            if (!read(b, 8)) {
+                std::snprintf(why, whySize, "JPEG 2000: no codestream box");
+                return false;
+            }
             uint64_t length = be(b, 4), header = 8;
             if (length == 1) {
-                if (!read(b + 8, 8)) return true;
+                if (!read(b + 8, 8)) {
+                    std::snprintf(why, whySize, "JPEG 2000: no codestream box");
+                    return false;
+                }
                 length = be(b + 8, 8);
                 header = 16;
             }
             if (std::memcmp(b + 4, "jp2c", 4) == 0) break;
+            // Length 0 means "to the end of the file": nothing after it is a box.
             if (length < header || length - header > uint64_t(LONG_MAX) ||
-                std::fseek(f, long(length - header), SEEK_CUR) != 0)
-                return true;
+                std::fseek(f, long(length - header), SEEK_CUR) != 0) {
+                std::snprintf(why, whySize, "JPEG 2000: no codestream box");
+                return false;
+            }
         }
     }
     if (!read(b, 40) || be(b, 2) != 0xFF4F || be(b + 2, 2) != 0xFF51) return true;
@@ -459,8 +474,11 @@ bool Jpeg2000HeaderAllowed(FILE* f, bool codestream, const Platform_ImageBudget&
     if (xs <= xo || ys <= yo || xt == 0 || yt == 0 || xto > xo || yto > yo || !read(c, 2))
         return true;
     if (!WithinBudget(xs - xo, ys - yo, budget, why, whySize)) return false;
+    // Each factor fits 32 bits, so the tile count fits 64; the product with the components is
+    // checked by division so that no wrap lets a huge count through.
     const uint64_t tiles = ((xs - xto + xt - 1) / xt) * ((ys - yto + yt - 1) / yt);
-    if (tiles * be(c, 2) > kJpeg2000MaxTileComponents) {
+    const uint64_t components = be(c, 2);
+    if (components == 0 || tiles > kJpeg2000MaxTileComponents / components) {
         std::snprintf(why, whySize, "JPEG 2000: %llu tiles of %llu component%s",
                       (unsigned long long)tiles, (unsigned long long)be(c, 2),
                       be(c, 2) == 1 ? "" : "s");
