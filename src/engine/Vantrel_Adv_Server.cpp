@@ -42,6 +42,10 @@ constexpr uint32_t kReadBudget = 64 * 1024;
 // Past the send budget, a client with this much still waiting is behind: it loses its packets
 // (and goes) rather than a client that keeps up.
 constexpr uint64_t kReaderBehind = 64 * 1024;
+// Memory goes back to the system once this much was let go (a player and its field taken as
+// kPlayerBytes): a stranger joining and leaving now and then does not make every second trim.
+constexpr uint64_t kPlayerBytes = 64 * 1024;
+constexpr uint64_t kTrimAfter = 16u << 20;
 // A burst of reconnecting connections must not queue an honest one behind many passes.
 constexpr int32_t kAcceptsPerPass = 1024;
 // Connections past their join deadline closed per pass.
@@ -99,7 +103,7 @@ struct ServerState {
     int32_t MaxPlayers;
     uint64_t Queued;   // bytes waiting in every client's send queue, as last looked at
     uint64_t Gathered; // bytes gathered this pass, not yet handed to the send queues
-    uint32_t Shed;     // memory was let go since the last trim
+    uint64_t Shed;     // bytes let go since the last trim, about
     uint32_t LastTrim; // GetMilliseconds of the last trim
     // Connections held at most: a flood beyond it is turned away at the door instead of
     // exhausting descriptors.
@@ -902,7 +906,7 @@ int32_t Server_Process(Server* s) {
     }
     // Memory freed by many departures goes back to the system, at most once a second.
     ServerState* state = State(s);
-    if (state->Shed && GetMilliseconds() - state->LastTrim >= 1000) {
+    if (state->Shed >= kTrimAfter && GetMilliseconds() - state->LastTrim >= 1000) {
         state->Shed = 0;
         state->LastTrim = GetMilliseconds();
         Platform_Socket_TrimMemory();
@@ -1201,7 +1205,7 @@ void DropClient(Server* s, ServerClient* c) {
     c->Gone = 1;
     t.gone.push_back(c);
     State(s)->Queued -= c->Queued;
-    if (c->Queued || c->HeldPlayer) State(s)->Shed = 1;
+    State(s)->Shed += c->Queued + (c->HeldPlayer ? kPlayerBytes : 0);
     c->Queued = 0;
     t.backlogged.erase(c);
     if (c->HeldPlayer)
